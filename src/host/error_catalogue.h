@@ -1,0 +1,127 @@
+#pragma once
+// Every error code and every fixed message the print host can answer with, in
+// one place. Templates are filled by the helpers below; context sentences are
+// joined with a system error description by support/system_error.h.
+
+#include <string>
+#include <string_view>
+
+#include "host/host_error.h"
+
+namespace tph::errors {
+
+// Codes.
+inline constexpr const char* kBadRequest = "BAD_REQUEST";
+inline constexpr const char* kPayloadTooLarge = "PAYLOAD_TOO_LARGE";
+inline constexpr const char* kProtocolMismatch = "PROTOCOL_MISMATCH";
+inline constexpr const char* kUnknownMessage = "UNKNOWN_MESSAGE";
+inline constexpr const char* kIntentConflict = "INTENT_CONFLICT";
+inline constexpr const char* kAttemptFailed = "ATTEMPT_FAILED";
+inline constexpr const char* kUnknownOutcome = "UNKNOWN_OUTCOME";
+inline constexpr const char* kSubmissionRejected = "SUBMISSION_REJECTED";
+inline constexpr const char* kPrinterUnavailable = "PRINTER_UNAVAILABLE";
+inline constexpr const char* kMediaUnsupported = "MEDIA_UNSUPPORTED";
+inline constexpr const char* kMediaMismatch = "MEDIA_MISMATCH";
+inline constexpr const char* kPrintSystemUnavailable = "PRINT_SYSTEM_UNAVAILABLE";
+inline constexpr const char* kJobNotFound = "JOB_NOT_FOUND";
+inline constexpr const char* kStateCorrupt = "STATE_CORRUPT";
+inline constexpr const char* kStateVersion = "STATE_VERSION";
+inline constexpr const char* kStateUnavailable = "STATE_UNAVAILABLE";
+inline constexpr const char* kIoError = "IO_ERROR";
+// Stored in job records by restart recovery; never the code of a response.
+inline constexpr const char* kHostRestarted = "HOST_RESTARTED";
+
+// Fixed messages.
+inline constexpr std::string_view kMsgNotProtocolJson = "The native message is not valid protocol JSON.";
+inline constexpr std::string_view kMsgJobNotProtocol = "The print job does not match protocol 1.";
+inline constexpr std::string_view kMsgMediaChars = "media contains unsupported characters.";
+inline constexpr std::string_view kMsgPngOnly = "Protocol 1 accepts PNG labels only.";
+inline constexpr std::string_view kMsgCopies = "Copies must be between 1 and 10.";
+inline constexpr std::string_view kMsgDpi = "DPI must be between 72 and 1200.";
+inline constexpr std::string_view kMsgRasterRange = "Raster dimensions are outside the supported range.";
+inline constexpr std::string_view kMsgNotBase64 = "The raster payload is not valid base64.";
+inline constexpr std::string_view kMsgNotPng = "The raster payload is not a PNG.";
+inline constexpr std::string_view kMsgPngDimensions = "The PNG has invalid dimensions.";
+inline constexpr std::string_view kMsgDeclaredMismatch = "Declared raster dimensions do not match the PNG.";
+inline constexpr std::string_view kMsgInvalidPng = "The raster payload is not a valid PNG image.";
+inline constexpr std::string_view kMsgDecodedMismatch = "The decoded PNG dimensions do not match its header.";
+inline constexpr std::string_view kMsgSecondDecode = "Windows could not decode the PNG label.";
+inline constexpr std::string_view kMsgTooLarge = "The PNG label exceeds the helper limit.";
+inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
+inline constexpr std::string_view kMsgIntentConflict =
+    "This print-attempt identifier was already used for different output.";
+inline constexpr std::string_view kMsgAttemptFailed =
+    "This attempt already failed. Use a deliberate reprint attempt with a new identifier.";
+inline constexpr std::string_view kMsgUnknownOutcome =
+    "This attempt may already be in the operating-system queue. Use a deliberate reprint attempt "
+    "instead of resubmitting it.";
+inline constexpr std::string_view kMsgMediaUnsupported =
+    "Windows media tokens are not supported yet; select the label size in the queue preferences.";
+inline constexpr std::string_view kMsgMediaMismatch =
+    "The selected Windows queue's paper size or orientation does not safely fit this label.";
+inline constexpr std::string_view kMsgInvalidQueueName = "Windows returned an invalid print-queue name.";
+inline constexpr std::string_view kMsgJobNotFound = "No print attempt has that identifier.";
+inline constexpr std::string_view kMsgAttemptDisappeared = "The durable print attempt disappeared.";
+inline constexpr std::string_view kMsgInvalidStoredState = "The stored print attempt has an invalid state.";
+inline constexpr std::string_view kMsgLedgerUnreadable = "The print-helper ledger is unreadable.";
+inline constexpr std::string_view kMsgStateVersion =
+    "The print-helper state was created by an incompatible version.";
+inline constexpr std::string_view kMsgNoAppData =
+    "Cannot locate the current user's application-data directory.";
+inline constexpr std::string_view kMsgCannotEncodeState = "Cannot encode print-helper state.";
+inline constexpr std::string_view kMsgHostRestarted =
+    "The helper restarted before the operating system acknowledged this job.";
+
+// Context sentences (joined with ": " and a system error description).
+inline constexpr std::string_view kCtxStartPage = "Windows could not start the label page";
+inline constexpr std::string_view kCtxRender = "Windows could not render the label to the print queue";
+inline constexpr std::string_view kCtxEndPage = "Windows could not finish the label page";
+inline constexpr std::string_view kCtxEndDoc =
+    "Windows may have queued the label but did not acknowledge the completed document";
+inline constexpr std::string_view kCtxStartDoc = "Windows rejected the print job";
+inline constexpr std::string_view kCtxOpenQueue = "Windows could not open the selected print queue";
+inline constexpr std::string_view kCtxEnumerate = "Windows could not enumerate print queues";
+
+// Prefixes of templates whose braces stand for a failure description.
+inline constexpr std::string_view kPfxCreateState = "Cannot create print-helper state: ";
+inline constexpr std::string_view kPfxOpenLock = "Cannot open print-helper lock: ";
+inline constexpr std::string_view kPfxLockState = "Cannot lock print-helper state: ";
+inline constexpr std::string_view kPfxReadState = "Cannot read print-helper state: ";
+inline constexpr std::string_view kPfxSaveState = "Cannot save print-helper state: ";
+inline constexpr std::string_view kPfxReadMessage = "Cannot read native message: ";
+inline constexpr std::string_view kPfxWriteMessage = "Cannot write native response: ";
+
+inline HostError make(const char* code, std::string_view message) {
+  return HostError{code, std::string(message)};
+}
+// "<prefix><description>" for the STATE_UNAVAILABLE and IO_ERROR templates.
+inline HostError with_description(const char* code, std::string_view prefix, std::string_view description) {
+  std::string m(prefix);
+  m += description;
+  return HostError{code, std::move(m)};
+}
+// A context message: the sentence, ": ", then a system error description.
+inline HostError with_context(const char* code, std::string_view sentence, std::string_view description) {
+  std::string m(sentence);
+  m += ": ";
+  m += description;
+  return HostError{code, std::move(m)};
+}
+// "{} contains unsupported characters." for identifier-rule failures.
+inline HostError unsupported_characters(std::string_view field) {
+  std::string m(field);
+  m += " contains unsupported characters.";
+  return HostError{kBadRequest, std::move(m)};
+}
+// "{} is empty, too long, or contains control characters." for text fields.
+inline HostError bad_text_field(std::string_view field) {
+  std::string m(field);
+  m += " is empty, too long, or contains control characters.";
+  return HostError{kBadRequest, std::move(m)};
+}
+// "Expected protocol {}."
+inline HostError protocol_mismatch(unsigned protocol) {
+  return HostError{kProtocolMismatch, "Expected protocol " + std::to_string(protocol) + "."};
+}
+
+}  // namespace tph::errors

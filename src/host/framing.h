@@ -1,0 +1,29 @@
+#pragma once
+// Native messaging framing: a 32-bit little-endian length, then that many
+// bytes of UTF-8 JSON, in both directions.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host_error.h"
+#include "platform/channel.h"
+
+namespace tph {
+
+inline constexpr uint32_t kMaxRequestBytes = 8 * 1024 * 1024;
+
+struct IncomingMessage {
+  enum class Kind { kMessage, kEndOfInput, kFailed } kind = Kind::kFailed;
+  std::string body;
+  HostError error{"", {}};
+};
+
+// Reads one message. End of input before the first prefix byte is a normal
+// end; everything else that goes wrong is an IO_ERROR.
+IncomingMessage read_message(Channel& channel);
+
+// Writes the length prefix and the body, then flushes.
+Status write_message(Channel& channel, std::string_view body);
+
+}  // namespace tph

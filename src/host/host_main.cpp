@@ -1,0 +1,44 @@
+#include "host/host_main.h"
+
+#include <string>
+
+#include "host/error_catalogue.h"
+#include "host/framing.h"
+#include "host/host_context.h"
+#include "host/request_handler.h"
+
+namespace tph {
+namespace {
+
+int fatal(Channel& channel, const HostError& error) {
+  std::string line = "tavelin-print-host: ";
+  line += error.code;
+  line += '\n';
+  channel.write_diagnostic(line);
+  return 1;
+}
+
+}  // namespace
+
+int run_host(HostPorts ports) {
+  Result<StateStore> opened = open_state(ports.files, ports.clock);
+  if (!opened.ok()) return fatal(ports.channel, opened.error());
+  StateStore& store = opened.value();
+  HostContext context{store, ports.clock, ports.spooler, ports.open_device, ports.info};
+
+  for (;;) {
+    IncomingMessage in = read_message(ports.channel);
+    if (in.kind == IncomingMessage::Kind::kEndOfInput) return 0;
+    if (in.kind == IncomingMessage::Kind::kFailed) return fatal(ports.channel, in.error);
+
+    std::optional<std::string> response = handle_request(in.body, context);
+    in.body = std::string();  // the request buffer is not kept while the response is written
+    if (!response) {
+      return fatal(ports.channel, errors::with_description(errors::kIoError, errors::kPfxWriteMessage,
+                                                           "response is not valid UTF-8"));
+    }
+    if (Status s = write_message(ports.channel, *response); !s.ok()) return fatal(ports.channel, s.error());
+  }
+}
+
+}  // namespace tph

@@ -1,0 +1,28 @@
+#pragma once
+#include <functional>
+#include <memory>
+
+#include "platform/channel.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/platform_info.h"
+#include "platform/print_device.h"
+#include "platform/spooler.h"
+
+namespace tph {
+
+struct HostPorts {
+  Channel& channel;
+  FileSystem& files;
+  Clock& clock;
+  Spooler& spooler;
+  std::function<std::unique_ptr<PrintDevice>()> open_device;
+  const PlatformInfo& info;
+};
+
+// The whole life of the host process: open the durable state, serve requests
+// until the input ends, release the lock. Returns the exit status: 0 at a
+// normal end of input, 1 after a fatal error (whose code went to stderr).
+int run_host(HostPorts ports);
+
+}  // namespace tph

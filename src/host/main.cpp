@@ -1,0 +1,11 @@
+// Entry point of tavelin-print-host: the real ports of this platform handed
+// to the host. Command-line arguments (the browser passes the caller's
+// origin) are ignored on purpose.
+
+#include "host/host_main.h"
+
+int main() {
+  auto channel = tph::open_standard_channel();
+  return tph::run_host(tph::HostPorts{*channel, tph::system_file_system(), tph::system_clock(),
+                                      tph::system_spooler(), tph::open_print_device, tph::platform_info()});
+}

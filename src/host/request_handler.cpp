@@ -1,0 +1,107 @@
+#include "host/request_handler.h"
+
+#include <limits>
+
+#include "host/error_catalogue.h"
+#include "host/hello.h"
+#include "host/response.h"
+#include "queues/job_query.h"
+#include "queues/queue_listing.h"
+#include "state/bridge_status.h"
+#include "submit/submit_handler.h"
+#include "support/identifier.h"
+#include "support/now_ms.h"
+
+namespace tph {
+namespace {
+
+struct Envelope {
+  uint32_t protocol = 0;
+  std::string request_id;
+  std::string type;
+  const Json* payload = nullptr;  // null when absent
+  std::string payload_path;       // where the payload sits in the document
+};
+
+bool bind_members(const Json* protocol, const Json* request_id, const Json* type, Envelope& e) {
+  if (!protocol || !request_id || !type) return false;
+  auto p = json_unsigned(*protocol, std::numeric_limits<uint32_t>::max());
+  if (!p || !request_id->is_string() || !type->is_string()) return false;
+  e.protocol = static_cast<uint32_t>(*p);
+  e.request_id = request_id->get<std::string>();
+  e.type = type->get<std::string>();
+  return true;
+}
+
+std::optional<Envelope> parse_envelope(const StrictJson& parsed) {
+  const Json& v = parsed.value;
+  Envelope e;
+  if (v.is_object()) {
+    for (const char* key : {"protocol", "request_id", "type", "payload"}) {
+      if (parsed.has_duplicate("", key)) return std::nullopt;
+    }
+    auto member = [&v](const char* key) -> const Json* {
+      auto it = v.find(key);
+      return it == v.end() ? nullptr : &*it;
+    };
+    if (!bind_members(member("protocol"), member("request_id"), member("type"), e)) return std::nullopt;
+    e.payload = member("payload");
+    e.payload_path = "/payload";
+    return e;
+  }
+  if (v.is_array()) {
+    if (v.size() != 3 && v.size() != 4) return std::nullopt;
+    if (!bind_members(&v[0], &v[1], &v[2], e)) return std::nullopt;
+    if (v.size() == 4) e.payload = &v[3];
+    e.payload_path = "/3";
+    return e;
+  }
+  return std::nullopt;
+}
+
+Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
+  if (e.type == "hello") return hello_reply(ctx.info);
+  if (e.type == "list_printers") return list_printers(ctx.spooler);
+  if (e.type == "submit") {
+    static const Json kNull;
+    std::optional<SubmitRequest> request =
+        bind_submit_request(e.payload ? *e.payload : kNull, parsed, e.payload_path);
+    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
+    return handle_submit(std::move(*request), ctx);
+  }
+  if (e.type == "get_job") {
+    const Json* id = nullptr;
+    if (e.payload && e.payload->is_object()) {
+      auto it = e.payload->find("intent_id");
+      if (it != e.payload->end()) id = &*it;
+    }
+    if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
+      return errors::unsupported_characters("intent_id");
+    }
+    return get_job(id->get<std::string>(), ctx.state, ctx.spooler, ctx.clock);
+  }
+  return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
+}
+
+}  // namespace
+
+std::optional<std::string> handle_request(std::string_view body, HostContext& ctx) {
+  StrictJson parsed = parse_strict_json(body);
+  std::optional<Envelope> envelope;
+  if (parsed.ok) envelope = parse_envelope(parsed);
+  if (!envelope) return encode_failure("", errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson));
+
+  const std::string& request_id = envelope->request_id;
+  if (envelope->protocol != kProtocolVersion) {
+    return encode_failure(request_id, errors::protocol_mismatch(kProtocolVersion));
+  }
+  write_bridge_status(*ctx.state.fs, ctx.state.folder, now_ms(ctx.clock));
+  if (!is_valid_identifier(request_id, kRequestIdMaxBytes)) {
+    return encode_failure(request_id, errors::unsupported_characters("request_id"));
+  }
+  Result<Json> result = dispatch(*envelope, parsed, ctx);
+  if (!result.ok()) return encode_failure(request_id, result.error());
+  return encode_success(request_id, result.value());
+}
+
+}  // namespace tph

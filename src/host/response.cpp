@@ -1,0 +1,45 @@
+#include "host/response.h"
+
+#include "state/bridge_status.h"
+
+namespace tph {
+namespace {
+
+std::string compact(const Json& v) { return v.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::strict); }
+
+std::string head(std::string_view request_id, bool ok) {
+  std::string out = "{\"protocol\":" + std::to_string(kProtocolVersion) + ",\"request_id\":";
+  out += compact(Json(std::string(request_id)));
+  out += ok ? ",\"ok\":true," : ",\"ok\":false,";
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> encode_success(std::string_view request_id, const Json& result) {
+  try {
+    std::string out = head(request_id, true);
+    out += "\"result\":";
+    out += compact(result);
+    out += '}';
+    return out;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::string> encode_failure(std::string_view request_id, const HostError& error) {
+  try {
+    std::string out = head(request_id, false);
+    out += "\"error\":{\"code\":";
+    out += compact(Json(error.code));
+    out += ",\"message\":";
+    out += compact(Json(error.message));
+    out += "}}";
+    return out;
+  } catch (const Json::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace tph

@@ -1,0 +1,19 @@
+#pragma once
+// The response envelope: protocol, request_id, ok, then result or error, as
+// compact JSON. Result objects are generic values whose objects are ordered
+// maps, so their members come out in byte order of their keys.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/host_error.h"
+#include "support/strict_json.h"
+
+namespace tph {
+
+// Nothing when a string is not valid UTF-8 (which no handler produces).
+std::optional<std::string> encode_success(std::string_view request_id, const Json& result);
+std::optional<std::string> encode_failure(std::string_view request_id, const HostError& error);
+
+}  // namespace tph

@@ -1,0 +1,72 @@
+#pragma once
+// The files the durable state needs, and nothing more. Paths are UTF-8 text;
+// the separator is the platform's.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/os_status.h"
+
+namespace tph {
+
+// An open lock file. Closing it (destruction) releases any lock it holds.
+class LockFile {
+ public:
+  virtual ~LockFile() = default;
+  // Takes an exclusive lock on the whole file, waiting without limit.
+  virtual OsStatus lock_exclusive() = 0;
+};
+
+// A file opened for writing, truncated to zero length. Destruction closes it.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Writes all bytes at the current position. A write that accepts no bytes
+  // fails with "failed to write whole buffer".
+  virtual OsStatus write_all(const uint8_t* data, size_t size) = 0;
+  // Flushes the file's content to the disk.
+  virtual OsStatus sync() = 0;
+};
+
+struct FileContent {
+  OsStatus status;  // status.not_found when the file or its path does not exist
+  std::string bytes;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual char separator() const = 0;
+  // The user's local application-data folder (Windows) or state folder
+  // (XDG_STATE_HOME, else ~/.local/state). Fails with no description.
+  virtual bool locate_user_state_root(std::string& path) = 0;
+  // Creates the folder and every missing ancestor. An existing folder is
+  // success; an existing component that is not a folder is a failure.
+  virtual OsStatus create_directories(const std::string& path) = 0;
+  // Opens the lock file for reading and writing, creating it empty if missing,
+  // never truncating it.
+  virtual OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) = 0;
+  // Reads a whole file.
+  virtual FileContent read_file(const std::string& path) = 0;
+  // Creates or truncates a file for writing, sharing it so that it can be
+  // renamed while open.
+  virtual OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) = 0;
+  // Moves `from` over `to` in one step, durably: once this returns, a power
+  // cut leaves `to` with the new content.
+  virtual OsStatus replace(const std::string& from, const std::string& to) = 0;
+  virtual uint32_t process_id() = 0;
+
+  std::string join(std::string_view folder, std::string_view name) const {
+    std::string p(folder);
+    p += separator();
+    p += name;
+    return p;
+  }
+};
+
+// The real file system of this platform.
+FileSystem& system_file_system();
+
+}  // namespace tph

@@ -1,0 +1,167 @@
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_system.h"
+#include "platform/system_error.h"
+
+namespace tph {
+namespace {
+
+OsStatus errno_failure(int e) {
+  return OsStatus::Fail(static_cast<uint32_t>(e), describe_system_error(static_cast<uint32_t>(e)),
+                        e == ENOENT || e == ENOTDIR);
+}
+
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class PosixLockFile final : public LockFile {
+ public:
+  explicit PosixLockFile(int fd) : fd_(fd) {}
+  OsStatus lock_exclusive() override {
+    while (::flock(fd_.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return errno_failure(errno);
+    }
+    return OsStatus::Ok();
+  }
+
+ private:
+  Fd fd_;
+};
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  OsStatus write_all(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      ssize_t n = ::write(fd_.get(), data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno_failure(errno);
+      }
+      if (n == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return OsStatus::Ok();
+  }
+  OsStatus sync() override {
+    if (::fsync(fd_.get()) != 0) return errno_failure(errno);
+    return OsStatus::Ok();
+  }
+
+ private:
+  Fd fd_;
+};
+
+std::string parent_of(const std::string& path) {
+  size_t sep = path.rfind('/');
+  if (sep == std::string::npos) return ".";
+  return sep == 0 ? "/" : path.substr(0, sep);
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  char separator() const override { return '/'; }
+
+  // The XDG state directory: where per-user state that outlives a run belongs.
+  bool locate_user_state_root(std::string& path) override {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') {
+      path = state;
+      return true;
+    }
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') return false;
+    path = std::string(home) + "/.local/state";
+    return true;
+  }
+
+  OsStatus create_directories(const std::string& path) override {
+    if (::mkdir(path.c_str(), 0700) == 0) return OsStatus::Ok();
+    int e = errno;
+    if (e == ENOENT) {
+      std::string parent = parent_of(path);
+      if (parent != path) {
+        if (OsStatus s = create_directories(parent); !s.ok) return s;
+        if (::mkdir(path.c_str(), 0700) == 0) return OsStatus::Ok();
+        e = errno;
+      }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return OsStatus::Ok();
+    return errno_failure(e);
+  }
+
+  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return errno_failure(errno);
+    out = std::make_unique<PosixLockFile>(fd);
+    return OsStatus::Ok();
+  }
+
+  FileContent read_file(const std::string& path) override {
+    FileContent c;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      c.status = errno_failure(errno);
+      return c;
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+      ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        c.status = errno_failure(errno);
+        c.bytes.clear();
+        return c;
+      }
+      if (n == 0) break;
+      c.bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return c;
+  }
+
+  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return errno_failure(errno);
+    out = std::make_unique<PosixWritableFile>(fd);
+    return OsStatus::Ok();
+  }
+
+  // rename(2) is atomic; the folder's fsync makes the new name survive a power cut.
+  OsStatus replace(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) return errno_failure(errno);
+    Fd dir(::open(parent_of(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return errno_failure(errno);
+    if (::fsync(dir.get()) != 0) return errno_failure(errno);
+    return OsStatus::Ok();
+  }
+
+  uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }
+};
+
+}  // namespace
+
+FileSystem& system_file_system() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace tph

@@ -1,0 +1,21 @@
+#include "platform/platform_info.h"
+
+namespace tph {
+
+const PlatformInfo& platform_info() {
+#if defined(__x86_64__)
+  static const char* kArch = "x86_64";
+#elif defined(__aarch64__)
+  static const char* kArch = "aarch64";
+#elif defined(__i386__)
+  static const char* kArch = "x86";
+#else
+  static const char* kArch = "unknown";
+#endif
+  // This build has no print system yet: it keeps attempts durably and answers
+  // get_job from its ledger, but cannot list queues or print.
+  static const PlatformInfo info{"linux", kArch, {"get_job", "durable_idempotency"}};
+  return info;
+}
+
+}  // namespace tph

@@ -1,0 +1,61 @@
+#include <windows.h>
+
+#include "platform/channel.h"
+#include "platform/system_error.h"
+
+namespace tph {
+namespace {
+
+// The standard handles in binary: ReadFile and WriteFile, never the C
+// runtime's text mode, which would mangle length prefixes.
+class Win32Channel final : public Channel {
+ public:
+  Win32Channel()
+      : in_(GetStdHandle(STD_INPUT_HANDLE)), out_(GetStdHandle(STD_OUTPUT_HANDLE)), err_(GetStdHandle(STD_ERROR_HANDLE)) {}
+
+  ReadOutcome read(uint8_t* buffer, size_t capacity) override {
+    DWORD want = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+    DWORD got = 0;
+    if (!ReadFile(in_, buffer, want, &got, nullptr)) {
+      DWORD e = GetLastError();
+      if (e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF) return {0, OsStatus::Ok()};  // writer closed: end of input
+      return {0, OsStatus::Fail(e, describe_system_error(e))};
+    }
+    return {got, OsStatus::Ok()};
+  }
+
+  OsStatus write_all(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(out_, data, chunk, &written, nullptr)) {
+        DWORD e = GetLastError();
+        return OsStatus::Fail(e, describe_system_error(e));
+      }
+      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      data += written;
+      size -= written;
+    }
+    return OsStatus::Ok();
+  }
+
+  // Nothing is buffered in the process. FlushFileBuffers on a pipe would wait
+  // until the browser has read everything, so it is not called.
+  OsStatus flush() override { return OsStatus::Ok(); }
+
+  void write_diagnostic(std::string_view line) override {
+    DWORD written = 0;
+    WriteFile(err_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+
+ private:
+  HANDLE in_;
+  HANDLE out_;
+  HANDLE err_;
+};
+
+}  // namespace
+
+std::unique_ptr<Channel> open_standard_channel() { return std::make_unique<Win32Channel>(); }
+
+}  // namespace tph

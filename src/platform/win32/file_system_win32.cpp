@@ -1,0 +1,161 @@
+#include <windows.h>
+#include <shlobj.h>
+#include <knownfolders.h>
+
+#include "platform/file_system.h"
+#include "platform/system_error.h"
+#include "platform/win32/win_handles.h"
+#include "support/text_conversion.h"
+
+namespace tph {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;  // 7
+
+OsStatus last_failure() {
+  DWORD e = GetLastError();
+  return OsStatus::Fail(e, describe_system_error(e), e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND);
+}
+
+class Win32LockFile final : public LockFile {
+ public:
+  explicit Win32LockFile(win::FileHandle h) : h_(std::move(h)) {}
+  OsStatus lock_exclusive() override {
+    OVERLAPPED ov{};
+    if (!LockFileEx(h_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFF, 0xFFFFFFFF, &ov)) return last_failure();
+    return OsStatus::Ok();
+  }
+
+ private:
+  win::FileHandle h_;
+};
+
+class Win32WritableFile final : public WritableFile {
+ public:
+  explicit Win32WritableFile(win::FileHandle h) : h_(std::move(h)) {}
+  OsStatus write_all(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(h_.get(), data, chunk, &written, nullptr)) {
+        if (GetLastError() == ERROR_OPERATION_ABORTED) continue;  // interrupted: repeat
+        return last_failure();
+      }
+      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      data += written;
+      size -= written;
+    }
+    return OsStatus::Ok();
+  }
+  OsStatus sync() override {
+    if (!FlushFileBuffers(h_.get())) return last_failure();
+    return OsStatus::Ok();
+  }
+
+ private:
+  win::FileHandle h_;
+};
+
+bool is_directory(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(win::wide(path));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+size_t last_separator(const std::string& path) {
+  size_t a = path.rfind('\\');
+  size_t b = path.rfind('/');
+  if (a == std::string::npos) return b;
+  if (b == std::string::npos) return a;
+  return a > b ? a : b;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  char separator() const override { return '\\'; }
+
+  bool locate_user_state_root(std::string& path) override {
+    PWSTR raw = nullptr;
+    HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &raw);
+    if (hr != S_OK) {
+      CoTaskMemFree(raw);
+      return false;
+    }
+    path = wide_to_utf8(reinterpret_cast<const char16_t*>(raw), static_cast<size_t>(lstrlenW(raw)));
+    CoTaskMemFree(raw);
+    return true;
+  }
+
+  // One CreateDirectoryW per missing level, like a recursive mkdir.
+  OsStatus create_directories(const std::string& path) override {
+    std::u16string w = utf8_to_wide(path);
+    if (CreateDirectoryW(win::wide(w), nullptr)) return OsStatus::Ok();
+    DWORD e = GetLastError();
+    if (e == ERROR_PATH_NOT_FOUND) {
+      size_t sep = last_separator(path);
+      if (sep != std::string::npos && sep > 0) {
+        if (OsStatus s = create_directories(path.substr(0, sep)); !s.ok) return s;
+        if (CreateDirectoryW(win::wide(w), nullptr)) return OsStatus::Ok();
+        e = GetLastError();
+      }
+    }
+    if (is_directory(w)) return OsStatus::Ok();
+    return OsStatus::Fail(e, describe_system_error(e));
+  }
+
+  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
+    win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_ALWAYS, 0, nullptr));
+    if (!h) return last_failure();
+    out = std::make_unique<Win32LockFile>(std::move(h));
+    return OsStatus::Ok();
+  }
+
+  FileContent read_file(const std::string& path) override {
+    FileContent c;
+    win::FileHandle h(
+        CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h) {
+      c.status = last_failure();
+      return c;
+    }
+    char buffer[64 * 1024];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(h.get(), buffer, sizeof buffer, &got, nullptr)) {
+        c.status = last_failure();
+        c.bytes.clear();
+        return c;
+      }
+      if (got == 0) break;
+      c.bytes.append(buffer, got);
+    }
+    return c;
+  }
+
+  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
+    win::FileHandle h(
+        CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!h) return last_failure();
+    out = std::make_unique<Win32WritableFile>(std::move(h));
+    return OsStatus::Ok();
+  }
+
+  OsStatus replace(const std::string& from, const std::string& to) override {
+    if (!MoveFileExW(win::wide(utf8_to_wide(from)), win::wide(utf8_to_wide(to)),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return last_failure();
+    }
+    return OsStatus::Ok();
+  }
+
+  uint32_t process_id() override { return GetCurrentProcessId(); }
+};
+
+}  // namespace
+
+FileSystem& system_file_system() {
+  static Win32FileSystem fs;
+  return fs;
+}
+
+}  // namespace tph

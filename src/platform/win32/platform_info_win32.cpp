@@ -1,0 +1,11 @@
+#include "platform/platform_info.h"
+
+namespace tph {
+
+const PlatformInfo& platform_info() {
+  static const PlatformInfo info{
+      "windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency"}};
+  return info;
+}
+
+}  // namespace tph

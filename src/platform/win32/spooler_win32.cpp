@@ -1,0 +1,115 @@
+#include <windows.h>
+#include <winspool.h>
+
+#include <vector>
+
+#include "platform/spooler.h"
+#include "platform/system_error.h"
+#include "platform/win32/win_handles.h"
+
+namespace tph {
+namespace {
+
+constexpr size_t kMaxNameUnits = 32768;
+constexpr DWORD kJobInfo1Size = 96;  // sizeof(JOB_INFO_1W) on 64-bit Windows
+
+// A spooler buffer of `bytes`, rounded up to a multiple of 8 and aligned for
+// the structures the spooler writes into it.
+struct SpoolerBuffer {
+  explicit SpoolerBuffer(DWORD bytes) : words((static_cast<size_t>(bytes) + 7) / 8) {}
+  BYTE* data() { return reinterpret_cast<BYTE*>(words.data()); }
+  std::vector<uint64_t> words;
+};
+
+class Win32Spooler final : public Spooler {
+ public:
+  QueueEnumeration enumerate_queues() override {
+    QueueEnumeration result;
+    const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    DWORD needed = 0;
+    DWORD returned = 0;
+    BOOL first = EnumPrintersW(flags, nullptr, 4, nullptr, 0, &needed, &returned);
+    if (needed == 0) {
+      if (!first) result.status = fail();
+      return result;
+    }
+    SpoolerBuffer buffer(needed);
+    if (!EnumPrintersW(flags, nullptr, 4, buffer.data(), needed, &needed, &returned)) {
+      result.status = fail();
+      return result;
+    }
+    const auto* records = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+    for (DWORD i = 0; i < returned; ++i) {
+      RawQueueName name;
+      const wchar_t* p = records[i].pPrinterName;
+      if (!p) {
+        name.is_null = true;
+      } else {
+        size_t n = 0;
+        while (n < kMaxNameUnits && p[n] != L'\0') ++n;
+        name.terminated = n < kMaxNameUnits;
+        name.units.assign(reinterpret_cast<const char16_t*>(p), n);
+      }
+      result.names.push_back(std::move(name));
+    }
+    return result;
+  }
+
+  std::optional<uint32_t> queue_status(const std::u16string& queue) override {
+    win::PrinterHandle printer;
+    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(queue)), printer.out(), nullptr)) return std::nullopt;
+    DWORD needed = 0;
+    GetPrinterW(printer.get(), 6, nullptr, 0, &needed);
+    if (needed < sizeof(PRINTER_INFO_6)) return std::nullopt;
+    SpoolerBuffer buffer(needed);
+    if (!GetPrinterW(printer.get(), 6, buffer.data(), needed, &needed)) return std::nullopt;
+    return reinterpret_cast<const PRINTER_INFO_6*>(buffer.data())->dwStatus;
+  }
+
+  std::u16string default_queue() override {
+    DWORD size = 0;
+    GetDefaultPrinterW(nullptr, &size);
+    if (size == 0) return {};
+    std::vector<wchar_t> buffer(size);
+    if (!GetDefaultPrinterW(buffer.data(), &size)) return {};
+    size_t n = 0;
+    while (n < buffer.size() && buffer[n] != L'\0') ++n;
+    return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n);
+  }
+
+  JobQuery query_job(const std::u16string& queue, uint32_t job_id) override {
+    JobQuery q;
+    win::PrinterHandle printer;
+    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(queue)), printer.out(), nullptr)) return q;
+    q.opened = true;
+    DWORD needed = 0;
+    GetJobW(printer.get(), job_id, 1, nullptr, 0, &needed);
+    if (needed < kJobInfo1Size) {
+      q.last_error = GetLastError();
+      return q;
+    }
+    SpoolerBuffer buffer(needed);
+    if (!GetJobW(printer.get(), job_id, 1, buffer.data(), needed, &needed)) {
+      q.last_error = GetLastError();
+      return q;
+    }
+    q.found = true;
+    q.status = reinterpret_cast<const JOB_INFO_1W*>(buffer.data())->Status;
+    return q;
+  }
+
+ private:
+  static OsStatus fail() {
+    DWORD e = GetLastError();
+    return OsStatus::Fail(e, describe_system_error(e));
+  }
+};
+
+}  // namespace
+
+Spooler& system_spooler() {
+  static Win32Spooler spooler;
+  return spooler;
+}
+
+}  // namespace tph

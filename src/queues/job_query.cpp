@@ -1,0 +1,70 @@
+#include "queues/job_query.h"
+
+#include "host/error_catalogue.h"
+#include "support/now_ms.h"
+#include "support/text_conversion.h"
+
+namespace tph {
+
+std::optional<uint32_t> parse_spooler_job_id(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+std::optional<std::string_view> observed_state(std::string_view stored, const JobQuery& answer) {
+  if (!answer.opened) return std::nullopt;
+  if (answer.found) {
+    if (answer.status & kJobStatusDeleted) return job_state::kUnknown;
+    if (answer.status & (kJobStatusPrinted | kJobStatusComplete)) return job_state::kCompleted;
+    return job_state::kObserved;
+  }
+  if (answer.last_error == kErrorInvalidParameter && stored == job_state::kObserved) return job_state::kUnknown;
+  return std::nullopt;
+}
+
+Json job_reply(const JobRecord& r) {
+  Json j = Json::object();
+  j["created_at_ms"] = r.created_at_ms;
+  j["error_code"] = r.error_code;
+  j["error_message"] = r.error_message;
+  j["intent_id"] = r.intent_id;
+  j["os_job_id"] = r.os_job_id;
+  j["payload_sha256"] = r.payload_sha256;
+  j["printer"] = r.printer;
+  j["state"] = r.state;
+  j["updated_at_ms"] = r.updated_at_ms;
+  return j;
+}
+
+Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock) {
+  using namespace errors;
+  auto it = store.ledger.jobs.find(intent_id);
+  if (it == store.ledger.jobs.end()) return make(kJobNotFound, kMsgJobNotFound);
+  const JobRecord& record = it->second;
+
+  std::optional<uint32_t> job_id = parse_spooler_job_id(record.os_job_id);
+  const bool in_flight = record.state == job_state::kSubmitted || record.state == job_state::kObserved;
+  if (in_flight && job_id) {
+    std::optional<std::string_view> next =
+        observed_state(record.state, spooler.query_job(utf8_to_wide(record.printer), *job_id));
+    if (next && *next != record.state) {
+      const uint64_t now = now_ms(clock);
+      auto again = store.ledger.jobs.find(intent_id);
+      if (again == store.ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
+      again->second.state = std::string(*next);
+      again->second.updated_at_ms = now;
+      store.ledger.updated_at_ms = now;
+      if (Status s = save_ledger(store); !s.ok()) return s.take_error();
+    }
+  }
+  return job_reply(store.ledger.jobs.at(intent_id));
+}
+
+}  // namespace tph

@@ -1,0 +1,25 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "state/ledger.h"
+
+namespace tph {
+
+// The two-space indented form of ledger.json, members in declared order,
+// records in key order. Empty when the ledger cannot be encoded (text that is
+// not valid UTF-8).
+std::optional<std::string> encode_ledger(const HostLedger& ledger);
+
+// Strict reading: every member required, duplicate member names refused
+// (except between records, where the later one wins), other members skipped,
+// integers range-checked. Nothing when the bytes are not a ledger.
+std::optional<HostLedger> decode_ledger(std::string_view bytes);
+
+// Writes a generic JSON text in the same layout; shared with the bridge status.
+std::optional<std::string> encode_pretty(const nlohmann::ordered_json& document);
+
+}  // namespace tph

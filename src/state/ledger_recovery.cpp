@@ -1,0 +1,53 @@
+#include "state/ledger_recovery.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/error_catalogue.h"
+
+namespace tph {
+
+bool recover_and_prune(HostLedger& ledger, uint64_t now) {
+  bool changed = false;
+  for (auto& [key, record] : ledger.jobs) {
+    if (record.state == job_state::kDispatching) {
+      record.state = job_state::kUnknown;
+      record.error_code = errors::kHostRestarted;
+      record.error_message = errors::kMsgHostRestarted;
+      record.updated_at_ms = now;
+      changed = true;
+    }
+  }
+
+  const uint64_t cutoff = now > kRetentionWindowMs ? now - kRetentionWindowMs : 0;
+  for (auto it = ledger.jobs.begin(); it != ledger.jobs.end();) {
+    if (it->second.state != job_state::kDispatching && it->second.updated_at_ms < cutoff) {
+      it = ledger.jobs.erase(it);
+      changed = true;
+    } else {
+      ++it;
+    }
+  }
+
+  if (ledger.jobs.size() > kRecordCap) {
+    std::vector<std::pair<uint64_t, const std::string*>> candidates;  // key order, from the map
+    for (const auto& [key, record] : ledger.jobs) {
+      if (record.state != job_state::kDispatching) candidates.emplace_back(record.updated_at_ms, &key);
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    size_t excess = std::min(ledger.jobs.size() - kRecordCap, candidates.size());
+    std::vector<std::string> doomed;
+    doomed.reserve(excess);
+    for (size_t i = 0; i < excess; ++i) doomed.push_back(*candidates[i].second);
+    for (const auto& key : doomed) ledger.jobs.erase(key);
+    changed = changed || excess > 0;
+  }
+
+  ledger.updated_at_ms = now;
+  return changed;
+}
+
+}  // namespace tph

@@ -1,0 +1,19 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "state/ledger.h"
+
+namespace tph {
+
+inline constexpr uint64_t kRetentionWindowMs = 2'592'000'000ULL;  // 30 days
+inline constexpr size_t kRecordCap = 5000;
+
+// Start-up repair at time `now`: attempts left DISPATCHING become UNKNOWN with
+// HOST_RESTARTED; records untouched for longer than the retention window are
+// dropped, then the oldest beyond the record cap; the ledger's time stamp
+// moves to `now`. Returns true when a record changed or was removed (the
+// ledger must then be saved).
+bool recover_and_prune(HostLedger& ledger, uint64_t now);
+
+}  // namespace tph

@@ -1,0 +1,60 @@
+#include "state/state_store.h"
+
+#include "host/error_catalogue.h"
+#include "state/atomic_file.h"
+#include "state/ledger_json.h"
+#include "state/ledger_recovery.h"
+#include "support/now_ms.h"
+
+namespace tph {
+
+Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
+  using namespace errors;
+  std::string root;
+  if (!fs.locate_user_state_root(root)) return make(kStateUnavailable, kMsgNoAppData);
+
+  StateStore store;
+  store.fs = &fs;
+  store.folder = fs.join(root, kStateFolderName);
+  if (OsStatus s = fs.create_directories(store.folder); !s.ok) {
+    return with_description(kStateUnavailable, kPfxCreateState, s.description);
+  }
+  if (OsStatus s = fs.open_lock_file(fs.join(store.folder, kLockFileName), store.lock); !s.ok) {
+    return with_description(kStateUnavailable, kPfxOpenLock, s.description);
+  }
+  // From here on every early return destroys `store`, closing the lock file.
+  if (OsStatus s = store.lock->lock_exclusive(); !s.ok) {
+    return with_description(kStateUnavailable, kPfxLockState, s.description);
+  }
+
+  FileContent content = fs.read_file(fs.join(store.folder, kLedgerFileName));
+  bool fresh = false;
+  if (!content.status.ok) {
+    if (!content.status.not_found) return with_description(kStateUnavailable, kPfxReadState, content.status.description);
+    fresh = true;
+  } else {
+    std::optional<HostLedger> ledger = decode_ledger(content.bytes);
+    if (!ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
+    if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
+    store.ledger = std::move(*ledger);
+  }
+
+  const uint64_t now = now_ms(clock);
+  if (fresh) {
+    store.ledger = HostLedger{kLedgerSchema, now, {}};
+  } else if (recover_and_prune(store.ledger, now)) {
+    if (Status s = save_ledger(store); !s.ok()) return s.take_error();
+  }
+  return store;
+}
+
+Status save_ledger(StateStore& store) {
+  using namespace errors;
+  std::optional<std::string> bytes = encode_ledger(store.ledger);
+  if (!bytes) return make(kStateUnavailable, kMsgCannotEncodeState);
+  OsStatus s = write_file_atomically(*store.fs, store.fs->join(store.folder, kLedgerFileName), *bytes);
+  if (!s.ok) return with_description(kStateUnavailable, kPfxSaveState, s.description);
+  return Status::Ok();
+}
+
+}  // namespace tph

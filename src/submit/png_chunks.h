@@ -1,0 +1,15 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace tph {
+
+// True when the bytes after the signature form a sequence of chunks, each
+// with a correct CRC, up to and including IEND. Checked before either
+// platform decoder runs, because one of them (Windows Imaging Component under
+// Wine) draws images whose chunk checksums are wrong; both builds must refuse
+// the same files. The CRC-32 table is a dozen lines; zlib is not part of the
+// Windows build.
+bool png_chunks_intact(const uint8_t* data, size_t size);
+
+}  // namespace tph

@@ -1,0 +1,90 @@
+#include "submit/submit_attempt.h"
+
+#include "host/error_catalogue.h"
+#include "submit/label_payload.h"
+#include "submit/label_printer.h"
+#include "support/now_ms.h"
+
+namespace tph {
+namespace {
+
+using namespace errors;
+
+Result<Json> answer_repeat(const JobRecord& record, const std::string& fingerprint) {
+  if (record.payload_sha256 != fingerprint) return make(kIntentConflict, kMsgIntentConflict);
+  const std::string& s = record.state;
+  if (s == job_state::kSubmitted || s == job_state::kObserved || s == job_state::kCompleted) {
+    return submit_reply(record, true);
+  }
+  if (s == job_state::kFailed) return make(kAttemptFailed, kMsgAttemptFailed);
+  if (s == job_state::kUnknown || s == job_state::kDispatching) return make(kUnknownOutcome, kMsgUnknownOutcome);
+  return make(kStateCorrupt, kMsgInvalidStoredState);
+}
+
+// Renders and prints a new attempt; the job id or the error that ended it.
+Result<uint32_t> print_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png) {
+  if (request.media) return make(kMediaUnsupported, kMsgMediaUnsupported);
+  std::optional<DeviceRaster> raster;
+  {
+    std::optional<RgbaImage> image = decode_png(png);
+    if (!image) return make(kBadRequest, kMsgSecondDecode);
+    raster = to_device_raster(std::move(*image));
+  }
+  std::unique_ptr<PrintDevice> device = ctx.open_device();
+  return print_label(*device, LabelJob{request.printer, request.title, request.dpi, request.copies, *raster});
+}
+
+}  // namespace
+
+Json submit_reply(const JobRecord& record, bool duplicate) {
+  Json r = Json::object();
+  r["duplicate"] = duplicate;
+  r["intent_id"] = record.intent_id;
+  r["os_job_id"] = record.os_job_id;
+  r["printer"] = record.printer;
+  r["state"] = record.state;
+  return r;
+}
+
+Result<Json> submit_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png,
+                            const std::string& fingerprint) {
+  HostLedger& ledger = ctx.state.ledger;
+  if (auto it = ledger.jobs.find(request.intent_id); it != ledger.jobs.end()) {
+    return answer_repeat(it->second, fingerprint);
+  }
+
+  const uint64_t created = now_ms(ctx.clock);
+  JobRecord record;
+  record.intent_id = request.intent_id;
+  record.payload_sha256 = fingerprint;
+  record.state = job_state::kDispatching;
+  record.printer = request.printer;
+  record.created_at_ms = created;
+  record.updated_at_ms = created;
+  ledger.jobs.emplace(request.intent_id, std::move(record));
+  ledger.updated_at_ms = created;
+  if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
+
+  Result<uint32_t> printed = print_attempt(ctx, request, png);
+
+  const uint64_t now = now_ms(ctx.clock);
+  auto it = ledger.jobs.find(request.intent_id);
+  if (it == ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
+  JobRecord& stored = it->second;
+  stored.updated_at_ms = now;
+  ledger.updated_at_ms = now;
+  if (!printed.ok()) {
+    const HostError& e = printed.error();
+    stored.state = std::string_view(e.code) == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
+    stored.error_code = e.code;
+    stored.error_message = e.message;
+    if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
+    return printed.take_error();
+  }
+  stored.state = job_state::kSubmitted;
+  stored.os_job_id = std::to_string(printed.value());
+  if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
+  return submit_reply(stored, false);
+}
+
+}  // namespace tph

@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+#include "host/host_context.h"
+#include "submit/submit_request.h"
+
+namespace tph {
+
+// One print attempt, at most once: a known intent_id is answered from its
+// record; a new one is recorded DISPATCHING and saved before anything reaches
+// the print system, printed, and its outcome saved before the reply.
+Result<Json> submit_attempt(HostContext& context, const SubmitRequest& request, const std::string& png,
+                            const std::string& fingerprint);
+
+// The submit reply for a record.
+Json submit_reply(const JobRecord& record, bool duplicate);
+
+}  // namespace tph

@@ -1,0 +1,118 @@
+#include "submit/submit_request.h"
+
+#include <limits>
+
+#include "host/error_catalogue.h"
+#include "support/identifier.h"
+
+namespace tph {
+namespace {
+
+constexpr uint64_t kU32 = std::numeric_limits<uint32_t>::max();
+constexpr uint64_t kU16 = std::numeric_limits<uint16_t>::max();
+
+bool take_text(const Json* v, std::string& out) {
+  if (!v || !v->is_string()) return false;
+  out = v->get<std::string>();
+  return true;
+}
+
+template <typename T>
+bool take_unsigned(const Json* v, uint64_t max, T& out) {
+  if (!v) return false;
+  auto n = json_unsigned(*v, max);
+  if (!n) return false;
+  out = static_cast<T>(*n);
+  return true;
+}
+
+// The members of an object by key, or of an array by position; null for a
+// missing one. False when the shape does not match at all.
+bool members(const Json& v, const StrictJson& parsed, const std::string& path,
+             std::initializer_list<const char*> keys, std::vector<const Json*>& out) {
+  out.assign(keys.size(), nullptr);
+  if (v.is_object()) {
+    size_t i = 0;
+    for (const char* key : keys) {
+      if (parsed.has_duplicate(path, key)) return false;
+      auto it = v.find(key);
+      if (it != v.end()) out[i] = &*it;
+      ++i;
+    }
+    return true;
+  }
+  if (v.is_array() && v.size() == keys.size()) {
+    for (size_t i = 0; i < keys.size(); ++i) out[i] = &v[i];
+    return true;
+  }
+  return false;
+}
+
+bool bind_raster(const Json& v, const StrictJson& parsed, const std::string& path, RasterPayload& r) {
+  std::vector<const Json*> m;
+  if (!members(v, parsed, path, {"format", "base64", "width_px", "height_px"}, m)) return false;
+  return take_text(m[0], r.format) && take_text(m[1], r.base64) && take_unsigned(m[2], kU32, r.width_px) &&
+         take_unsigned(m[3], kU32, r.height_px);
+}
+
+}  // namespace
+
+std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed,
+                                                 const std::string& payload_path) {
+  std::vector<const Json*> m;
+  if (!members(payload, parsed, payload_path, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
+               m)) {
+    return std::nullopt;
+  }
+  SubmitRequest r;
+  if (!take_text(m[0], r.intent_id) || !take_text(m[1], r.printer) || !take_text(m[2], r.title)) return std::nullopt;
+  if (m[3] && !take_unsigned(m[3], kU16, r.copies)) return std::nullopt;  // absent means 1
+  if (m[4] && !m[4]->is_null()) {
+    if (!m[4]->is_string()) return std::nullopt;
+    r.media = m[4]->get<std::string>();
+  }
+  if (!take_unsigned(m[5], kU32, r.dpi) || !m[6]) return std::nullopt;
+  std::string raster_path = payload_path + (payload.is_object() ? "/payload" : "/6");
+  if (!bind_raster(*m[6], parsed, raster_path, r.payload)) return std::nullopt;
+  return r;
+}
+
+bool is_valid_text_field(std::string_view value, size_t max_bytes) {
+  if (value.empty() || value.size() > max_bytes) return false;
+  for (size_t i = 0; i < value.size(); ++i) {
+    auto b = static_cast<uint8_t>(value[i]);
+    if (b < 0x20 || b == 0x7F) return false;
+    // U+0080..U+009F are encoded as C2 80..C2 9F.
+    if (b == 0xC2 && i + 1 < value.size()) {
+      auto b1 = static_cast<uint8_t>(value[i + 1]);
+      if (b1 >= 0x80 && b1 <= 0x9F) return false;
+    }
+  }
+  return true;
+}
+
+bool is_valid_media_token(std::string_view value) {
+  if (value.empty() || value.size() > 128) return false;
+  for (char c : value) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+              c == '.' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+Status validate_submit_request(const SubmitRequest& r) {
+  using namespace errors;
+  if (!is_valid_identifier(r.intent_id, kIntentIdMaxBytes)) return unsupported_characters("intent_id");
+  if (!is_valid_text_field(r.printer, 256)) return bad_text_field("printer");
+  if (!is_valid_text_field(r.title, 200)) return bad_text_field("title");
+  if (r.copies < 1 || r.copies > 10) return make(kBadRequest, kMsgCopies);
+  if (r.dpi < 72 || r.dpi > 1200) return make(kBadRequest, kMsgDpi);
+  if (r.payload.format != "png") return make(kBadRequest, kMsgPngOnly);
+  auto in_range = [](uint32_t v) { return v >= 16 && v <= 10000; };
+  if (!in_range(r.payload.width_px) || !in_range(r.payload.height_px)) return make(kBadRequest, kMsgRasterRange);
+  if (r.media && !is_valid_media_token(*r.media)) return make(kBadRequest, kMsgMediaChars);
+  return Status::Ok();
+}
+
+}  // namespace tph

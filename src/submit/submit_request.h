@@ -1,0 +1,46 @@
+#pragma once
+// The submit payload, its binding from JSON and its field checks.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/host_error.h"
+#include "support/strict_json.h"
+
+namespace tph {
+
+struct RasterPayload {
+  std::string format;
+  std::string base64;
+  uint32_t width_px = 0;
+  uint32_t height_px = 0;
+};
+
+struct SubmitRequest {
+  std::string intent_id;
+  std::string printer;
+  std::string title;
+  uint16_t copies = 1;
+  std::optional<std::string> media;
+  uint32_t dpi = 0;
+  RasterPayload payload;
+};
+
+// Binds the envelope payload (an object, or an array of the seven fields in
+// order; the raster likewise). `parsed` and `payload_path` locate the payload
+// in the parsed document, so that a repeated member name can be refused.
+// Nothing on any mismatch.
+std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed,
+                                                 const std::string& payload_path);
+
+// The field checks, in their fixed order; the first failure is returned.
+Status validate_submit_request(const SubmitRequest& request);
+
+// 1..max_bytes bytes and no control character (U+0000-U+001F, U+007F-U+009F).
+bool is_valid_text_field(std::string_view value, size_t max_bytes);
+// 1..128 bytes of ASCII letters, digits, "-", ".", "_".
+bool is_valid_media_token(std::string_view value);
+
+}  // namespace tph

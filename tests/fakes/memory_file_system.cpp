@@ -1,0 +1,175 @@
+#include "fakes/memory_file_system.h"
+
+#include "platform/system_error.h"
+
+namespace tph::testing {
+namespace {
+
+const char* op_name(MemoryFileSystem::Op op) {
+  switch (op) {
+    case MemoryFileSystem::Op::kLocate: return "locate";
+    case MemoryFileSystem::Op::kCreateDir: return "mkdir";
+    case MemoryFileSystem::Op::kOpenLock: return "open_lock";
+    case MemoryFileSystem::Op::kLock: return "lock";
+    case MemoryFileSystem::Op::kRead: return "read";
+    case MemoryFileSystem::Op::kOpenReplace: return "open_replace";
+    case MemoryFileSystem::Op::kWrite: return "write";
+    case MemoryFileSystem::Op::kSync: return "sync";
+    case MemoryFileSystem::Op::kReplace: return "replace";
+  }
+  return "?";
+}
+
+std::string parent_of(const std::string& path) {
+  size_t sep = path.rfind('/');
+  return sep == std::string::npos || sep == 0 ? "/" : path.substr(0, sep);
+}
+
+class MemoryLockFile final : public LockFile {
+ public:
+  MemoryLockFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  ~MemoryLockFile() override {
+    if (held_) --fs_.locked_;
+  }
+  OsStatus lock_exclusive() override {
+    OsStatus s = fs_.check(MemoryFileSystem::Op::kLock, path_);
+    if (s.ok) {
+      held_ = true;
+      ++fs_.locked_;
+    }
+    return s;
+  }
+
+ private:
+  MemoryFileSystem& fs_;
+  std::string path_;
+  bool held_ = false;
+};
+
+class MemoryWritableFile final : public WritableFile {
+ public:
+  MemoryWritableFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  OsStatus write_all(const uint8_t* data, size_t size) override {
+    OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_);
+    // A write cut short by a crash leaves half of its bytes behind.
+    size_t n = s.ok ? size : size / 2;
+    if (auto it = fs_.current_.find(path_); it != fs_.current_.end()) {
+      it->second.append(reinterpret_cast<const char*>(data), n);
+    }
+    return s;
+  }
+  OsStatus sync() override {
+    OsStatus s = fs_.check(MemoryFileSystem::Op::kSync, path_);
+    if (s.ok) {
+      if (auto it = fs_.current_.find(path_); it != fs_.current_.end()) fs_.durable_[path_] = it->second;
+    }
+    return s;
+  }
+
+ private:
+  MemoryFileSystem& fs_;
+  std::string path_;
+};
+
+}  // namespace
+
+MemoryFileSystem::MemoryFileSystem() { dirs_.insert("/"); }
+
+void MemoryFileSystem::fail(Op op, std::string path_part, uint32_t code) {
+  failures_.push_back({op, std::move(path_part), code});
+}
+
+OsStatus MemoryFileSystem::check(Op op, const std::string& path) {
+  log_.push_back(std::string(op_name(op)) + " " + path);
+  const int index = ops_++;
+  if (crash_at_ >= 0 && index >= crash_at_) return OsStatus::Fail(5, describe_system_error(5));
+  for (const Failure& f : failures_) {
+    if (f.op == op && path.find(f.path_part) != std::string::npos) {
+      return OsStatus::Fail(f.code, describe_system_error(f.code), f.code == 2);
+    }
+  }
+  return OsStatus::Ok();
+}
+
+void MemoryFileSystem::power_cut() {
+  current_ = durable_;
+  crash_at_ = -1;
+  locked_ = 0;
+}
+
+void MemoryFileSystem::put_file(const std::string& path, const std::string& bytes) {
+  current_[path] = bytes;
+  durable_[path] = bytes;
+}
+
+std::optional<std::string> MemoryFileSystem::file(const std::string& path) const {
+  auto it = current_.find(path);
+  if (it == current_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::string> MemoryFileSystem::list(const std::string& folder) const {
+  std::vector<std::string> names;
+  for (const auto& [path, bytes] : current_) {
+    if (parent_of(path) == folder) names.push_back(path.substr(folder.size() + 1));
+  }
+  return names;
+}
+
+bool MemoryFileSystem::locate_user_state_root(std::string& path) {
+  if (!check(Op::kLocate, root).ok) return false;
+  path = root;
+  return true;
+}
+
+OsStatus MemoryFileSystem::create_directories(const std::string& path) {
+  if (OsStatus s = check(Op::kCreateDir, path); !s.ok) return s;
+  if (current_.count(path)) return OsStatus::Fail(17, describe_system_error(17));  // a file is in the way
+  for (std::string p = path; p != "/"; p = parent_of(p)) {
+    if (current_.count(p)) return OsStatus::Fail(20, describe_system_error(20));
+    dirs_.insert(p);
+  }
+  return OsStatus::Ok();
+}
+
+OsStatus MemoryFileSystem::open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) {
+  if (OsStatus s = check(Op::kOpenLock, path); !s.ok) return s;
+  if (!current_.count(path)) put_file(path, "");
+  out = std::make_unique<MemoryLockFile>(*this, path);
+  return OsStatus::Ok();
+}
+
+FileContent MemoryFileSystem::read_file(const std::string& path) {
+  FileContent c;
+  c.status = check(Op::kRead, path);
+  if (!c.status.ok) return c;
+  auto it = current_.find(path);
+  if (it == current_.end()) {
+    c.status = OsStatus::Fail(2, describe_system_error(2), true);
+    return c;
+  }
+  c.bytes = it->second;
+  return c;
+}
+
+OsStatus MemoryFileSystem::open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) {
+  if (OsStatus s = check(Op::kOpenReplace, path); !s.ok) return s;
+  if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), true);
+  current_[path].clear();
+  out = std::make_unique<MemoryWritableFile>(*this, path);
+  return OsStatus::Ok();
+}
+
+OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& to) {
+  if (OsStatus s = check(Op::kReplace, from + " -> " + to); !s.ok) return s;
+  auto it = current_.find(from);
+  if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), true);
+  current_[to] = it->second;
+  current_.erase(it);
+  auto d = durable_.find(from);
+  durable_[to] = d == durable_.end() ? std::string() : d->second;
+  if (d != durable_.end()) durable_.erase(d);
+  return OsStatus::Ok();
+}
+
+}  // namespace tph::testing

@@ -1,0 +1,75 @@
+#pragma once
+// An in-memory file system for tests, in the manner of a fault-injecting
+// environment: it records every call, can fail a chosen operation on a chosen
+// path, can "crash" (fail everything) after a number of operations, and can
+// simulate a power cut that forgets every byte that was not flushed.
+//
+// Durability model: a file's content survives a power cut only as of its
+// last sync(); replace() is durable for the name (the port's contract), but
+// carries over only the durable content of the source.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace tph::testing {
+
+class MemoryFileSystem final : public FileSystem {
+ public:
+  enum class Op { kLocate, kCreateDir, kOpenLock, kLock, kRead, kOpenReplace, kWrite, kSync, kReplace };
+
+  MemoryFileSystem();
+
+  // --- set-up
+  std::string root = "/home/user/.local/state";
+  uint32_t pid = 812;
+  // Fails `op` on every path containing `path_part` with error `code`.
+  void fail(Op op, std::string path_part = "", uint32_t code = 5);
+  void clear_failures() { failures_.clear(); }
+  // From the n-th counted operation on (0-based), everything fails: the process died.
+  void crash_after(int n) { crash_at_ = n; }
+  int operations() const { return ops_; }
+  // Forgets everything that was not flushed, and revives the file system.
+  void power_cut();
+  void put_file(const std::string& path, const std::string& bytes);  // durable at once
+  void put_dir(const std::string& path) { dirs_.insert(path); }
+  std::optional<std::string> file(const std::string& path) const;
+  std::vector<std::string> list(const std::string& folder) const;  // names of files in a folder
+  const std::vector<std::string>& log() const { return log_; }
+  bool locked() const { return locked_ > 0; }
+
+  // --- FileSystem
+  char separator() const override { return '/'; }
+  bool locate_user_state_root(std::string& path) override;
+  OsStatus create_directories(const std::string& path) override;
+  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override;
+  FileContent read_file(const std::string& path) override;
+  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override;
+  OsStatus replace(const std::string& from, const std::string& to) override;
+  uint32_t process_id() override { return pid; }
+
+  // Used by the file objects.
+  OsStatus check(Op op, const std::string& path);
+  std::map<std::string, std::string> current_;
+  std::map<std::string, std::string> durable_;
+  int locked_ = 0;
+
+ private:
+  struct Failure {
+    Op op;
+    std::string path_part;
+    uint32_t code;
+  };
+  std::vector<Failure> failures_;
+  std::set<std::string> dirs_;
+  std::vector<std::string> log_;
+  int ops_ = 0;
+  int crash_at_ = -1;
+};
+
+}  // namespace tph::testing
