@@ -5,25 +5,30 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <string>
 #include <utility>
 
 namespace tph::win {
 
-template <typename T, T Invalid, typename Closer>
+// Traits: `using Handle`, `static Handle invalid()`, `static void close(Handle)`.
+template <typename Traits>
 class Owned {
+  using T = typename Traits::Handle;
+
  public:
   Owned() = default;
   explicit Owned(T h) : h_(h) {}
+  static T Invalid() { return Traits::invalid(); }
   Owned(const Owned&) = delete;
   Owned& operator=(const Owned&) = delete;
-  Owned(Owned&& o) noexcept : h_(std::exchange(o.h_, Invalid)) {}
+  Owned(Owned&& o) noexcept : h_(std::exchange(o.h_, Invalid())) {}
   Owned& operator=(Owned&& o) noexcept {
-    if (this != &o) reset(std::exchange(o.h_, Invalid));
+    if (this != &o) reset(std::exchange(o.h_, Invalid()));
     return *this;
   }
   ~Owned() { reset(); }
-  void reset(T h = Invalid) {
-    if (h_ != Invalid) Closer{}(h_);
+  void reset(T h = Traits::invalid()) {
+    if (h_ != Invalid()) Traits::close(h_);
     h_ = h;
   }
   T get() const { return h_; }
@@ -31,28 +36,34 @@ class Owned {
     reset();
     return &h_;
   }
-  explicit operator bool() const { return h_ != Invalid; }
+  explicit operator bool() const { return h_ != Invalid(); }
 
  private:
-  T h_ = Invalid;
+  T h_ = Traits::invalid();
 };
 
-struct CloseHandleCall {
-  void operator()(HANDLE h) const { ::CloseHandle(h); }
+struct FileTraits {
+  using Handle = HANDLE;
+  static Handle invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(Handle h) { ::CloseHandle(h); }
 };
-struct ClosePrinterCall {
-  void operator()(HANDLE h) const { ::ClosePrinter(h); }
+struct PrinterTraits {
+  using Handle = HANDLE;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle h) { ::ClosePrinter(h); }
 };
-struct DeleteDcCall {
-  void operator()(HDC h) const { ::DeleteDC(h); }
+struct DeviceContextTraits {
+  using Handle = HDC;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle h) { ::DeleteDC(h); }
 };
 
 // A file handle; INVALID_HANDLE_VALUE when empty.
-using FileHandle = Owned<HANDLE, INVALID_HANDLE_VALUE, CloseHandleCall>;
+using FileHandle = Owned<FileTraits>;
 // A spooler printer handle; null when empty.
-using PrinterHandle = Owned<HANDLE, nullptr, ClosePrinterCall>;
+using PrinterHandle = Owned<PrinterTraits>;
 // A device context; null when empty.
-using DeviceContext = Owned<HDC, nullptr, DeleteDcCall>;
+using DeviceContext = Owned<DeviceContextTraits>;
 
 // A COM interface pointer.
 template <typename T>
