@@ -1,0 +1,61 @@
+#pragma once
+// A host context over fakes: an in-memory file system, a fixed clock, a fake
+// spooler and recording print devices.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_clock.h"
+#include "fakes/fake_spooler.h"
+#include "fakes/memory_file_system.h"
+#include "fakes/recording_print_device.h"
+#include "host/host_context.h"
+#include "host/request_handler.h"
+
+namespace tph::testing {
+
+inline const PlatformInfo& test_platform_info() {
+  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency"}};
+  return info;
+}
+
+struct TestHost {
+  MemoryFileSystem fs;
+  FakeClock clock;
+  FakeSpooler spooler;
+  // The device the next print uses; each print takes a fresh copy of it.
+  RecordingPrintDevice device_template;
+  std::vector<RecordingPrintDevice*> devices;
+  std::unique_ptr<StateStore> store;
+  std::unique_ptr<HostContext> context;
+
+  static constexpr const char* kFolder = "/home/user/.local/state/com.tavelin.print";
+  static constexpr const char* kLedger = "/home/user/.local/state/com.tavelin.print/ledger.json";
+
+  // Opens the state as the host does at start-up.
+  void open() {
+    Result<StateStore> opened = open_state(fs, clock);
+    if (!opened.ok()) throw std::runtime_error(opened.error().message);
+    store = std::make_unique<StateStore>(std::move(opened.value()));
+    context = std::make_unique<HostContext>(HostContext{
+        *store, clock, spooler,
+        [this]() -> std::unique_ptr<PrintDevice> {
+          auto d = std::make_unique<RecordingPrintDevice>(device_template);
+          devices.push_back(d.get());
+          return d;
+        },
+        test_platform_info()});
+  }
+  // Ends the process: the lock is released, memory is gone.
+  void close() {
+    context.reset();
+    store.reset();
+  }
+  std::string handle(const std::string& body) {
+    std::optional<std::string> r = handle_request(body, *context);
+    return r ? *r : "<encoding failure>";
+  }
+};
+
+}  // namespace tph::testing
