@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "state/ledger_json.h"
+#include "state/ledger_recovery.h"
+
+namespace tph {
+namespace {
+
+JobRecord record(const std::string& id, std::string_view state, uint64_t updated) {
+  return JobRecord{id, std::string(64, 'a'), std::string(state), "Label_PDF", "", updated, updated, "", ""};
+}
+
+TEST(LedgerJson, WritesTheExactLayout) {
+  HostLedger empty{1, 7, {}};
+  EXPECT_EQ(encode_ledger(empty), "{\n  \"schema\": 1,\n  \"updated_at_ms\": 7,\n  \"jobs\": {}\n}");
+
+  HostLedger l{1, 9, {}};
+  l.jobs["b"] = JobRecord{"b", "ff", "SUBMITTED", "Q \"1\"\t/\x7f\xc3\xa9", "12", 3, 4, "", ""};
+  l.jobs["B"] = record("B", "FAILED", 2);
+  const std::string expected =
+      "{\n  \"schema\": 1,\n  \"updated_at_ms\": 9,\n  \"jobs\": {\n"
+      "    \"B\": {\n      \"intent_id\": \"B\",\n      \"payload_sha256\": \"" + std::string(64, 'a') + "\",\n"
+      "      \"state\": \"FAILED\",\n      \"printer\": \"Label_PDF\",\n      \"os_job_id\": \"\",\n"
+      "      \"created_at_ms\": 2,\n      \"updated_at_ms\": 2,\n      \"error_code\": \"\",\n"
+      "      \"error_message\": \"\"\n    },\n"
+      "    \"b\": {\n      \"intent_id\": \"b\",\n      \"payload_sha256\": \"ff\",\n      \"state\": \"SUBMITTED\",\n"
+      "      \"printer\": \"Q \\\"1\\\"\\t/\x7f\xc3\xa9\",\n      \"os_job_id\": \"12\",\n      \"created_at_ms\": 3,\n"
+      "      \"updated_at_ms\": 4,\n      \"error_code\": \"\",\n      \"error_message\": \"\"\n    }\n  }\n}";
+  EXPECT_EQ(encode_ledger(l), expected);
+  EXPECT_EQ(decode_ledger(expected), l);
+}
+
+TEST(LedgerJson, KeepsUnknownStatesAndDropsUnknownMembers) {
+  const std::string text = R"({"extra":{"a":1,"a":2},"schema":1,"updated_at_ms":5,"jobs":{"k":{"intent_id":"k",
+    "payload_sha256":"x","state":"weird","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,
+    "error_code":"","error_message":"","note":[1]}}})";
+  std::optional<HostLedger> l = decode_ledger(text);
+  ASSERT_TRUE(l);
+  EXPECT_EQ(l->jobs.at("k").state, "weird");
+  EXPECT_EQ(encode_ledger(*l)->find("note"), std::string::npos);
+}
+
+TEST(LedgerJson, LaterRecordWithTheSameKeyWins) {
+  std::optional<HostLedger> l = decode_ledger(R"({"schema":1,"updated_at_ms":5,"jobs":{
+    "k":{"intent_id":"first","payload_sha256":"x","state":"FAILED","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""},
+    "k":{"intent_id":"second","payload_sha256":"x","state":"FAILED","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""}}})");
+  ASSERT_TRUE(l);
+  EXPECT_EQ(l->jobs.at("k").intent_id, "second");
+}
+
+TEST(LedgerJson, RefusesWhatIsNotALedger) {
+  const std::string rec = R"("intent_id":"k","payload_sha256":"x","state":"S","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"")";
+  const std::string cases[] = {
+      "",
+      "   ",
+      "\xef\xbb\xbf{\"schema\":1,\"updated_at_ms\":1,\"jobs\":{}}",
+      R"({"schema":1,"updated_at_ms":1})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{},"schema":1})",
+      R"({"schema":4294967296,"updated_at_ms":1,"jobs":{}})",
+      R"({"schema":1,"updated_at_ms":-1,"jobs":{}})",
+      R"({"schema":1,"updated_at_ms":1.5,"jobs":{}})",
+      R"({"schema":1,"updated_at_ms":18446744073709551616,"jobs":{}})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":[]})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{}} x)",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + "}}}",  // no error_message
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":"","state":"T"}}})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":null}}})",
+  };
+  for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c)) << c;
+  EXPECT_TRUE(decode_ledger(R"( {"schema":2,"updated_at_ms":1,"jobs":{}} )"));  // the version is judged later
+}
+
+constexpr uint64_t kNow = 10'000'000'000ULL;
+
+TEST(LedgerRecovery, DispatchingBecomesUnknown) {
+  HostLedger l{1, 1, {}};
+  l.jobs["a"] = record("a", "DISPATCHING", kNow - 5);
+  l.jobs["a"].os_job_id = "7";
+  l.jobs["b"] = record("b", "SUBMITTED", kNow - 5);
+  EXPECT_TRUE(recover_and_prune(l, kNow));
+  const JobRecord& a = l.jobs.at("a");
+  EXPECT_EQ(a.state, "UNKNOWN");
+  EXPECT_EQ(a.error_code, "HOST_RESTARTED");
+  EXPECT_EQ(a.error_message, "The helper restarted before the operating system acknowledged this job.");
+  EXPECT_EQ(a.updated_at_ms, kNow);
+  EXPECT_EQ(a.created_at_ms, kNow - 5);
+  EXPECT_EQ(a.os_job_id, "7");
+  EXPECT_EQ(l.jobs.at("b").updated_at_ms, kNow - 5);
+  EXPECT_EQ(l.updated_at_ms, kNow);
+}
+
+TEST(LedgerRecovery, RetentionWindowBoundary) {
+  HostLedger l{1, 1, {}};
+  l.jobs["edge"] = record("edge", "FAILED", kNow - kRetentionWindowMs);
+  l.jobs["old"] = record("old", "FAILED", kNow - kRetentionWindowMs - 1);
+  EXPECT_TRUE(recover_and_prune(l, kNow));
+  EXPECT_TRUE(l.jobs.count("edge"));
+  EXPECT_FALSE(l.jobs.count("old"));
+  EXPECT_FALSE(recover_and_prune(l, kNow));  // nothing more to do: no save needed
+}
+
+TEST(LedgerRecovery, ClockBefore1970PrunesNothing) {
+  HostLedger l{1, 1, {}};
+  l.jobs["a"] = record("a", "FAILED", 0);
+  EXPECT_FALSE(recover_and_prune(l, 0));
+  EXPECT_TRUE(l.jobs.count("a"));
+}
+
+TEST(LedgerRecovery, RecordCapDropsOldestWithStableTieBreak) {
+  HostLedger l{1, 1, {}};
+  for (int i = 0; i < 5001; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "k%05d", i);
+    l.jobs[key] = record(key, "COMPLETED", kNow - 1000 + (i % 7 == 3 ? 0 : 500));
+  }
+  // k00003 and k00010 share the oldest time; the smaller key goes.
+  EXPECT_TRUE(recover_and_prune(l, kNow));
+  EXPECT_EQ(l.jobs.size(), kRecordCap);
+  EXPECT_FALSE(l.jobs.count("k00003"));
+  EXPECT_TRUE(l.jobs.count("k00010"));
+
+  l.jobs["k99999"] = record("k99999", "COMPLETED", kNow);
+  l.jobs["k99998"] = record("k99998", "COMPLETED", kNow);
+  EXPECT_TRUE(recover_and_prune(l, kNow));
+  EXPECT_EQ(l.jobs.size(), kRecordCap);
+  EXPECT_FALSE(l.jobs.count("k00010"));
+  EXPECT_FALSE(l.jobs.count("k00017"));
+}
+
+}  // namespace
+}  // namespace tph

@@ -1,0 +1,200 @@
+#include "state/state_store.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_clock.h"
+#include "fakes/memory_file_system.h"
+#include "platform/system_error.h"
+#include "state/atomic_file.h"
+#include "state/ledger_json.h"
+
+namespace tph {
+namespace {
+
+using testing::FakeClock;
+using testing::MemoryFileSystem;
+using Op = MemoryFileSystem::Op;
+
+const std::string kFolder = "/home/user/.local/state/com.tavelin.print";
+const std::string kLedger = kFolder + "/ledger.json";
+const std::string kTemp = kFolder + "/.ledger.json.812.tmp";
+
+std::string ledger_with(std::string_view state, uint64_t updated, uint32_t schema = 1) {
+  HostLedger l{schema, 1, {}};
+  l.jobs["a"] = JobRecord{"a", "ff", std::string(state), "Q", "", updated, updated, "", ""};
+  return *encode_ledger(l);
+}
+
+TEST(OpenState, FirstRunCreatesFolderAndLockButNoLedger) {
+  MemoryFileSystem fs;
+  FakeClock clock(5000);
+  Result<StateStore> s = open_state(fs, clock);
+  ASSERT_TRUE(s.ok());
+  EXPECT_EQ(s.value().folder, kFolder);
+  EXPECT_TRUE(fs.file(kFolder + "/ledger.lock"));
+  EXPECT_FALSE(fs.file(kLedger));
+  EXPECT_EQ(s.value().ledger, (HostLedger{1, 5000, {}}));
+  EXPECT_TRUE(fs.locked());
+}
+
+TEST(OpenState, KeepsExistingLockFileContent) {
+  MemoryFileSystem fs;
+  FakeClock clock;
+  fs.put_file(kFolder + "/ledger.lock", "junk");
+  ASSERT_TRUE(open_state(fs, clock).ok());
+  EXPECT_EQ(fs.file(kFolder + "/ledger.lock"), "junk");
+}
+
+TEST(OpenState, StartUpFailures) {
+  struct Case {
+    std::string name;
+    std::function<void(MemoryFileSystem&)> setup;
+    const char* code;
+    std::string message;
+  } cases[] = {
+      {"no app data", [](auto& fs) { fs.fail(Op::kLocate); }, "STATE_UNAVAILABLE",
+       "Cannot locate the current user's application-data directory."},
+      {"folder", [](auto& fs) { fs.fail(Op::kCreateDir, "", 5); }, "STATE_UNAVAILABLE",
+       "Cannot create print-helper state: " + describe_system_error(5)},
+      {"file in the way", [](auto& fs) { fs.put_file(kFolder, "x"); }, "STATE_UNAVAILABLE",
+       "Cannot create print-helper state: " + describe_system_error(17)},
+      {"open lock", [](auto& fs) { fs.fail(Op::kOpenLock, "ledger.lock", 32); }, "STATE_UNAVAILABLE",
+       "Cannot open print-helper lock: " + describe_system_error(32)},
+      {"lock", [](auto& fs) { fs.fail(Op::kLock, "ledger.lock", 33); }, "STATE_UNAVAILABLE",
+       "Cannot lock print-helper state: " + describe_system_error(33)},
+      {"read", [](auto& fs) { fs.fail(Op::kRead, "ledger.json", 5); }, "STATE_UNAVAILABLE",
+       "Cannot read print-helper state: " + describe_system_error(5)},
+      {"corrupt", [](auto& fs) { fs.put_file(kLedger, "{"); }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
+      {"empty", [](auto& fs) { fs.put_file(kLedger, ""); }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
+      {"bom", [](auto& fs) { fs.put_file(kLedger, "\xef\xbb\xbf" + ledger_with("FAILED", 1)); }, "STATE_CORRUPT",
+       "The print-helper ledger is unreadable."},
+      {"schema 2", [](auto& fs) { fs.put_file(kLedger, ledger_with("DISPATCHING", 1, 2)); }, "STATE_VERSION",
+       "The print-helper state was created by an incompatible version."},
+      {"recovery save", [](auto& fs) {
+         fs.put_file(kLedger, ledger_with("DISPATCHING", 1));
+         fs.fail(Op::kReplace, "ledger.json", 5);
+       }, "STATE_UNAVAILABLE", "Cannot save print-helper state: " + describe_system_error(5)},
+  };
+  for (const auto& c : cases) {
+    MemoryFileSystem fs;
+    FakeClock clock;
+    c.setup(fs);
+    const std::optional<std::string> before = fs.file(kLedger);
+    Result<StateStore> s = open_state(fs, clock);
+    ASSERT_FALSE(s.ok()) << c.name;
+    EXPECT_STREQ(s.error().code, c.code) << c.name;
+    EXPECT_EQ(s.error().message, c.message) << c.name;
+    EXPECT_FALSE(fs.locked()) << c.name << ": a failed start-up keeps no lock";
+    if (std::string(c.code) != "STATE_UNAVAILABLE") {
+      EXPECT_EQ(fs.file(kLedger), before) << c.name;
+    }
+  }
+}
+
+TEST(OpenState, SavesOnlyWhenRecoveryChangedSomething) {
+  MemoryFileSystem fs;
+  FakeClock clock(1'000'000);
+  const std::string untouched = ledger_with("FAILED", 999'000);
+  fs.put_file(kLedger, untouched);
+  ASSERT_TRUE(open_state(fs, clock).ok());
+  EXPECT_EQ(fs.file(kLedger), untouched);
+
+  fs.put_file(kLedger, ledger_with("DISPATCHING", 999'000));
+  Result<StateStore> s = open_state(fs, clock);
+  ASSERT_TRUE(s.ok());
+  std::optional<HostLedger> saved = decode_ledger(*fs.file(kLedger));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->jobs.at("a").state, "UNKNOWN");
+  EXPECT_EQ(saved->jobs.at("a").updated_at_ms, 1'000'000u);
+  EXPECT_EQ(saved->updated_at_ms, 1'000'000u);
+}
+
+TEST(SaveLedger, ReplacesThroughAFlushedTemporaryFile) {
+  MemoryFileSystem fs;
+  FakeClock clock;
+  Result<StateStore> s = open_state(fs, clock);
+  ASSERT_TRUE(s.ok());
+  ASSERT_TRUE(save_ledger(s.value()).ok());
+  std::vector<std::string> tail(fs.log().end() - 4, fs.log().end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"open_replace " + kTemp, "write " + kTemp, "sync " + kTemp,
+                                             "replace " + kTemp + " -> " + kLedger}));
+  EXPECT_EQ(fs.list(kFolder), (std::vector<std::string>{"ledger.json", "ledger.lock"}));
+}
+
+TEST(SaveLedger, FailuresKeepTheOldLedger) {
+  for (Op op : {Op::kOpenReplace, Op::kWrite, Op::kSync, Op::kReplace}) {
+    MemoryFileSystem fs;
+    FakeClock clock;
+    fs.put_file(kLedger, ledger_with("FAILED", clock.file_time() / 10000 - 11644473600000ULL));
+    Result<StateStore> s = open_state(fs, clock);
+    ASSERT_TRUE(s.ok());
+    const std::string old = *fs.file(kLedger);
+    s.value().ledger.jobs.clear();
+    fs.fail(op, ".ledger.json", 28);
+    Status saved = save_ledger(s.value());
+    ASSERT_FALSE(saved.ok());
+    EXPECT_STREQ(saved.error().code, "STATE_UNAVAILABLE");
+    EXPECT_EQ(saved.error().message, "Cannot save print-helper state: " + describe_system_error(28));
+    EXPECT_EQ(fs.file(kLedger), old);
+    if (op == Op::kReplace) {
+      EXPECT_EQ(decode_ledger(*fs.file(kTemp)), s.value().ledger) << "the temporary file keeps the new bytes";
+    }
+  }
+}
+
+TEST(SaveLedger, RecreatesADeletedFolderAndTruncatesALongerLeftover) {
+  MemoryFileSystem fs;
+  FakeClock clock;
+  Result<StateStore> s = open_state(fs, clock);
+  ASSERT_TRUE(s.ok());
+  fs.put_file(kTemp, std::string(100000, 'z'));
+  ASSERT_TRUE(save_ledger(s.value()).ok());
+  EXPECT_EQ(decode_ledger(*fs.file(kLedger)), s.value().ledger);
+}
+
+TEST(AtomicFile, PathWithoutParent) {
+  MemoryFileSystem fs;
+  OsStatus s = write_file_atomically(fs, "ledger.json", "x");
+  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.description, "path has no parent");
+}
+
+// A power cut at every step of a save leaves the old or the new ledger, never
+// a mix, never nothing.
+TEST(AtomicFile, PowerCutAtAnyStepLeavesOldOrNew) {
+  HostLedger old_ledger{1, 1, {}};
+  old_ledger.jobs["a"] = JobRecord{"a", "ff", "SUBMITTED", "Q", "1", 1, 1, "", ""};
+  HostLedger new_ledger = old_ledger;
+  for (int i = 0; i < 300; ++i) {
+    std::string k = "n" + std::to_string(i);
+    new_ledger.jobs[k] = JobRecord{k, std::string(64, 'b'), "FAILED", "Q", "", 2, 2, "E", "message"};
+  }
+  int steps = 0;
+  {
+    MemoryFileSystem probe;
+    probe.put_file(kLedger, *encode_ledger(old_ledger));
+    probe.put_dir(kFolder);
+    ASSERT_TRUE(write_file_atomically(probe, kLedger, *encode_ledger(new_ledger)).ok);
+    steps = probe.operations();
+  }
+  bool saw_old = false, saw_new = false;
+  for (int crash = 0; crash <= steps; ++crash) {
+    MemoryFileSystem fs;
+    fs.put_file(kLedger, *encode_ledger(old_ledger));
+    fs.put_dir(kFolder);
+    fs.crash_after(crash);
+    (void)write_file_atomically(fs, kLedger, *encode_ledger(new_ledger));
+    fs.power_cut();
+    std::optional<std::string> after = fs.file(kLedger);
+    ASSERT_TRUE(after) << "crash at step " << crash;
+    std::optional<HostLedger> l = decode_ledger(*after);
+    ASSERT_TRUE(l) << "torn ledger after a crash at step " << crash;
+    EXPECT_TRUE(*l == old_ledger || *l == new_ledger);
+    saw_old |= *l == old_ledger;
+    saw_new |= *l == new_ledger;
+  }
+  EXPECT_TRUE(saw_old && saw_new);
+}
+
+}  // namespace
+}  // namespace tph
