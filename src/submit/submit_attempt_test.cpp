@@ -1,0 +1,198 @@
+#include "submit/submit_attempt.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "fakes/test_host.h"
+#include "platform/system_error.h"
+#include "state/ledger_json.h"
+
+namespace tph {
+namespace {
+
+using testing::MemoryFileSystem;
+using testing::TestHost;
+using Op = MemoryFileSystem::Op;
+
+std::string base64_of_file(const std::string& name) {
+  std::ifstream f(std::string(TPH_TEST_DATA) + "/" + name, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  const std::string b = s.str();
+  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < b.size(); i += 3) {
+    uint32_t v = uint8_t(b[i]) << 16 | uint8_t(b[i + 1]) << 8 | uint8_t(b[i + 2]);
+    out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
+  }
+  if (b.size() - i == 1) {
+    uint32_t v = uint8_t(b[i]) << 16;
+    out += {a[v >> 18], a[(v >> 12) & 63], '=', '='};
+  } else if (b.size() - i == 2) {
+    uint32_t v = uint8_t(b[i]) << 16 | uint8_t(b[i + 1]) << 8;
+    out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+struct Submit {
+  std::string intent = "intent-1";
+  std::string printer = "Label_PDF";
+  std::string title = "Label";
+  int copies = 1;
+  std::string media = "null";
+  int dpi = 300;
+  std::string file = "label_40x20.png";
+  int width = 40;
+
+  std::string body() const {
+    return R"({"protocol":1,"request_id":"r","type":"submit","payload":{"intent_id":")" + intent +
+           R"(","printer":")" + printer + R"(","title":")" + title + R"(","copies":)" + std::to_string(copies) +
+           R"(,"media":)" + media + R"(,"dpi":)" + std::to_string(dpi) +
+           R"(,"payload":{"format":"png","base64":")" + base64_of_file(file) + R"(","width_px":)" +
+           std::to_string(width) + R"(,"height_px":20}}})";
+  }
+};
+
+std::string ok_reply(bool duplicate, const std::string& state = "SUBMITTED", const std::string& job = "42") {
+  return R"({"protocol":1,"request_id":"r","ok":true,"result":{"duplicate":)" + std::string(duplicate ? "true" : "false") +
+         R"(,"intent_id":"intent-1","os_job_id":")" + job + R"(","printer":"Label_PDF","state":")" + state + "\"}}";
+}
+std::string error_reply(const std::string& code, const std::string& message) {
+  return R"({"protocol":1,"request_id":"r","ok":false,"error":{"code":")" + code + R"(","message":")" + message + "\"}}";
+}
+const std::string kConflict = error_reply("INTENT_CONFLICT", "This print-attempt identifier was already used for different output.");
+const std::string kFailedBefore = error_reply(
+    "ATTEMPT_FAILED", "This attempt already failed. Use a deliberate reprint attempt with a new identifier.");
+const std::string kUnknownOutcome =
+    error_reply("UNKNOWN_OUTCOME",
+                "This attempt may already be in the operating-system queue. Use a deliberate reprint attempt instead "
+                "of resubmitting it.");
+
+JobRecord stored(TestHost& host, const std::string& id = "intent-1") {
+  std::optional<HostLedger> l = decode_ledger(*host.fs.file(TestHost::kLedger));
+  return l->jobs.at(id);
+}
+
+TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
+  TestHost host;
+  host.open();
+  host.clock.set_ms(1000);
+  EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
+  ASSERT_EQ(host.devices.size(), 1u);
+  JobRecord r = stored(host);
+  EXPECT_EQ(r.state, "SUBMITTED");
+  EXPECT_EQ(r.os_job_id, "42");
+  EXPECT_EQ(r.error_code, "");
+  EXPECT_EQ(r.created_at_ms, 1000u);
+  EXPECT_EQ(r.payload_sha256.size(), 64u);
+
+  Submit other_title;
+  other_title.title = "Another title";
+  EXPECT_EQ(host.handle(other_title.body()), ok_reply(true));
+  EXPECT_EQ(host.devices.size(), 1u) << "a repeat prints nothing";
+
+  for (auto change : std::vector<std::function<void(Submit&)>>{
+           [](Submit& s) { s.copies = 2; }, [](Submit& s) { s.dpi = 301; },
+           [](Submit& s) { s.printer = "Other"; }, [](Submit& s) { s.file = "label_40x20_b.png"; }}) {
+    Submit s;
+    change(s);
+    EXPECT_EQ(host.handle(s.body()), kConflict);
+  }
+  Submit invalid;
+  invalid.copies = 11;
+  EXPECT_EQ(host.handle(invalid.body()), error_reply("BAD_REQUEST", "Copies must be between 1 and 10."));
+  EXPECT_EQ(host.devices.size(), 1u);
+}
+
+TEST(SubmitAttempt, RecordsEachPrintOutcome) {
+  struct Case {
+    std::string name;
+    std::function<void(TestHost&, Submit&)> setup;
+    std::string code;
+    std::string state;
+    std::string repeat;
+  } cases[] = {
+      {"media token", [](TestHost&, Submit& s) { s.media = R"("na_index-4x6_4x6in")"; }, "MEDIA_UNSUPPORTED", "FAILED", kFailedBefore},
+      {"queue", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"CreateDC", 1}}; }, "PRINTER_UNAVAILABLE", "FAILED", kFailedBefore},
+      {"misfit", [](TestHost& h, Submit&) { h.device_template.horz_res = 10; }, "MEDIA_MISMATCH", "FAILED", kFailedBefore},
+      {"rejected", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"StartDoc", 1}}; }, "SUBMISSION_REJECTED", "FAILED", kFailedBefore},
+      {"end doc", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"EndDoc", 1}}; }, "UNKNOWN_OUTCOME", "UNKNOWN", kUnknownOutcome},
+  };
+  for (const auto& c : cases) {
+    TestHost host;
+    host.open();
+    Submit s;
+    c.setup(host, s);
+    std::string reply = host.handle(s.body());
+    EXPECT_NE(reply.find("\"code\":\"" + c.code + "\""), std::string::npos) << c.name << ": " << reply;
+    JobRecord r = stored(host);
+    EXPECT_EQ(r.state, c.state) << c.name;
+    EXPECT_EQ(r.error_code, c.code) << c.name;
+    EXPECT_NE(reply.find(r.error_message), std::string::npos) << c.name;
+    EXPECT_EQ(host.handle(s.body()), c.repeat) << c.name;
+  }
+}
+
+TEST(SubmitAttempt, MediaTokenThenWithout) {
+  TestHost host;
+  host.open();
+  Submit with_media;
+  with_media.media = R"("roll")";
+  host.handle(with_media.body());
+  EXPECT_TRUE(host.devices.empty()) << "a media token never reaches the print system";
+  EXPECT_EQ(host.handle(Submit{}.body()), kConflict);
+}
+
+TEST(SubmitAttempt, InvalidStoredStateIsCorrupt) {
+  TestHost host;
+  host.open();
+  host.handle(Submit{}.body());
+  host.store->ledger.jobs.at("intent-1").state = "submitted";
+  EXPECT_EQ(host.handle(Submit{}.body()), error_reply("STATE_CORRUPT", "The stored print attempt has an invalid state."));
+}
+
+TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
+  TestHost host;
+  host.open();
+  host.fs.fail(Op::kReplace, "ledger.json", 28);
+  EXPECT_EQ(host.handle(Submit{}.body()),
+            error_reply("STATE_UNAVAILABLE", "Cannot save print-helper state: " + describe_system_error(28)));
+  EXPECT_TRUE(host.devices.empty());
+  host.fs.clear_failures();
+  EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
+  EXPECT_TRUE(host.devices.empty());
+}
+
+TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
+  TestHost host;
+  host.open();
+  // The attempt's first save passes; from its outcome save on, every file
+  // operation fails, as if the process died right there.
+  host.handle(R"({"protocol":1,"request_id":"warm","type":"hello"})");
+  const int before = host.fs.operations();
+  // hello wrote bridge-status (5 operations); a submit's first save takes 5 more.
+  host.fs.crash_after(before + 5 + 5);
+  std::string reply = host.handle(Submit{}.body());
+  EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;
+  EXPECT_EQ(host.devices.size(), 1u) << "the label was handed over";
+  EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, "SUBMITTED");
+  EXPECT_EQ(stored(host).state, "DISPATCHING");
+
+  // The process dies now; the next start reports the attempt as unknown.
+  host.close();
+  host.fs.power_cut();
+  host.clock.advance_ms(10);
+  host.open();
+  JobRecord r = stored(host);
+  EXPECT_EQ(r.state, "UNKNOWN");
+  EXPECT_EQ(r.error_code, "HOST_RESTARTED");
+  EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
+  EXPECT_EQ(host.devices.size(), 1u) << "printed at most once";
+}
+
+}  // namespace
+}  // namespace tph
