@@ -1,0 +1,147 @@
+"""Drives the real host process over its standard streams, for both builds.
+
+TPH_TARGET selects the build: "native" (build/native/tavelin-print-host) or
+"windows" (build/windows/tavelin-print-host.exe under Wine). Standard output
+and error go to files, not pipes: Wine's helper processes can inherit a pipe
+and keep it open after the host has exited."""
+
+import getpass
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+TARGET = os.environ.get("TPH_TARGET", "native")
+WINEPREFIX = os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
+PDF_DIR = os.path.expanduser("~/PDF")
+
+
+def frame(body: bytes) -> bytes:
+    return struct.pack("<I", len(body)) + body
+
+
+def request(type_, payload=None, request_id="r1", protocol=1, omit_payload=False) -> bytes:
+    env = {"protocol": protocol, "request_id": request_id, "type": type_}
+    if not omit_payload:
+        env["payload"] = payload
+    return json.dumps(env, separators=(",", ":")).encode()
+
+
+def split_frames(data: bytes):
+    out = []
+    while len(data) >= 4:
+        n = struct.unpack("<I", data[:4])[0]
+        out.append(data[4:4 + n])
+        data = data[4 + n:]
+    assert not data, "trailing bytes on standard output: %r" % data[:40]
+    return out
+
+
+class Host:
+    """One target's binary with its own, empty state folder."""
+
+    def __init__(self):
+        self.scratch = tempfile.mkdtemp(prefix="tph-")
+        if TARGET == "windows":
+            self.command = [os.path.join(ROOT, "scripts", "wine-run"),
+                            os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")]
+            self.env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+            self.state_root = os.path.join(WINEPREFIX, "drive_c", "users", getpass.getuser(), "AppData", "Local")
+        else:
+            self.command = [os.path.join(ROOT, "build", "native", "tavelin-print-host")]
+            self.state_root = os.path.join(self.scratch, "state")
+            self.env = dict(os.environ, XDG_STATE_HOME=self.state_root)
+        self.folder = os.path.join(self.state_root, "com.tavelin.print")
+        self.ledger_path = os.path.join(self.folder, "ledger.json")
+        self.reset_state()
+
+    def reset_state(self):
+        if os.path.isdir(self.folder) or os.path.isfile(self.folder):
+            if os.path.isdir(self.folder):
+                shutil.rmtree(self.folder)
+            else:
+                os.remove(self.folder)
+
+    def close(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def run(self, data: bytes, timeout=60):
+        """Feeds all of `data` and closes standard input; returns (responses, stderr, status)."""
+        out_path = os.path.join(self.scratch, "out")
+        err_path = os.path.join(self.scratch, "err")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            p = subprocess.run(self.command, input=data, stdout=out, stderr=err, env=self.env, timeout=timeout)
+        raw = open(out_path, "rb").read()
+        return raw, open(err_path, "rb").read(), p.returncode
+
+    def ask(self, *bodies, timeout=60):
+        """Sends the request bodies in one run; returns the decoded JSON responses."""
+        raw, err, status = self.run(b"".join(frame(b) for b in bodies), timeout)
+        assert status == 0, "host exited %d: %r" % (status, err)
+        return [json.loads(r) for r in split_frames(raw)]
+
+    def start(self):
+        return RunningHost(self)
+
+    # --- state files
+    def read_ledger(self):
+        with open(self.ledger_path, "rb") as f:
+            return json.loads(f.read())
+
+    def write_ledger_bytes(self, data: bytes):
+        os.makedirs(self.folder, exist_ok=True)
+        with open(self.ledger_path, "wb") as f:
+            f.write(data)
+
+
+class RunningHost:
+    """A host process kept running, written to and read from step by step."""
+
+    def __init__(self, host: Host):
+        self.out_path = tempfile.mktemp(dir=host.scratch)
+        self.err_path = self.out_path + ".err"
+        self.out = open(self.out_path, "wb")
+        self.err = open(self.err_path, "wb")
+        self.proc = subprocess.Popen(host.command, stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
+                                     env=host.env)
+        self.read_pos = 0
+
+    def send(self, data: bytes):
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def output(self) -> bytes:
+        return open(self.out_path, "rb").read()
+
+    def wait_for_responses(self, count, timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            raw = self.output()
+            frames = []
+            while len(raw) >= 4:
+                n = struct.unpack("<I", raw[:4])[0]
+                if len(raw) < 4 + n:
+                    break
+                frames.append(json.loads(raw[4:4 + n]))
+                raw = raw[4 + n:]
+            if len(frames) >= count:
+                return frames
+            time.sleep(0.02)
+        raise AssertionError("timed out waiting for %d responses; have %r" % (count, self.output()))
+
+    def finish(self, timeout=60):
+        self.proc.stdin.close()
+        status = self.proc.wait(timeout)
+        self.out.close()
+        self.err.close()
+        return status, open(self.err_path, "rb").read()
+
+    def kill(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.out.close()
+        self.err.close()
