@@ -1,0 +1,24 @@
+# Installs the Debian packages the build and the tests need, once.
+# shellcheck shell=bash
+
+TPH_PACKAGES=(
+  cmake make g++ pkg-config clang libclang-rt-14-dev
+  nlohmann-json3-dev libspng-dev libssl-dev libgtest-dev libbenchmark-dev
+  g++-mingw-w64-x86-64-posix wine wine64
+  cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
+  python3
+)
+
+tph_install_deps() {
+  local missing=()
+  local p
+  for p in "${TPH_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}

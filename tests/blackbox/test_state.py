@@ -1,0 +1,125 @@
+"""The durable state against the real process: folder and lock, start-up
+recovery, refusals that leave the ledger untouched, bridge status, and two
+processes serialised by the lock."""
+
+import json
+import os
+import time
+import unittest
+
+import base64
+
+import pngs
+from host import Host, frame, request
+
+
+def submit_payload(intent, printer="No_Such_Queue", png=None, copies=1, media=None, dpi=300, title="Label"):
+    png = png or pngs.rgba8(40, 20)
+    width = int.from_bytes(png[16:20], "big")
+    height = int.from_bytes(png[20:24], "big")
+    return {"intent_id": intent, "printer": printer, "title": title, "copies": copies, "media": media, "dpi": dpi,
+            "payload": {"format": "png", "base64": base64.b64encode(png).decode(), "width_px": width,
+                        "height_px": height}}
+
+
+def record(intent, state, updated_ms, os_job_id=""):
+    return {"intent_id": intent, "payload_sha256": "a" * 64, "state": state, "printer": "Label_PDF",
+            "os_job_id": os_job_id, "created_at_ms": updated_ms, "updated_at_ms": updated_ms,
+            "error_code": "", "error_message": ""}
+
+
+def ledger_bytes(jobs, schema=1):
+    return json.dumps({"schema": schema, "updated_at_ms": 1, "jobs": jobs}, indent=2).encode()
+
+
+def now_ms():
+    return int(time.time() * 1000)
+
+
+class StateTest(unittest.TestCase):
+    def setUp(self):
+        self.host = Host()
+
+    def tearDown(self):
+        self.host.close()
+
+    def test_first_run_creates_folder_and_lock_only(self):
+        self.assertEqual(self.host.run(b""), (b"", b"", 0))
+        self.assertEqual(sorted(os.listdir(self.host.folder)), ["ledger.lock"])
+
+    def test_dispatching_record_comes_back_unknown(self):
+        self.host.write_ledger_bytes(ledger_bytes({"a": record("a", "DISPATCHING", now_ms() - 5000),
+                                                   "b": record("b", "FAILED", now_ms() - 5000)}))
+        before = now_ms()
+        reply = self.host.ask(request("get_job", {"intent_id": "a"}))[0]["result"]
+        self.assertEqual((reply["state"], reply["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
+        self.assertEqual(reply["error_message"], "The helper restarted before the operating system acknowledged this job.")
+        saved = self.host.read_ledger()
+        self.assertEqual(saved["jobs"]["a"]["state"], "UNKNOWN")
+        self.assertGreaterEqual(saved["jobs"]["a"]["updated_at_ms"], before - 1000)
+        self.assertEqual(saved["jobs"]["b"]["state"], "FAILED")
+
+    def test_unchanged_ledger_is_not_rewritten(self):
+        original = ledger_bytes({"b": record("b", "FAILED", now_ms() - 5000)})
+        self.host.write_ledger_bytes(original)
+        self.assertEqual(self.host.run(b"")[2], 0)
+        self.assertEqual(open(self.host.ledger_path, "rb").read(), original)
+
+    def test_unusable_ledgers_end_start_up_untouched(self):
+        cases = {
+            "corrupt": (b'{"schema":1,', b"STATE_CORRUPT"),
+            "empty": (b"", b"STATE_CORRUPT"),
+            "byte-order mark": (b"\xef\xbb\xbf" + ledger_bytes({}), b"STATE_CORRUPT"),
+            "null job id": (ledger_bytes({"a": dict(record("a", "FAILED", 1), os_job_id=None)}), b"STATE_CORRUPT"),
+            "schema 2": (ledger_bytes({"a": record("a", "DISPATCHING", 1)}, schema=2), b"STATE_VERSION"),
+        }
+        for name, (content, code) in cases.items():
+            with self.subTest(name):
+                self.host.reset_state()
+                self.host.write_ledger_bytes(content)
+                raw, err, status = self.host.run(frame(request("hello")))
+                self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: " + code + b"\n", 1))
+                self.assertEqual(open(self.host.ledger_path, "rb").read(), content)
+
+    def test_file_in_place_of_the_state_folder(self):
+        os.makedirs(self.host.state_root, exist_ok=True)
+        with open(self.host.folder, "wb") as f:
+            f.write(b"not a folder")
+        raw, err, status = self.host.run(frame(request("hello")))
+        self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_UNAVAILABLE\n", 1))
+        os.remove(self.host.folder)
+
+    def test_bridge_status(self):
+        status_path = os.path.join(self.host.folder, "bridge-status.json")
+        before = now_ms()
+        self.host.ask(request("hello"))
+        after = now_ms()
+        status = json.loads(open(status_path, "rb").read())
+        self.assertEqual(list(status), ["schema", "version", "protocol", "last_contact_ms"])
+        self.assertEqual((status["schema"], status["version"], status["protocol"]), (1, "0.2.0", 1))
+        self.assertTrue(before - 1000 <= status["last_contact_ms"] <= after + 1000)
+        text = open(status_path, "rb").read()
+        self.assertTrue(text.startswith(b'{\n  "schema": 1,\n') and text.endswith(b"\n}"))
+        self.host.ask(request("hello", protocol=2))
+        self.assertEqual(open(status_path, "rb").read(), text)
+
+    def test_second_process_waits_for_the_first(self):
+        first = self.host.start()
+        first.send(frame(request("hello", request_id="one")))
+        first.wait_for_responses(1)
+        second = self.host.start()
+        second.send(frame(request("get_job", {"intent_id": "seen"}, request_id="two")))
+        time.sleep(1.5)
+        self.assertEqual(second.output(), b"", "the second host answered while the first held the lock")
+        # The first one records an attempt (on a queue that does not exist) ...
+        first.send(frame(request("submit", submit_payload("seen"))))
+        self.assertEqual(first.wait_for_responses(2)[1]["error"]["code"], "PRINTER_UNAVAILABLE")
+        self.assertEqual(first.finish()[0], 0)
+        # ... which the second sees once it runs.
+        reply = second.wait_for_responses(1)[0]
+        self.assertEqual(second.finish()[0], 0)
+        self.assertEqual((reply["request_id"], reply["result"]["state"]), ("two", "FAILED"))
+
+
+if __name__ == "__main__":
+    unittest.main()
