@@ -10,18 +10,85 @@ namespace {
 
 using Ordered = nlohmann::ordered_json;
 
-Ordered record_to_json(const JobRecord& r) {
-  Ordered o = Ordered::object();
-  o["intent_id"] = r.intent_id;
-  o["payload_sha256"] = r.payload_sha256;
-  o["state"] = r.state;
-  o["printer"] = r.printer;
-  o["os_job_id"] = r.os_job_id;
-  o["created_at_ms"] = r.created_at_ms;
-  o["updated_at_ms"] = r.updated_at_ms;
-  o["error_code"] = r.error_code;
-  o["error_message"] = r.error_message;
-  return o;
+// Appends `s` as a JSON string: quotation mark, reverse solidus and control
+// characters escaped (short forms where they exist, else \u00xx in lower
+// case), everything else as it is. False when `s` is not valid UTF-8.
+// Written by hand because building an ordered JSON document first costs
+// quadratic time in the number of records.
+bool append_json_string(std::string& out, std::string_view s) {
+  static const char* kHex = "0123456789abcdef";
+  out += '"';
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\b': out += "\\b"; continue;
+      case '\f': out += "\\f"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      default: break;
+    }
+    if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    // A multi-byte sequence: check it, then copy it whole.
+    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
+    uint32_t cp = c & (0xFF >> (len + 1));
+    for (size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+      return false;
+    }
+    out.append(s.data() + i, len);
+    i += len - 1;
+  }
+  out += '"';
+  return true;
+}
+
+bool append_record(std::string& out, const std::string& key, const JobRecord& r) {
+  bool ok = true;
+  auto text = [&](const char* name, const std::string& value, bool last = false) {
+    out += "      \"";
+    out += name;
+    out += "\": ";
+    ok = append_json_string(out, value) && ok;
+    out += last ? "\n" : ",\n";
+  };
+  auto number = [&](const char* name, uint64_t value) {
+    out += "      \"";
+    out += name;
+    out += "\": ";
+    out += std::to_string(value);
+    out += ",\n";
+  };
+  out += "    ";
+  ok = append_json_string(out, key);
+  out += ": {\n";
+  text("intent_id", r.intent_id);
+  text("payload_sha256", r.payload_sha256);
+  text("state", r.state);
+  text("printer", r.printer);
+  text("os_job_id", r.os_job_id);
+  number("created_at_ms", r.created_at_ms);
+  number("updated_at_ms", r.updated_at_ms);
+  text("error_code", r.error_code);
+  text("error_message", r.error_message, true);
+  out += "    }";
+  return ok;
 }
 
 bool read_text(const Json& obj, const char* key, std::string& out) {
@@ -61,13 +128,18 @@ std::optional<std::string> encode_pretty(const Ordered& document) {
 }
 
 std::optional<std::string> encode_ledger(const HostLedger& ledger) {
-  Ordered doc = Ordered::object();
-  doc["schema"] = ledger.schema;
-  doc["updated_at_ms"] = ledger.updated_at_ms;
-  Ordered jobs = Ordered::object();
-  for (const auto& [key, record] : ledger.jobs) jobs[key] = record_to_json(record);
-  doc["jobs"] = std::move(jobs);
-  return encode_pretty(doc);
+  std::string out;
+  out.reserve(64 + ledger.jobs.size() * 400);
+  out += "{\n  \"schema\": " + std::to_string(ledger.schema) + ",\n  \"updated_at_ms\": " +
+         std::to_string(ledger.updated_at_ms) + ",\n  \"jobs\": {";
+  bool first = true;
+  for (const auto& [key, record] : ledger.jobs) {
+    out += first ? "\n" : ",\n";
+    first = false;
+    if (!append_record(out, key, record)) return std::nullopt;
+  }
+  out += first ? "}\n}" : "\n  }\n}";
+  return out;
 }
 
 std::optional<HostLedger> decode_ledger(std::string_view bytes) {
