@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "fakes/test_data.h"
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
 #include "state/ledger_json.h"
@@ -16,27 +14,7 @@ using testing::MemoryFileSystem;
 using testing::TestHost;
 using Op = MemoryFileSystem::Op;
 
-std::string base64_of_file(const std::string& name) {
-  std::ifstream f(std::string(TPH_TEST_DATA) + "/" + name, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  const std::string b = s.str();
-  static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < b.size(); i += 3) {
-    uint32_t v = uint8_t(b[i]) << 16 | uint8_t(b[i + 1]) << 8 | uint8_t(b[i + 2]);
-    out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], a[v & 63]};
-  }
-  if (b.size() - i == 1) {
-    uint32_t v = uint8_t(b[i]) << 16;
-    out += {a[v >> 18], a[(v >> 12) & 63], '=', '='};
-  } else if (b.size() - i == 2) {
-    uint32_t v = uint8_t(b[i]) << 16 | uint8_t(b[i + 1]) << 8;
-    out += {a[v >> 18], a[(v >> 12) & 63], a[(v >> 6) & 63], '='};
-  }
-  return out;
-}
+std::string base64_of_file(const std::string& name) { return testing::encode_base64(testing::read_data(name)); }
 
 struct Submit {
   std::string intent = "intent-1";
