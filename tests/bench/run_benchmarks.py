@@ -48,6 +48,26 @@ def round_trips(command, env, count=2000):
     return statistics.median(times)
 
 
+def submit_round_trip(env, png, width, height, count=20):
+    """Median time of a submit through one running host (a fresh intent each
+    time), against a hello through the same process."""
+    p = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    b64 = base64.b64encode(png).decode()
+    times = []
+    for i in range(count):
+        body = json.dumps({"protocol": 1, "request_id": "r", "type": "submit", "payload": {
+            "intent_id": "typical-%d-%d" % (os.getpid(), i), "printer": "Label_PDF", "title": "Typical", "dpi": 203,
+            "payload": {"format": "png", "base64": b64, "width_px": width, "height_px": height}}}).encode()
+        t = time.perf_counter()
+        p.stdin.write(frame(body))
+        p.stdin.flush()
+        read_frame(p.stdout)
+        times.append(time.perf_counter() - t)
+    p.stdin.close()
+    p.wait()
+    return statistics.median(times)
+
+
 def first_response(env, runs=15):
     times = []
     for _ in range(runs):
@@ -121,7 +141,7 @@ def main():
     solid = pngs.solid_rgb(10000, 10000, (30, 30, 30))
     rss, _, reply = peak_rss_submit(solid, 10000, 10000, env)
     label = pngs.rgba8(812, 1218)
-    _, label_time, _ = peak_rss_submit(label, 812, 1218, env)
+    label_time = submit_round_trip(env, label, 812, 1218)
 
     print("Benchmarks (ratios against a baseline from the same run)")
     print("  hello round trip: host %.1f us, framed echo %.1f us: %.2fx" % (hello * 1e6, echo * 1e6, hello / echo))
@@ -138,8 +158,9 @@ def main():
            results["BM_SubmitCpuPath"] / results["BM_LibraryCallsAlone"]))
     print("  peak resident memory, 10000 x 10000 label: %.0f MB, %.2fx the 400 MB device raster (%s)" %
           (rss / 1e6, rss / 400e6, reply.strip()[:60]))
-    print("  4 x 6 inch 203-dpi label end to end through the native host (process start included): %.1f ms" %
-          (label_time * 1000))
+    print("  4 x 6 inch 203-dpi label through the native host: %.1f ms a submit, %.1fx a hello round trip"
+          " (the native build refuses at the print system, after both decodes and both ledger saves)" %
+          (label_time * 1000, label_time / hello))
 
 
 if __name__ == "__main__":
