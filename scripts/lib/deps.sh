@@ -6,7 +6,7 @@ TPH_PACKAGES=(
   nlohmann-json3-dev libspng-dev libssl-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  python3
+  python3 chromium nodejs npm
 )
 
 tph_install_deps() {
