@@ -6,7 +6,7 @@ TPH_PACKAGES=(
   nlohmann-json3-dev libspng-dev libssl-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  python3 chromium nodejs npm
+  python3 chromium nodejs
 )
 
 tph_install_deps() {
@@ -20,5 +20,9 @@ tph_install_deps() {
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  # Some Node.js builds carry npm themselves; Debian's comes as its own package.
+  if ! command -v npm >/dev/null 2>&1; then
+    apt-get install -y -q --no-install-recommends npm
   fi
 }
