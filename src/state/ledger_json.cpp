@@ -91,10 +91,12 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
   return ok;
 }
 
-bool read_text(const Json& obj, const char* key, std::string& out) {
+// Takes the text out of the parsed document rather than copying it: the
+// document is dropped right after the ledger is read.
+bool read_text(Json& obj, const char* key, std::string& out) {
   auto it = obj.find(key);
   if (it == obj.end() || !it->is_string()) return false;
-  out = it->get<std::string>();
+  out = std::move(it->get_ref<std::string&>());
   return true;
 }
 
@@ -107,7 +109,7 @@ bool read_u64(const Json& obj, const char* key, uint64_t max, uint64_t& out) {
   return true;
 }
 
-bool read_record(const Json& obj, JobRecord& r) {
+bool read_record(Json& obj, JobRecord& r) {
   if (!obj.is_object()) return false;
   constexpr uint64_t kU64 = std::numeric_limits<uint64_t>::max();
   return read_text(obj, "intent_id", r.intent_id) && read_text(obj, "payload_sha256", r.payload_sha256) &&
@@ -145,7 +147,7 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
 std::optional<HostLedger> decode_ledger(std::string_view bytes) {
   StrictJson parsed = parse_strict_json(bytes);
   if (!parsed.ok || !parsed.value.is_object() || parsed.has_duplicate_in("")) return std::nullopt;
-  const Json& doc = parsed.value;
+  Json& doc = parsed.value;
   HostLedger ledger;
   uint64_t schema = 0;
   if (!read_u64(doc, "schema", std::numeric_limits<uint32_t>::max(), schema)) return std::nullopt;

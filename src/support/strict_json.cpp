@@ -1,6 +1,6 @@
 #include "support/strict_json.h"
 
-#include <set>
+#include <unordered_set>
 
 namespace tph {
 namespace {
@@ -31,12 +31,38 @@ bool nesting_within(std::string_view s, int limit) {
   return true;
 }
 
+// The member names seen in one object. Most objects have a handful, where a
+// linear search beats any set; a large one (the ledger's jobs) moves to a hash set.
+class MemberNames {
+ public:
+  // False when `key` was already there.
+  bool insert(const std::string& key) {
+    if (many_.empty()) {
+      for (const auto& k : few_) {
+        if (k == key) return false;
+      }
+      few_.push_back(key);
+      if (few_.size() == kFew) {
+        many_.insert(few_.begin(), few_.end());
+        few_.clear();
+      }
+      return true;
+    }
+    return many_.insert(key).second;
+  }
+
+ private:
+  static constexpr size_t kFew = 16;
+  std::vector<std::string> few_;
+  std::unordered_set<std::string> many_;
+};
+
 struct Frame {
   bool is_object;
   std::string path;
   std::string key;
   size_t index = 0;
-  std::set<std::string> keys;
+  MemberNames keys;
 };
 
 // Builds the document with the library's own DOM builder and, beside it,
@@ -61,7 +87,7 @@ class DuplicateNotingSax {
   bool key(Json::string_t& k) {
     Frame& f = stack_.back();
     f.key = k;
-    if (!f.keys.insert(k).second) duplicates_.push_back({f.path, k});
+    if (!f.keys.insert(k)) duplicates_.push_back({f.path, k});
     return dom_.key(k);
   }
   bool end_object() {
