@@ -18,30 +18,38 @@ using Ordered = nlohmann::ordered_json;
 bool append_json_string(std::string& out, std::string_view s) {
   static const char* kHex = "0123456789abcdef";
   out += '"';
-  for (size_t i = 0; i < s.size(); ++i) {
+  size_t i = 0;
+  while (i < s.size()) {
+    // Copy a run of printable ASCII that needs no escape in one go.
+    size_t run = i;
+    while (run < s.size()) {
+      const auto c = static_cast<unsigned char>(s[run]);
+      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
+      ++run;
+    }
+    out.append(s.data() + i, run - i);
+    i = run;
+    if (i == s.size()) break;
     const auto c = static_cast<unsigned char>(s[i]);
     switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\b': out += "\\b"; continue;
-      case '\f': out += "\\f"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
+      case '"': out += "\\\""; ++i; continue;
+      case '\\': out += "\\\\"; ++i; continue;
+      case '\b': out += "\\b"; ++i; continue;
+      case '\f': out += "\\f"; ++i; continue;
+      case '\n': out += "\\n"; ++i; continue;
+      case '\r': out += "\\r"; ++i; continue;
+      case '\t': out += "\\t"; ++i; continue;
       default: break;
     }
     if (c < 0x20) {
       out += "\\u00";
       out += kHex[c >> 4];
       out += kHex[c & 15];
-      continue;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
+      ++i;
       continue;
     }
     // A multi-byte sequence: check it, then copy it whole.
-    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
     if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
     uint32_t cp = c & (0xFF >> (len + 1));
     for (size_t k = 1; k < len; ++k) {
@@ -53,7 +61,7 @@ bool append_json_string(std::string& out, std::string_view s) {
       return false;
     }
     out.append(s.data() + i, len);
-    i += len - 1;
+    i += len;
   }
   out += '"';
   return true;
