@@ -1,5 +1,6 @@
 #include "state/atomic_file.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace tph {
