@@ -2,6 +2,9 @@
 # Wine prefix with its server kept alive for the whole run.
 # shellcheck shell=bash
 
+# cups-pdf writes into the user's home from the password database; follow it
+# when the environment does not say.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 TPH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$TPH_ROOT/build/wineprefix}"
 export WINEDEBUG=-all
