@@ -8,27 +8,23 @@ if [ $# -ne 3 ]; then
   exit 2
 fi
 host=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-for dir in "$HOME/.config/google-chrome/NativeMessagingHosts" "$HOME/.config/chromium/NativeMessagingHosts"; do
-  mkdir -p "$dir"
-  cat > "$dir/com.tavelin.print.json" <<JSON
+
+# write_manifest FOLDER ALLOWED_LINE: the manifest, with the browser's own
+# line naming who may call the host.
+write_manifest() {
+  mkdir -p "$1"
+  cat > "$1/com.tavelin.print.json" <<JSON
 {
   "name": "com.tavelin.print",
   "description": "Tavelin label print host",
   "path": "$host",
   "type": "stdio",
-  "allowed_origins": ["chrome-extension://$2/"]
+  $2
 }
 JSON
-done
-dir="$HOME/.mozilla/native-messaging-hosts"
-mkdir -p "$dir"
-cat > "$dir/com.tavelin.print.json" <<JSON
-{
-  "name": "com.tavelin.print",
-  "description": "Tavelin label print host",
-  "path": "$host",
-  "type": "stdio",
-  "allowed_extensions": ["$3"]
 }
-JSON
+
+write_manifest "$HOME/.config/google-chrome/NativeMessagingHosts" "\"allowed_origins\": [\"chrome-extension://$2/\"]"
+write_manifest "$HOME/.config/chromium/NativeMessagingHosts" "\"allowed_origins\": [\"chrome-extension://$2/\"]"
+write_manifest "$HOME/.mozilla/native-messaging-hosts" "\"allowed_extensions\": [\"$3\"]"
 echo "Registered $host"

@@ -12,11 +12,6 @@ namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-uint32_t be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-         p[3];
-}
-
 bool has_png_header(const uint8_t* p, size_t size) {
   return size >= 24 && std::memcmp(p, kSignature, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0;
 }
@@ -32,8 +27,8 @@ Result<std::string> decode_label_payload(const SubmitRequest& request) {
   if (png->size() > kMaxPngBytes) return make(kPayloadTooLarge, kMsgTooLarge);
   const auto* p = reinterpret_cast<const uint8_t*>(png->data());
   if (!has_png_header(p, png->size())) return make(kBadRequest, kMsgNotPng);
-  const uint32_t width = be32(p + 16);
-  const uint32_t height = be32(p + 20);
+  const uint32_t width = read_be32(p + 16);
+  const uint32_t height = read_be32(p + 20);
   if (width == 0 || height == 0) return make(kBadRequest, kMsgPngDimensions);
   if (width != raster.width_px || height != raster.height_px) return make(kBadRequest, kMsgDeclaredMismatch);
   {
@@ -71,7 +66,7 @@ std::string compute_output_fingerprint(const std::string& png, const std::string
 std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t size) {
   if (!has_png_header(data, size) || size < 25) return std::nullopt;
   const uint64_t bytes_per_sample = data[24] == 16 ? 2 : 1;
-  return static_cast<uint64_t>(be32(data + 16)) * be32(data + 20) * 4 * bytes_per_sample;
+  return static_cast<uint64_t>(read_be32(data + 16)) * read_be32(data + 20) * 4 * bytes_per_sample;
 }
 
 std::optional<RgbaImage> decode_png(const std::string& png) {

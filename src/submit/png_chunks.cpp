@@ -36,20 +36,15 @@ uint32_t crc32(const uint8_t* p, size_t n) {
   return c ^ 0xFFFFFFFFu;
 }
 
-uint32_t be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-         p[3];
-}
-
 }  // namespace
 
 bool png_chunks_intact(const uint8_t* data, size_t size) {
   size_t pos = 8;  // after the signature
   while (pos + 12 <= size) {
-    const uint32_t length = be32(data + pos);
+    const uint32_t length = read_be32(data + pos);
     if (length > 0x7FFFFFFFu || length > size - pos - 12) return false;
     const uint8_t* type = data + pos + 4;
-    if (crc32(type, 4 + static_cast<size_t>(length)) != be32(type + 4 + length)) return false;
+    if (crc32(type, 4 + static_cast<size_t>(length)) != read_be32(type + 4 + length)) return false;
     if (std::memcmp(type, "IEND", 4) == 0) return true;
     pos += 12 + static_cast<size_t>(length);
   }

@@ -12,4 +12,10 @@ namespace tph {
 // Windows build.
 bool png_chunks_intact(const uint8_t* data, size_t size);
 
+// A big-endian 32-bit value, as PNG stores its lengths and dimensions.
+inline uint32_t read_be32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
+}
+
 }  // namespace tph

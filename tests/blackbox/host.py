@@ -60,11 +60,10 @@ class Host:
         self.reset_state()
 
     def reset_state(self):
-        if os.path.isdir(self.folder) or os.path.isfile(self.folder):
-            if os.path.isdir(self.folder):
-                shutil.rmtree(self.folder)
-            else:
-                os.remove(self.folder)
+        if os.path.isdir(self.folder):
+            shutil.rmtree(self.folder)
+        elif os.path.exists(self.folder):
+            os.remove(self.folder)
 
     def close(self):
         shutil.rmtree(self.scratch, ignore_errors=True)
