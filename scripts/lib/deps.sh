@@ -4,9 +4,10 @@
 TPH_PACKAGES=(
   cmake make g++ pkg-config clang libclang-rt-14-dev
   nlohmann-json3-dev libspng-dev libssl-dev libgtest-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
+  libcups2-dev libcairo2-dev zlib1g-dev
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 wixl
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  python3 chromium nodejs
+  python3 chromium firefox-esr nodejs lintian
 )
 
 tph_install_deps() {

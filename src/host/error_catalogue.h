@@ -47,6 +47,7 @@ inline constexpr std::string_view kMsgInvalidPng = "The raster payload is not a 
 inline constexpr std::string_view kMsgDecodedMismatch = "The decoded PNG dimensions do not match its header.";
 inline constexpr std::string_view kMsgSecondDecode = "Windows could not decode the PNG label.";
 inline constexpr std::string_view kMsgTooLarge = "The PNG label exceeds the helper limit.";
+inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
 inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
 inline constexpr std::string_view kMsgIntentConflict =
     "This print-attempt identifier was already used for different output.";

@@ -1,6 +1,7 @@
 #include "host/request_handler.h"
 
 #include <limits>
+#include <new>
 
 #include "host/error_catalogue.h"
 #include "host/hello.h"
@@ -20,8 +21,17 @@ struct Envelope {
   std::string request_id;
   std::string type;
   const Json* payload = nullptr;  // null when absent
-  std::string payload_path;       // where the payload sits in the document
 };
+
+// The envelope's members, and of the payload only what a handler binds.
+const JsonShape& envelope_shape() {
+  static const JsonShape shape{
+      {{"protocol", &kScalarShape}, {"request_id", &kScalarShape}, {"type", &kScalarShape},
+       {"payload", &submit_payload_shape()}},
+      nullptr,
+      {&kScalarShape, &kScalarShape, &kScalarShape, &submit_payload_shape()}};
+  return shape;
+}
 
 bool bind_members(const Json* protocol, const Json* request_id, const Json* type, Envelope& e) {
   if (!protocol || !request_id || !type) return false;
@@ -37,23 +47,19 @@ std::optional<Envelope> parse_envelope(const StrictJson& parsed) {
   const Json& v = parsed.value;
   Envelope e;
   if (v.is_object()) {
-    for (const char* key : {"protocol", "request_id", "type", "payload"}) {
-      if (parsed.has_duplicate("", key)) return std::nullopt;
-    }
+    if (parsed.has_repeated_member(v)) return std::nullopt;  // a known member given twice
     auto member = [&v](const char* key) -> const Json* {
       auto it = v.find(key);
       return it == v.end() ? nullptr : &*it;
     };
     if (!bind_members(member("protocol"), member("request_id"), member("type"), e)) return std::nullopt;
     e.payload = member("payload");
-    e.payload_path = "/payload";
     return e;
   }
   if (v.is_array()) {
     if (v.size() != 3 && v.size() != 4) return std::nullopt;
     if (!bind_members(&v[0], &v[1], &v[2], e)) return std::nullopt;
     if (v.size() == 4) e.payload = &v[3];
-    e.payload_path = "/3";
     return e;
   }
   return std::nullopt;
@@ -65,7 +71,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   if (e.type == "submit") {
     static const Json kNull;
     std::optional<SubmitRequest> request =
-        bind_submit_request(e.payload ? *e.payload : kNull, parsed, e.payload_path);
+        bind_submit_request(e.payload ? *e.payload : kNull, parsed);
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
     return handle_submit(std::move(*request), ctx);
   }
@@ -83,13 +89,12 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
 }
 
-}  // namespace
-
-std::optional<std::string> handle_request(std::string_view body, HostContext& ctx) {
-  StrictJson parsed = parse_strict_json(body);
+std::optional<std::string> answer_request(std::string_view body, HostContext& ctx, std::string& echoed_id) {
+  StrictJson parsed = parse_strict_json(body, envelope_shape());
   std::optional<Envelope> envelope;
   if (parsed.ok) envelope = parse_envelope(parsed);
   if (!envelope) return encode_failure("", errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson));
+  echoed_id = envelope->request_id;
 
   const std::string& request_id = envelope->request_id;
   if (envelope->protocol != kProtocolVersion) {
@@ -102,6 +107,23 @@ std::optional<std::string> handle_request(std::string_view body, HostContext& ct
   Result<Json> result = dispatch(*envelope, parsed, ctx);
   if (!result.ok()) return encode_failure(request_id, result.error());
   return encode_success(request_id, result.value());
+}
+
+}  // namespace
+
+std::optional<std::string> handle_request(std::string_view body, HostContext& ctx) {
+  // Memory that cannot be had is an answer like any other failure, and the
+  // host goes on serving. The parse costs memory in proportion to the body
+  // and a submit's one large allocation (the device raster) is handled where
+  // it is made, so this is the last line, not the plan. Nothing reaches the
+  // print system before the attempt is saved, so a failure here never hides
+  // an unrecorded print.
+  std::string request_id;
+  try {
+    return answer_request(body, ctx, request_id);
+  } catch (const std::bad_alloc&) {
+    return encode_failure(request_id, errors::make(errors::kPayloadTooLarge, errors::kMsgOutOfMemory));
+  }
 }
 
 }  // namespace tph

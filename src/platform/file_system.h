@@ -31,7 +31,8 @@ class WritableFile {
 };
 
 struct FileContent {
-  OsStatus status;  // status.not_found when the file or its path does not exist
+  OsStatus status;         // status.not_found when the file or its path does not exist
+  bool too_large = false;  // the file holds more than the reader's limit (status failed)
   std::string bytes;
 };
 
@@ -48,10 +49,13 @@ class FileSystem {
   // Opens the lock file for reading and writing, creating it empty if missing,
   // never truncating it.
   virtual OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) = 0;
-  // Reads a whole file.
-  virtual FileContent read_file(const std::string& path) = 0;
-  // Creates or truncates a file for writing, sharing it so that it can be
-  // renamed while open.
+  // Reads a whole regular file of at most `max_bytes` bytes. Anything else
+  // there (a folder, a pipe, a device) fails at once, without a read that
+  // could block or never end.
+  virtual FileContent read_file(const std::string& path, size_t max_bytes) = 0;
+  // Creates a new file for writing, sharing it so that it can be renamed
+  // while open. Whatever was at the path before (a stale file, or a link
+  // planted there) is removed first, never followed or written through.
   virtual OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) = 0;
   // Moves `from` over `to` in one step, durably: once this returns, a power
   // cut leaves `to` with the new content.

@@ -152,9 +152,25 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
   return out;
 }
 
+// The document and every record refuse any member name given twice; of
+// either only the members read are built. `jobs` is a map keyed by data, in
+// which a later record replaces an earlier one of the same key.
+static const JsonShape& ledger_shape() {
+  static const JsonShape record{
+      {{"intent_id", &kScalarShape}, {"payload_sha256", &kScalarShape}, {"state", &kScalarShape},
+       {"printer", &kScalarShape}, {"os_job_id", &kScalarShape}, {"created_at_ms", &kScalarShape},
+       {"updated_at_ms", &kScalarShape}, {"error_code", &kScalarShape}, {"error_message", &kScalarShape}},
+      nullptr, {}, /*every_name_unique=*/true};
+  static const JsonShape jobs{{}, &record};
+  static const JsonShape document{
+      {{"schema", &kScalarShape}, {"updated_at_ms", &kScalarShape}, {"jobs", &jobs}}, nullptr, {},
+      /*every_name_unique=*/true};
+  return document;
+}
+
 std::optional<HostLedger> decode_ledger(std::string_view bytes) {
-  StrictJson parsed = parse_strict_json(bytes);
-  if (!parsed.ok || !parsed.value.is_object() || parsed.has_duplicate_in("")) return std::nullopt;
+  StrictJson parsed = parse_strict_json(bytes, ledger_shape());
+  if (!parsed.ok || !parsed.value.is_object() || parsed.has_repeated_member(parsed.value)) return std::nullopt;
   Json& doc = parsed.value;
   HostLedger ledger;
   uint64_t schema = 0;
@@ -163,12 +179,12 @@ std::optional<HostLedger> decode_ledger(std::string_view bytes) {
   if (!read_u64(doc, "updated_at_ms", std::numeric_limits<uint64_t>::max(), ledger.updated_at_ms)) {
     return std::nullopt;
   }
-  auto jobs = doc.find("jobs");
+  auto jobs = doc.find("jobs");  // (a repeated "jobs" was refused with the document)
   if (jobs == doc.end() || !jobs->is_object()) return std::nullopt;
   // Equal record keys were already collapsed by the parser, the later record
   // winning; duplicate members inside a record are still refused.
   for (auto it = jobs->begin(); it != jobs->end(); ++it) {
-    if (parsed.has_duplicate_in("/jobs/" + it.key())) return std::nullopt;
+    if (parsed.has_repeated_member(it.value())) return std::nullopt;
     JobRecord record;
     if (!read_record(it.value(), record)) return std::nullopt;
     ledger.jobs.emplace(it.key(), std::move(record));

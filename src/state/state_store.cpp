@@ -1,5 +1,7 @@
 #include "state/state_store.h"
 
+#include <new>
+
 #include "host/error_catalogue.h"
 #include "state/atomic_file.h"
 #include "state/ledger_json.h"
@@ -27,8 +29,9 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     return with_description(kStateUnavailable, kPfxLockState, s.description);
   }
 
-  FileContent content = fs.read_file(fs.join(store.folder, kLedgerFileName));
+  FileContent content = fs.read_file(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
+  if (content.too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
   if (!content.status.ok) {
     if (!content.status.not_found) return with_description(kStateUnavailable, kPfxReadState, content.status.description);
     fresh = true;
@@ -50,7 +53,12 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
 
 Status save_ledger(StateStore& store) {
   using namespace errors;
-  std::optional<std::string> bytes = encode_ledger(store.ledger);
+  std::optional<std::string> bytes;
+  try {
+    bytes = encode_ledger(store.ledger);
+  } catch (const std::bad_alloc&) {
+    bytes.reset();  // no memory for the text: the save fails like any encoding failure
+  }
   if (!bytes) return make(kStateUnavailable, kMsgCannotEncodeState);
   OsStatus s = write_file_atomically(*store.fs, store.fs->join(store.folder, kLedgerFileName), *bytes);
   if (!s.ok) return with_description(kStateUnavailable, kPfxSaveState, s.description);

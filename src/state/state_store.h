@@ -17,6 +17,16 @@ inline constexpr const char* kLedgerFileName = "ledger.json";
 inline constexpr const char* kLockFileName = "ledger.lock";
 inline constexpr const char* kBridgeStatusFileName = "bridge-status.json";
 
+// The most ledger.json may hold before it is refused as corrupt, so that a
+// file planted or grown there cannot exhaust memory at start-up. Start-up
+// prunes to 5000 records, and a record this host writes is under 2 KiB (keys
+// and intent ids of at most 160 bytes, a printer name of at most 256 bytes
+// that escaping can double, a 64-digit fingerprint, short codes and
+// numbers, and an error message of a few hundred bytes): about 10 MiB. The
+// rest leaves room for the records one long run adds before the next
+// start-up prunes them, over 100,000 of them.
+inline constexpr size_t kMaxLedgerBytes = 256u << 20;
+
 struct StateStore {
   std::string folder;
   HostLedger ledger;

@@ -1,16 +1,22 @@
 #include "submit/label_payload.h"
 
+#include <array>
 #include <cstring>
+#include <new>
 
 #include "host/error_catalogue.h"
 #include "platform/sha256.h"
 #include "submit/base64.h"
+#include "platform/png_decoder.h"
 #include "submit/png_chunks.h"
 
 namespace tph {
 namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+
+// What a decode target answers when the raster's memory cannot be had.
+uint8_t* const kNoMemory = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(1));
 
 bool has_png_header(const uint8_t* p, size_t size) {
   return size >= 24 && std::memcmp(p, kSignature, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0;
@@ -31,28 +37,17 @@ Result<std::string> decode_label_payload(const SubmitRequest& request) {
   const uint32_t height = read_be32(p + 20);
   if (width == 0 || height == 0) return make(kBadRequest, kMsgPngDimensions);
   if (width != raster.width_px || height != raster.height_px) return make(kBadRequest, kMsgDeclaredMismatch);
-  {
-    std::optional<RgbaImage> image = decode_png(*png);
-    if (!image) return make(kBadRequest, kMsgInvalidPng);
-    if (image->width != raster.width_px || image->height != raster.height_px) {
-      return make(kBadRequest, kMsgDecodedMismatch);
-    }
-  }  // the decoded image is released here, before the ledger is consulted
+  std::optional<PngSize> decoded = check_png_decodes(*png);
+  if (!decoded) return make(kBadRequest, kMsgInvalidPng);
+  if (decoded->width != raster.width_px || decoded->height != raster.height_px) {
+    return make(kBadRequest, kMsgDecodedMismatch);
+  }
   return std::move(*png);
 }
 
-std::string compute_output_fingerprint(const std::string& png, const std::string& printer,
-                                       const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
-  Sha256 sha;
-  sha.update(png.data(), png.size());
-  sha.update(printer.data(), printer.size());
-  if (media) sha.update(media->data(), media->size());
-  const uint8_t dpi_le[4] = {static_cast<uint8_t>(dpi), static_cast<uint8_t>(dpi >> 8),
-                             static_cast<uint8_t>(dpi >> 16), static_cast<uint8_t>(dpi >> 24)};
-  const uint8_t copies_le[2] = {static_cast<uint8_t>(copies), static_cast<uint8_t>(copies >> 8)};
-  sha.update(dpi_le, sizeof dpi_le);
-  sha.update(copies_le, sizeof copies_le);
-  std::array<uint8_t, 32> digest = sha.finish();
+namespace {
+
+std::string hex_of(const std::array<uint8_t, 32>& digest) {
   static const char* kHex = "0123456789abcdef";
   std::string out;
   out.reserve(64);
@@ -63,31 +58,103 @@ std::string compute_output_fingerprint(const std::string& png, const std::string
   return out;
 }
 
+void update_le(Sha256& sha, uint64_t v, int bytes) {
+  uint8_t le[8];
+  for (int i = 0; i < bytes; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
+  sha.update(le, static_cast<size_t>(bytes));
+}
+
+// A field with its length in front, so no byte can move from one field to
+// the next without changing the digest.
+void update_field(Sha256& sha, std::string_view bytes) {
+  update_le(sha, bytes.size(), 8);
+  sha.update(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+std::string output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
+  Sha256 sha;
+  update_field(sha, domain);
+  update_field(sha, body);
+  update_field(sha, printer);
+  const uint8_t has_media = media ? 1 : 0;
+  sha.update(&has_media, 1);
+  if (media) update_field(sha, *media);
+  update_le(sha, dpi, 4);
+  update_le(sha, copies, 2);
+  return hex_of(sha.finish());
+}
+
+OutputIdentity compute_output_fingerprint(const std::string& png, const std::string& printer,
+                                          const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
+  OutputIdentity id;
+  id.fingerprint = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
+  Sha256 sha;
+  sha.update(png.data(), png.size());
+  sha.update(printer.data(), printer.size());
+  if (media) sha.update(media->data(), media->size());
+  update_le(sha, dpi, 4);
+  update_le(sha, copies, 2);
+  id.legacy_fingerprint = hex_of(sha.finish());
+  return id;
+}
+
 std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t size) {
   if (!has_png_header(data, size) || size < 25) return std::nullopt;
   const uint64_t bytes_per_sample = data[24] == 16 ? 2 : 1;
   return static_cast<uint64_t>(read_be32(data + 16)) * read_be32(data + 20) * 4 * bytes_per_sample;
 }
 
-std::optional<RgbaImage> decode_png(const std::string& png) {
+namespace {
+
+// The checks both decodes share, then the platform decoder over the
+// essential chunks, into `bgrx` or nowhere.
+template <typename Target>
+bool decode_into(const std::string& png, Target&& target) {
   const auto* p = reinterpret_cast<const uint8_t*>(png.data());
   std::optional<uint64_t> need = decoded_size_from_header(p, png.size());
-  if (!need || *need > kMaxDecodedBytes) return std::nullopt;
-  if (!png_chunks_intact(p, png.size())) return std::nullopt;
-  RgbaImage image;
-  if (!platform_decode_png(p, png.size(), image)) return std::nullopt;
-  if (image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4) return std::nullopt;
-  return image;
+  if (!need || *need > kMaxDecodedBytes) return false;
+  std::optional<std::string> essential = essential_png(p, png.size());
+  if (!essential) return false;
+  const uint32_t width = read_be32(p + 16);
+  const uint32_t height = read_be32(p + 20);
+  uint8_t* bgrx = target(width, height);
+  if (bgrx == kNoMemory) return false;
+  return platform_decode_png(reinterpret_cast<const uint8_t*>(essential->data()), essential->size(), width, height,
+                             bgrx);
 }
 
-DeviceRaster to_device_raster(RgbaImage image) {
-  DeviceRaster raster{image.width, image.height, std::move(image.pixels)};
+}  // namespace
+
+std::optional<PngSize> check_png_decodes(const std::string& png) {
+  PngSize size;
+  bool ok = decode_into(png, [&size](uint32_t w, uint32_t h) -> uint8_t* {
+    size = {w, h};
+    return nullptr;
+  });
+  if (!ok) return std::nullopt;
+  return size;
+}
+
+std::optional<DeviceRaster> decode_png(const std::string& png) {
+  DeviceRaster raster;
+  bool ok = decode_into(png, [&raster](uint32_t w, uint32_t h) -> uint8_t* {
+    // The one large allocation of a submit. Its failure is an answer: the
+    // caller records the attempt as failed and the host goes on serving.
+    try {
+      raster.pixels.resize(static_cast<size_t>(w) * h * 4);
+    } catch (const std::bad_alloc&) {
+      return kNoMemory;
+    }
+    raster.width = w;
+    raster.height = h;
+    return raster.pixels.data();
+  });
+  if (!ok) return std::nullopt;
   uint8_t* px = raster.pixels.data();
-  const size_t n = raster.pixels.size();
-  for (size_t i = 0; i + 3 < n; i += 4) {
-    std::swap(px[i], px[i + 2]);  // RGBA -> BGRA
-    px[i + 3] = 255;
-  }
+  for (size_t i = 3; i < raster.pixels.size(); i += 4) px[i] = 255;
   return raster;
 }
 

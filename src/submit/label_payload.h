@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host_error.h"
-#include "platform/png_decoder.h"
 #include "submit/submit_request.h"
 
 namespace tph {
@@ -23,26 +23,56 @@ inline constexpr uint64_t kMaxDecodedBytes = 536'870'912;  // 512 MiB
 // not kept.
 Result<std::string> decode_label_payload(const SubmitRequest& request);
 
-// SHA-256 over the PNG bytes, printer, media, dpi (4 bytes LE) and copies (2
-// bytes LE), as 64 lower-case hexadecimal digits.
-std::string compute_output_fingerprint(const std::string& png, const std::string& printer,
-                                       const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
+// What identifies the output of an attempt, as stored in its record.
+struct OutputIdentity {
+  // SHA-256, as 64 lower-case hexadecimal digits, over a domain tag naming the
+  // kind of job and then each field with its length: the body, the printer,
+  // whether there is a media token and the token, dpi (4 bytes LE) and copies
+  // (2 bytes LE). Written into new records.
+  std::string fingerprint;
+  // The layout of records written before the domain tag and the lengths:
+  // SHA-256 over the PNG, printer, media, dpi and copies joined with no
+  // boundary. Bytes could move between printer and media without changing
+  // it, so it only identifies an output together with the record's stored
+  // printer. Empty for kinds of job that never had it.
+  std::string legacy_fingerprint;
+};
+
+inline constexpr std::string_view kPngFingerprintDomain = "tavelin.print/png";
+
+// The current layout, for any kind of job (`domain` keeps kinds apart).
+std::string output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
+
+// Both fingerprints of a PNG label.
+OutputIdentity compute_output_fingerprint(const std::string& png, const std::string& printer,
+                                          const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
 // The bytes a decoded PNG would take (RGBA at 8 or 16 bits per sample),
 // read from its header; nothing when the header is not there.
 std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t size);
 
-// Decodes a whole PNG into 8-bit RGBA, refusing images whose decoded form
-// would exceed 512 MiB before the decoder allocates anything.
-std::optional<RgbaImage> decode_png(const std::string& png);
-
 // Blue, green, red, 255 per pixel, rows top to bottom. Alpha is dropped, not
-// blended. Converts in place: no second full-size image exists.
+// blended.
 struct DeviceRaster {
   uint32_t width = 0;
   uint32_t height = 0;
   std::vector<uint8_t> pixels;
 };
-DeviceRaster to_device_raster(RgbaImage image);
+
+// The outcome of a decode: the image's size when it decodes.
+struct PngSize {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// Proves that the whole PNG decodes, refusing images whose decoded form
+// would exceed 512 MiB before the decoder allocates anything. Rows are
+// decoded and dropped: the cost is a row, not the image.
+std::optional<PngSize> check_png_decodes(const std::string& png);
+
+// Decodes a whole PNG straight into the device raster, with the same checks.
+// Nothing when the PNG is refused or the raster's memory cannot be had.
+std::optional<DeviceRaster> decode_png(const std::string& png);
 
 }  // namespace tph

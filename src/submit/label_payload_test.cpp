@@ -1,6 +1,7 @@
 #include "submit/label_payload.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "fakes/test_data.h"
 #include "platform/sha256.h"
@@ -99,13 +100,16 @@ TEST(DecodePng, EveryColourTypeAndDepthGivesTheExpectedDeviceRaster) {
   for (std::string name : names) {
     for (std::string suffix : {"", "_i"}) {
       if (name == "ct2_d8_trns" && !suffix.empty()) continue;
-      std::optional<RgbaImage> image = decode_png(read_data(name + suffix + ".png"));
-      ASSERT_TRUE(image) << name << suffix;
-      EXPECT_EQ(image->width, 19u);
-      EXPECT_EQ(image->height, 13u);
-      DeviceRaster raster = to_device_raster(std::move(*image));
+      const std::string png = read_data(name + suffix + ".png");
+      std::optional<DeviceRaster> raster = decode_png(png);
+      ASSERT_TRUE(raster) << name << suffix;
+      EXPECT_EQ(raster->width, 19u);
+      EXPECT_EQ(raster->height, 13u);
       const std::string expected = read_data(name + suffix + ".bgrx");
-      EXPECT_TRUE(raster.pixels == std::vector<uint8_t>(expected.begin(), expected.end())) << name << suffix;
+      EXPECT_TRUE(raster->pixels == std::vector<uint8_t>(expected.begin(), expected.end())) << name << suffix;
+      std::optional<PngSize> checked = check_png_decodes(png);
+      ASSERT_TRUE(checked) << name << suffix;
+      EXPECT_EQ(checked->width, 19u);
     }
   }
 }
@@ -128,11 +132,6 @@ TEST(DecodePng, RefusesDamagedFilesAndOversizedImagesBeforeDecoding) {
   EXPECT_LE(*set_size(10000, 10000, 8), kMaxDecodedBytes);
 }
 
-TEST(DeviceRaster, DropsAlphaWithoutBlending) {
-  RgbaImage image{2, 1, {0, 0, 0, 0, 255, 0, 0, 128}};  // transparent black, half-transparent red
-  EXPECT_EQ(to_device_raster(std::move(image)).pixels, (std::vector<uint8_t>{0, 0, 0, 255, 0, 0, 255, 255}));
-}
-
 TEST(Sha256, KnownVector) {
   Sha256 sha;
   sha.update("ab", 2);
@@ -143,29 +142,124 @@ TEST(Sha256, KnownVector) {
   EXPECT_EQ(d[31], 0xad);
 }
 
-TEST(Fingerprint, LayoutAndWhatItCovers) {
+std::string sha_hex(const std::string& bytes) {
   Sha256 sha;
-  const std::string joined = std::string("PNGQueuemedia") + std::string("\x2c\x01\x00\x00\x02\x00", 6);
-  sha.update(joined.data(), joined.size());
-  std::string expected;
+  sha.update(bytes.data(), bytes.size());
+  std::string out;
   for (uint8_t b : sha.finish()) {
     static const char* hex = "0123456789abcdef";
-    expected += hex[b >> 4];
-    expected += hex[b & 15];
+    out += hex[b >> 4];
+    out += hex[b & 15];
   }
-  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2), expected);
-  EXPECT_EQ(compute_output_fingerprint("PNG", "Queuemed", std::string("ia"), 300, 2), expected);
-  EXPECT_NE(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 1), expected);
-  EXPECT_NE(compute_output_fingerprint("PNG", "Queuemedia", std::nullopt, 300, 2), compute_output_fingerprint("PNG", "Queuemedia", std::nullopt, 301, 2));
+  return out;
 }
 
-TEST(PngChunks, RequiresIntactChunksUpToIend) {
+std::string le(uint64_t v, int bytes) {
+  std::string s;
+  for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+TEST(Fingerprint, EachFieldCarriesItsLength) {
+  const std::string expected = sha_hex(le(17, 8) + "tavelin.print/png" + le(3, 8) + "PNG" + le(5, 8) + "Queue" +
+                                       std::string(1, '\1') + le(5, 8) + "media" + le(300, 4) + le(2, 2));
+  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2).fingerprint, expected);
+  // Bytes moved between printer and media, or a media token dropped, are other output.
+  const std::string moved = compute_output_fingerprint("PNG", "Queuemed", std::string("ia"), 300, 2).fingerprint;
+  const std::string none = compute_output_fingerprint("PNG", "Queuemedia", std::nullopt, 300, 2).fingerprint;
+  EXPECT_NE(moved, expected);
+  EXPECT_NE(none, expected);
+  EXPECT_NE(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 1).fingerprint, expected);
+  EXPECT_NE(output_fingerprint("tavelin.print/raw", "PNG", "Queue", std::string("media"), 300, 2), expected);
+}
+
+TEST(Fingerprint, TheOlderLayoutIsStillComputed) {
+  const std::string joined = std::string("PNGQueuemedia") + std::string("\x2c\x01\x00\x00\x02\x00", 6);
+  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2).legacy_fingerprint,
+            sha_hex(joined));
+}
+
+// A PNG chunk with its CRC.
+std::string chunk(const char* type, const std::string& data) {
+  std::string c = le(0, 0);
+  const uint32_t n = static_cast<uint32_t>(data.size());
+  c += {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+  std::string body = std::string(type, 4) + data;
+  const uint32_t crc = static_cast<uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(body.data()), body.size()));
+  return c + body +
+         std::string{static_cast<char>(crc >> 24), static_cast<char>(crc >> 16), static_cast<char>(crc >> 8),
+                     static_cast<char>(crc)};
+}
+
+// The chunks of a committed PNG, split as signature, IHDR, everything up to
+// IEND, IEND.
+struct PngParts {
+  std::string signature, ihdr, middle, iend;
+};
+PngParts split(const std::string& png) {
+  PngParts p;
+  p.signature = png.substr(0, 8);
+  p.ihdr = png.substr(8, 25);
+  p.iend = png.substr(png.size() - 12);
+  p.middle = png.substr(33, png.size() - 12 - 33);
+  return p;
+}
+
+std::string zlib_of(const std::string& raw, bool keep_trailer = true) {
+  uLongf n = compressBound(raw.size());
+  std::string out(n, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
+  out.resize(keep_trailer ? n : n - 4);
+  return out;
+}
+
+std::optional<std::string> essential(const std::string& png) {
+  return essential_png(reinterpret_cast<const uint8_t*>(png.data()), png.size());
+}
+
+TEST(PngChunks, KeepsWhatPrintingNeedsAndDropsTheRest) {
   const std::string good = read_data("ct6_d8.png");
-  auto ok = [](const std::string& s) { return png_chunks_intact(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
-  EXPECT_TRUE(ok(good));
-  EXPECT_TRUE(ok(good + "after the end"));
-  EXPECT_FALSE(ok(good.substr(0, good.size() - 12)));  // no IEND
-  EXPECT_FALSE(ok(read_data("bad_crc.png")));
+  PngParts p = split(good);
+  ASSERT_TRUE(essential(good));
+  EXPECT_EQ(*essential(good + "after the end"), *essential(good));
+  // A compressed text chunk that would inflate to 20 MB is dropped unread.
+  const std::string bomb = chunk("zTXt", std::string("k\0\0", 3) + zlib_of(std::string(20'000'000, 'a')));
+  const std::string with_bomb = p.signature + p.ihdr + bomb + p.middle + p.iend;
+  ASSERT_TRUE(essential(with_bomb));
+  EXPECT_EQ(*essential(with_bomb), *essential(good));
+  EXPECT_TRUE(decode_png(with_bomb));
+  std::string many = p.signature + p.ihdr;
+  for (int i = 0; i < 1000; ++i) many += chunk("tEXt", "k\0v");
+  EXPECT_TRUE(essential(many + p.middle + p.iend));
+}
+
+TEST(PngChunks, RefusesDamagedContainersInBothBuildsAlike) {
+  const std::string good = read_data("ct0_d8.png");  // 19 x 13, grey, 8 bits
+  PngParts p = split(good);
+  std::string rows;
+  for (int y = 0; y < 13; ++y) rows += std::string(1, '\0') + std::string(19, static_cast<char>(y * 9));
+  const std::string idat = chunk("IDAT", zlib_of(rows));
+  ASSERT_TRUE(essential(p.signature + p.ihdr + idat + p.iend));
+  const struct {
+    const char* name;
+    std::string png;
+  } cases[] = {
+      {"no IEND", good.substr(0, good.size() - 12)},
+      {"bad CRC", read_data("bad_crc.png")},
+      {"no Adler-32 trailer", p.signature + p.ihdr + chunk("IDAT", zlib_of(rows, false)) + p.iend},
+      {"a row short", p.signature + p.ihdr + chunk("IDAT", zlib_of(rows.substr(20))) + p.iend},
+      {"a row too many", p.signature + p.ihdr + chunk("IDAT", zlib_of(rows + rows.substr(0, 20))) + p.iend},
+      {"bytes after the stream", p.signature + p.ihdr + chunk("IDAT", zlib_of(rows) + "x") + p.iend},
+      {"split IDAT run", p.signature + p.ihdr + idat + chunk("tEXt", "k\0v") + idat + p.iend},
+      {"unknown critical chunk", p.signature + p.ihdr + chunk("ABCD", "") + idat + p.iend},
+      {"no IDAT", p.signature + p.ihdr + p.iend},
+      {"palette in a grey image", p.signature + p.ihdr + chunk("PLTE", "abc") + idat + p.iend},
+      {"IHDR not first", p.signature + idat + p.ihdr + p.iend},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(essential(c.png)) << c.name;
+    EXPECT_FALSE(check_png_decodes(c.png)) << c.name;
+  }
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ namespace {
 
 using namespace errors;
 
-Result<Json> answer_repeat(const JobRecord& record, const std::string& fingerprint) {
-  if (record.payload_sha256 != fingerprint) return make(kIntentConflict, kMsgIntentConflict);
+Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
+  if (!same_output(record, output, printer)) return make(kIntentConflict, kMsgIntentConflict);
   const std::string& s = record.state;
   if (s == job_state::kSubmitted || s == job_state::kObserved || s == job_state::kCompleted) {
     return submit_reply(record, true);
@@ -24,17 +24,21 @@ Result<Json> answer_repeat(const JobRecord& record, const std::string& fingerpri
 // Renders and prints a new attempt; the job id or the error that ended it.
 Result<uint32_t> print_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png) {
   if (request.media) return make(kMediaUnsupported, kMsgMediaUnsupported);
-  std::optional<DeviceRaster> raster;
-  {
-    std::optional<RgbaImage> image = decode_png(png);
-    if (!image) return make(kBadRequest, kMsgSecondDecode);
-    raster = to_device_raster(std::move(*image));
-  }
+  std::optional<DeviceRaster> raster = decode_png(png);
+  if (!raster) return make(kBadRequest, kMsgSecondDecode);
   std::unique_ptr<PrintDevice> device = ctx.open_device();
   return print_label(*device, LabelJob{request.printer, request.title, request.dpi, request.copies, *raster});
 }
 
 }  // namespace
+
+bool same_output(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
+  if (record.payload_sha256 == output.fingerprint) return true;
+  // The older layout joined printer and media with no boundary; with the
+  // printer equal, the media tokens are equal too.
+  return !output.legacy_fingerprint.empty() && record.payload_sha256 == output.legacy_fingerprint &&
+         record.printer == printer;
+}
 
 Json submit_reply(const JobRecord& record, bool duplicate) {
   Json r = Json::object();
@@ -47,16 +51,16 @@ Json submit_reply(const JobRecord& record, bool duplicate) {
 }
 
 Result<Json> submit_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png,
-                            const std::string& fingerprint) {
+                            const OutputIdentity& output) {
   HostLedger& ledger = ctx.state.ledger;
   if (auto it = ledger.jobs.find(request.intent_id); it != ledger.jobs.end()) {
-    return answer_repeat(it->second, fingerprint);
+    return answer_repeat(it->second, output, request.printer);
   }
 
   const uint64_t created = now_ms(ctx.clock);
   JobRecord record;
   record.intent_id = request.intent_id;
-  record.payload_sha256 = fingerprint;
+  record.payload_sha256 = output.fingerprint;
   record.state = job_state::kDispatching;
   record.printer = request.printer;
   record.created_at_ms = created;

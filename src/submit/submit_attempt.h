@@ -2,6 +2,7 @@
 #include <string>
 
 #include "host/host_context.h"
+#include "submit/label_payload.h"
 #include "submit/submit_request.h"
 
 namespace tph {
@@ -10,7 +11,12 @@ namespace tph {
 // record; a new one is recorded DISPATCHING and saved before anything reaches
 // the print system, printed, and its outcome saved before the reply.
 Result<Json> submit_attempt(HostContext& context, const SubmitRequest& request, const std::string& png,
-                            const std::string& fingerprint);
+                            const OutputIdentity& output);
+
+// True when a stored record names the same output as this request: the
+// current fingerprint, or a record written with the older layout whose
+// fingerprint and printer both match.
+bool same_output(const JobRecord& record, const OutputIdentity& output, const std::string& printer);
 
 // The submit reply for a record.
 Json submit_reply(const JobRecord& record, bool duplicate);

@@ -10,9 +10,9 @@ Result<Json> handle_submit(SubmitRequest request, HostContext& context) {
   Result<std::string> png = decode_label_payload(request);
   if (!png.ok()) return png.take_error();
   request.payload.base64 = std::string();  // the text is no longer needed; free it before printing
-  const std::string fingerprint =
+  const OutputIdentity output =
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
-  return submit_attempt(context, request, png.value(), fingerprint);
+  return submit_attempt(context, request, png.value(), output);
 }
 
 }  // namespace tph

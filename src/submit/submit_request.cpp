@@ -27,14 +27,15 @@ bool take_unsigned(const Json* v, uint64_t max, T& out) {
 }
 
 // The members of an object by key, or of an array by position; null for a
-// missing one. False when the shape does not match at all.
-bool members(const Json& v, const StrictJson& parsed, const std::string& path,
-             std::initializer_list<const char*> keys, std::vector<const Json*>& out) {
+// missing one. False when the shape does not match at all, or when the
+// object names one of its members twice.
+bool members(const Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys,
+             std::vector<const Json*>& out) {
   out.assign(keys.size(), nullptr);
   if (v.is_object()) {
+    if (parsed.has_repeated_member(v)) return false;
     size_t i = 0;
     for (const char* key : keys) {
-      if (parsed.has_duplicate(path, key)) return false;
       auto it = v.find(key);
       if (it != v.end()) out[i] = &*it;
       ++i;
@@ -48,19 +49,32 @@ bool members(const Json& v, const StrictJson& parsed, const std::string& path,
   return false;
 }
 
-bool bind_raster(const Json& v, const StrictJson& parsed, const std::string& path, RasterPayload& r) {
+bool bind_raster(const Json& v, const StrictJson& parsed, RasterPayload& r) {
   std::vector<const Json*> m;
-  if (!members(v, parsed, path, {"format", "base64", "width_px", "height_px"}, m)) return false;
+  if (!members(v, parsed, {"format", "base64", "width_px", "height_px"}, m)) return false;
   return take_text(m[0], r.format) && take_text(m[1], r.base64) && take_unsigned(m[2], kU32, r.width_px) &&
          take_unsigned(m[3], kU32, r.height_px);
 }
 
 }  // namespace
 
-std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed,
-                                                 const std::string& payload_path) {
+const JsonShape& submit_payload_shape() {
+  static const JsonShape raster{
+      {{"format", &kScalarShape}, {"base64", &kScalarShape}, {"width_px", &kScalarShape},
+       {"height_px", &kScalarShape}},
+      nullptr,
+      {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape}};
+  static const JsonShape payload{
+      {{"intent_id", &kScalarShape}, {"printer", &kScalarShape}, {"title", &kScalarShape},
+       {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster}},
+      nullptr,
+      {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &raster}};
+  return payload;
+}
+
+std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed) {
   std::vector<const Json*> m;
-  if (!members(payload, parsed, payload_path, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
+  if (!members(payload, parsed, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
                m)) {
     return std::nullopt;
   }
@@ -72,8 +86,7 @@ std::optional<SubmitRequest> bind_submit_request(const Json& payload, const Stri
     r.media = m[4]->get<std::string>();
   }
   if (!take_unsigned(m[5], kU32, r.dpi) || !m[6]) return std::nullopt;
-  std::string raster_path = payload_path + (payload.is_object() ? "/payload" : "/6");
-  if (!bind_raster(*m[6], parsed, raster_path, r.payload)) return std::nullopt;
+  if (!bind_raster(*m[6], parsed, r.payload)) return std::nullopt;
   return r;
 }
 

@@ -28,12 +28,14 @@ struct SubmitRequest {
   RasterPayload payload;
 };
 
+// The members of a submit payload the binding reads, for the parser.
+const JsonShape& submit_payload_shape();
+
 // Binds the envelope payload (an object, or an array of the seven fields in
-// order; the raster likewise). `parsed` and `payload_path` locate the payload
-// in the parsed document, so that a repeated member name can be refused.
-// Nothing on any mismatch.
-std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed,
-                                                 const std::string& payload_path);
+// order; the raster likewise), parsed with submit_payload_shape(). `parsed`
+// tells which objects repeat a member name, which is refused. Nothing on any
+// mismatch.
+std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed);
 
 // The field checks, in their fixed order; the first failure is returned.
 Status validate_submit_request(const SubmitRequest& request);

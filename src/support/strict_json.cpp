@@ -1,9 +1,17 @@
 #include "support/strict_json.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace tph {
+
+const JsonShape kScalarShape{};
+
 namespace {
+
+bool is_scalar_shape(const JsonShape& s) {
+  return s.members.empty() && !s.every_member && s.elements.empty();
+}
 
 // Depth of the deepest array or object, stopping as soon as it exceeds
 // `limit`. A cheap scan before the real parse, so an input of millions of
@@ -32,7 +40,8 @@ bool nesting_within(std::string_view s, int limit) {
 }
 
 // The member names seen in one object. Most objects have a handful, where a
-// linear search beats any set; a large one (the ledger's jobs) moves to a hash set.
+// linear search beats any set; a large one moves to a hash set. Each name is
+// stored once, so the cost is the size of the names themselves.
 class MemberNames {
  public:
   // False when `key` was already there.
@@ -57,104 +66,160 @@ class MemberNames {
   std::unordered_set<std::string> many_;
 };
 
+// One kept array or object being filled.
 struct Frame {
-  bool is_object;
-  std::string path;
-  std::string key;
-  size_t index = 0;
-  MemberNames keys;
+  Json* container;
+  const JsonShape* shape;
+  size_t index = 0;        // position of the next array element
+  std::vector<bool> seen;  // which of shape->members have been met
+  MemberNames names;       // every member name, when the shape counts them all
+  const JsonShape* next_shape = nullptr;  // shape of the next member's value; null: skip it
+  std::string next_key;
 };
 
-// Builds the document with the library's own DOM builder and, beside it,
-// notes every member name that repeats within one object. A SAX handler
-// rather than the library's parse callback, which costs twice as much.
-class DuplicateNotingSax {
+// Builds the kept parts of the document from the tokenizer's events. Values
+// outside the shape are counted through (`skip_depth_`) and dropped.
+class ShapedSax {
  public:
-  DuplicateNotingSax(Json& result, std::vector<DuplicateMember>& duplicates)
-      : dom_(result, /*allow_exceptions=*/false), duplicates_(duplicates) {}
+  ShapedSax(const JsonShape& shape, StrictJson& out) : root_shape_(shape), out_(out) {}
 
-  bool null() { return done(dom_.null()); }
-  bool boolean(bool v) { return done(dom_.boolean(v)); }
-  bool number_integer(Json::number_integer_t v) { return done(dom_.number_integer(v)); }
-  bool number_unsigned(Json::number_unsigned_t v) { return done(dom_.number_unsigned(v)); }
-  bool number_float(Json::number_float_t v, const Json::string_t& s) { return done(dom_.number_float(v, s)); }
-  bool string(Json::string_t& v) { return done(dom_.string(v)); }
-  bool binary(Json::binary_t& v) { return done(dom_.binary(v)); }
-  bool start_object(std::size_t n) {
-    stack_.push_back(Frame{true, child_path(), {}, 0, {}});
-    return dom_.start_object(n);
+  bool null() { return scalar(Json(nullptr)); }
+  bool boolean(bool v) { return scalar(Json(v)); }
+  bool number_integer(Json::number_integer_t v) { return scalar(Json(v)); }
+  bool number_unsigned(Json::number_unsigned_t v) { return scalar(Json(v)); }
+  bool number_float(Json::number_float_t v, const Json::string_t&) { return scalar(Json(v)); }
+  bool string(Json::string_t& v) {
+    if (skip_depth_ > 0) return true;
+    if (Json* slot = next_slot().first) *slot = std::move(v);
+    return true;
   }
+  bool binary(Json::binary_t&) { return false; }  // not produced by JSON text
+
+  bool start_object(std::size_t) { return start(Json::object()); }
+  bool start_array(std::size_t) { return start(Json::array()); }
+  bool end_object() { return end(); }
+  bool end_array() { return end(); }
+
   bool key(Json::string_t& k) {
+    if (skip_depth_ > 0) return true;
     Frame& f = stack_.back();
-    f.key = k;
-    if (!f.keys.insert(k)) duplicates_.push_back({f.path, k});
-    return dom_.key(k);
+    f.next_shape = nullptr;
+    const auto& members = f.shape->members;
+    for (size_t i = 0; i < members.size(); ++i) {
+      if (members[i].key != k) continue;
+      if (f.seen[i]) note_repeat(f);
+      f.seen[i] = true;
+      f.next_shape = members[i].shape;
+      break;
+    }
+    if (!f.next_shape) f.next_shape = f.shape->every_member;
+    if (f.shape->every_name_unique && !f.names.insert(k)) note_repeat(f);
+    if (f.next_shape) f.next_key = std::move(k);
+    return true;
   }
-  bool end_object() {
-    stack_.pop_back();
-    return done(dom_.end_object());
-  }
-  bool start_array(std::size_t n) {
-    stack_.push_back(Frame{false, child_path(), {}, 0, {}});
-    return dom_.start_array(n);
-  }
-  bool end_array() {
-    stack_.pop_back();
-    return done(dom_.end_array());
-  }
+
   template <typename Exception>
-  bool parse_error(std::size_t pos, const std::string& token, const Exception& e) {
-    return dom_.parse_error(pos, token, e);
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
   }
-  bool errored() const { return dom_.is_errored(); }
 
  private:
-  std::string child_path() const {
-    if (stack_.empty()) return "";
-    const Frame& p = stack_.back();
-    return p.path + "/" + (p.is_object ? p.key : std::to_string(p.index));
-  }
-  bool done(bool ok) {
-    if (!stack_.empty() && !stack_.back().is_object) ++stack_.back().index;
-    return ok;
+  bool scalar(Json v) {
+    if (skip_depth_ > 0) return true;
+    if (Json* slot = next_slot().first) *slot = std::move(v);
+    return true;
   }
 
-  nlohmann::detail::json_sax_dom_parser<Json> dom_;
-  std::vector<DuplicateMember>& duplicates_;
+  bool start(Json empty) {
+    if (skip_depth_ > 0) {
+      ++skip_depth_;
+      return true;
+    }
+    auto [slot, shape] = next_slot();
+    if (!slot) {
+      skip_depth_ = 1;
+      return true;
+    }
+    *slot = std::move(empty);
+    if (is_scalar_shape(*shape)) {
+      skip_depth_ = 1;  // kept empty: the reader only learns its type
+      return true;
+    }
+    Frame f{slot, shape};
+    if (slot->is_object()) f.seen.assign(shape->members.size(), false);
+    stack_.push_back(std::move(f));
+    return true;
+  }
+
+  bool end() {
+    if (skip_depth_ > 0) {
+      --skip_depth_;
+      return true;
+    }
+    stack_.pop_back();
+    return true;
+  }
+
+  // Where the next value goes and the shape it is kept to; no slot when it
+  // is skipped.
+  std::pair<Json*, const JsonShape*> next_slot() {
+    if (stack_.empty()) return {&out_.value, &root_shape_};
+    Frame& f = stack_.back();
+    if (f.container->is_object()) {
+      const JsonShape* shape = f.next_shape;
+      if (!shape) return {nullptr, nullptr};
+      f.next_shape = nullptr;
+      // A repeated name replaces the earlier value, as the ledger's records do.
+      return {&(*f.container)[std::move(f.next_key)], shape};
+    }
+    const auto& elements = f.shape->elements;
+    const size_t i = f.index++;
+    if (i < elements.size()) {
+      f.container->push_back(nullptr);
+      return {&f.container->back(), elements[i]};
+    }
+    if (i == elements.size() && !elements.empty()) f.container->push_back(nullptr);  // "one too many"
+    return {nullptr, nullptr};
+  }
+
+  void note_repeat(const Frame& f) {
+    const auto* object = f.container->get_ptr<const Json::object_t*>();
+    if (out_.objects_with_repeats.empty() || out_.objects_with_repeats.back() != object) {
+      out_.objects_with_repeats.push_back(object);
+    }
+  }
+
+  const JsonShape& root_shape_;
+  StrictJson& out_;
   std::vector<Frame> stack_;
+  size_t skip_depth_ = 0;
 };
 
 }  // namespace
 
-bool StrictJson::has_duplicate(std::string_view object_path, std::string_view key) const {
-  for (const auto& d : duplicates) {
-    if (d.object_path == object_path && d.key == key) return true;
-  }
-  return false;
+bool StrictJson::has_repeated_member(const Json& object) const {
+  const auto* p = object.get_ptr<const Json::object_t*>();
+  return p && std::find(objects_with_repeats.begin(), objects_with_repeats.end(), p) != objects_with_repeats.end();
 }
 
-bool StrictJson::has_duplicate_in(std::string_view object_path) const {
-  for (const auto& d : duplicates) {
-    if (d.object_path == object_path) return true;
-  }
-  return false;
-}
-
-StrictJson parse_strict_json(std::string_view bytes) {
+StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape) {
   StrictJson out;
   if (bytes.size() >= 3 && static_cast<uint8_t>(bytes[0]) == 0xEF && static_cast<uint8_t>(bytes[1]) == 0xBB &&
       static_cast<uint8_t>(bytes[2]) == 0xBF) {
     return out;  // the library would skip a byte-order mark; the protocol refuses it
   }
+  // The tokenizer takes a NUL byte for the end of the input and would accept
+  // whatever follows it. A raw NUL is never valid JSON: outside a string it is
+  // no token, inside one it is a control character that must be escaped.
+  if (bytes.find('\0') != std::string_view::npos) return out;
   if (!nesting_within(bytes, kMaxJsonNesting)) return out;
 
-  DuplicateNotingSax sax(out.value, out.duplicates);
-  const bool parsed = Json::sax_parse(bytes.begin(), bytes.end(), &sax, nlohmann::detail::input_format_t::json,
-                                      /*strict=*/true, /*ignore_comments=*/false);
-  out.ok = parsed && !sax.errored();
+  ShapedSax sax(shape, out);
+  out.ok = Json::sax_parse(bytes.begin(), bytes.end(), &sax, nlohmann::detail::input_format_t::json,
+                           /*strict=*/true, /*ignore_comments=*/false);
   if (!out.ok) {
     out.value = Json();
-    out.duplicates.clear();
+    out.objects_with_repeats.clear();
   }
   return out;
 }

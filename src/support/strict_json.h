@@ -1,14 +1,21 @@
 #pragma once
-// Strict RFC 8259 parsing on top of nlohmann::json. The library accepts a few
-// things the protocol and the ledger refuse (a leading byte-order mark, any
-// nesting depth) and silently keeps the last of two equal member names; this
-// wrapper refuses the first two and reports every duplicate member name, so
-// each reader can decide which duplicates are failures.
+// Strict RFC 8259 parsing on top of nlohmann::json's tokenizer, building only
+// the members a reader asked for.
+//
+// The library's own document builder would build every member of every
+// object, and it accepts a few things the protocol and the ledger refuse (a
+// leading byte-order mark, any nesting depth, text after a NUL byte) and
+// silently keeps the last of two equal member names. Here the reader passes a
+// JsonShape naming the members it binds; everything else is checked for
+// well-formedness as it streams past and never stored. The document therefore
+// costs memory in proportion to the members kept (each at most as large as
+// the input), and time linear in the input, whatever the input's shape.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -19,24 +26,38 @@ using Json = nlohmann::json;
 
 inline constexpr int kMaxJsonNesting = 127;
 
-struct DuplicateMember {
-  std::string object_path;  // "" for the top-level object, "/payload", "/jobs/abc", "/payload/6"
-  std::string key;
+// Which parts of a document to build. A member or element not named is
+// skipped. A kept value of the scalar shape that turns out to be an array or
+// object is kept empty, so a reader still sees its type.
+struct JsonShape {
+  struct Member {
+    std::string_view key;
+    const JsonShape* shape;
+  };
+  std::vector<Member> members;             // kept members of an object, by name
+  const JsonShape* every_member = nullptr;  // kept shape of every member (maps keyed by data)
+  // Kept elements of an array, by position. One element beyond them is kept
+  // as null, so a reader can tell "too many" without the rest being stored.
+  std::vector<const JsonShape*> elements;
+  // True: any member name repeated in this object counts. False: only the
+  // names in `members`.
+  bool every_name_unique = false;
 };
+
+// A value kept as it is; an array or object kept empty.
+extern const JsonShape kScalarShape;
 
 struct StrictJson {
   bool ok = false;
   Json value;
-  std::vector<DuplicateMember> duplicates;
+  // Kept objects in which a counted member name occurs twice (see JsonShape).
+  std::vector<const Json::object_t*> objects_with_repeats;
 
-  // True if `key` occurs twice in the object at `object_path`.
-  bool has_duplicate(std::string_view object_path, std::string_view key) const;
-  // True if any object at `object_path` has a duplicate member, whatever its name.
-  bool has_duplicate_in(std::string_view object_path) const;
+  bool has_repeated_member(const Json& object) const;
 };
 
 // Parses a whole document: whitespace may surround the value, nothing else.
-StrictJson parse_strict_json(std::string_view bytes);
+StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape);
 
 // A JSON integer without fraction or exponent, not negative, at most `max`.
 std::optional<uint64_t> json_unsigned(const Json& v, uint64_t max);

@@ -77,21 +77,59 @@ TEST(StrictJson, RefusesWhatTheLibraryWouldAccept) {
       {std::string(128, '[') + std::string(128, ']'), false},
       {"{\"a\":\"[[[[\"}", true},
   };
-  for (const auto& c : cases) EXPECT_EQ(parse_strict_json(c.text).ok, c.ok) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(parse_strict_json(c.text, kScalarShape).ok, c.ok) << c.text;
 }
 
-TEST(StrictJson, ReportsDuplicateMembersWithTheirObject) {
-  StrictJson j = parse_strict_json(R"({"a":1,"p":{"x":1,"x":2},"l":[0,{"y":1,"y":1}],"a":2})");
+TEST(StrictJson, ANulByteIsNeverJson) {
+  for (std::string text : {std::string("{}\0", 3), std::string("{}\0garbage", 10), std::string("{\"a\":\"\0\"}", 8),
+                           std::string("\0{}", 3)}) {
+    EXPECT_FALSE(parse_strict_json(text, kScalarShape).ok);
+  }
+}
+
+// Members outside the shape are checked, then dropped; members inside are
+// built, and a repeated name is reported with its own object only.
+TEST(StrictJson, BuildsOnlyTheShapeAndReportsRepeatsPerObject) {
+  static const JsonShape inner{{{"x", &kScalarShape}}};
+  static const JsonShape shape{{{"a", &kScalarShape}, {"p", &inner}, {"s", &kScalarShape}}, nullptr, {}};
+  StrictJson j = parse_strict_json(
+      R"({"a":1,"p":{"x":1,"x":2,"y":3,"y":4},"s":{"deep":[1,2]},"skip":{"z":1,"z":1},"a/p":{"x":1,"x":1},"a":2})",
+      shape);
   ASSERT_TRUE(j.ok);
-  EXPECT_TRUE(j.has_duplicate("", "a"));
-  EXPECT_TRUE(j.has_duplicate("/p", "x"));
-  EXPECT_TRUE(j.has_duplicate("/l/1", "y"));
-  EXPECT_FALSE(j.has_duplicate("", "p"));
-  EXPECT_EQ(j.value["a"], 2);  // the later one is the value
+  EXPECT_TRUE(j.has_repeated_member(j.value));       // "a"
+  EXPECT_TRUE(j.has_repeated_member(j.value["p"]));  // "x"; "y" is not the shape's
+  EXPECT_EQ(j.value["a"], 2);                        // the later one is the value
+  EXPECT_EQ(j.value["p"].size(), 1u);
+  EXPECT_EQ(j.value["s"], Json::object());  // kept empty: only its type is read
+  EXPECT_FALSE(j.value.contains("skip"));
+  EXPECT_FALSE(j.value.contains("a/p"));
+
+  StrictJson clean = parse_strict_json(R"({"p":{"x":1},"skip":{"x":1,"x":1}})", shape);
+  ASSERT_TRUE(clean.ok);
+  EXPECT_FALSE(clean.has_repeated_member(clean.value));
+  EXPECT_FALSE(clean.has_repeated_member(clean.value["p"]));
+  // Skipped values must still be well-formed.
+  EXPECT_FALSE(parse_strict_json(R"({"skip":{"x":01}})", shape).ok);
+}
+
+TEST(StrictJson, ArraysKeepTheirPositionsAndOneTooMany) {
+  static const JsonShape shape{{}, nullptr, {&kScalarShape, &kScalarShape}};
+  StrictJson j = parse_strict_json(R"([1,{"a":1},3,4,5])", shape);
+  ASSERT_TRUE(j.ok);
+  EXPECT_EQ(j.value, Json::parse(R"([1,{},null])"));
+  EXPECT_EQ(parse_strict_json("[1,2]", shape).value, Json::parse("[1,2]"));
+}
+
+TEST(StrictJson, EveryNameUniqueCountsUnknownNamesToo) {
+  static const JsonShape shape{{{"a", &kScalarShape}}, nullptr, {}, /*every_name_unique=*/true};
+  StrictJson repeated = parse_strict_json(R"({"a":1,"b":1,"b":2})", shape);
+  EXPECT_TRUE(repeated.has_repeated_member(repeated.value));
+  StrictJson ok = parse_strict_json(R"({"a":1,"b":1,"c":{"d":1,"d":1}})", shape);
+  EXPECT_FALSE(ok.has_repeated_member(ok.value));
 }
 
 TEST(StrictJson, UnsignedIntegersOnly) {
-  auto n = [](const char* text, uint64_t max) { return json_unsigned(parse_strict_json(text).value, max); };
+  auto n = [](const char* text, uint64_t max) { return json_unsigned(parse_strict_json(text, kScalarShape).value, max); };
   EXPECT_EQ(n("1", 10), 1u);
   EXPECT_EQ(n("4294967295", 4294967295u), 4294967295u);
   EXPECT_FALSE(n("4294967296", 4294967295u));

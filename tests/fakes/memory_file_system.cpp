@@ -139,13 +139,18 @@ OsStatus MemoryFileSystem::open_lock_file(const std::string& path, std::unique_p
   return OsStatus::Ok();
 }
 
-FileContent MemoryFileSystem::read_file(const std::string& path) {
+FileContent MemoryFileSystem::read_file(const std::string& path, size_t max_bytes) {
   FileContent c;
   c.status = check(Op::kRead, path);
   if (!c.status.ok) return c;
   auto it = current_.find(path);
   if (it == current_.end()) {
     c.status = OsStatus::Fail(2, describe_system_error(2), true);
+    return c;
+  }
+  if (it->second.size() > max_bytes) {
+    c.status = OsStatus::Fail(0, "file too large");
+    c.too_large = true;
     return c;
   }
   c.bytes = it->second;

@@ -116,13 +116,32 @@ class PosixFileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  FileContent read_file(const std::string& path) override {
+  FileContent read_file(const std::string& path, size_t max_bytes) override {
     FileContent c;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that opening a FIFO planted there does not wait for a
+    // writer; the type check below refuses it before any read.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
       c.status = errno_failure(errno);
       return c;
     }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+      c.status = errno_failure(errno);
+      return c;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      c.status = OsStatus::Fail(0, "not a regular file");
+      return c;
+    }
+    auto too_large = [&c] {
+      c.status = OsStatus::Fail(0, "file too large");
+      c.too_large = true;
+      c.bytes.clear();
+      return c;
+    };
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) return too_large();
+    c.bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[64 * 1024];
     for (;;) {
       ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -133,13 +152,15 @@ class PosixFileSystem final : public FileSystem {
         return c;
       }
       if (n == 0) break;
+      if (c.bytes.size() + static_cast<size_t>(n) > max_bytes) return too_large();  // it grew meanwhile
       c.bytes.append(buffer, static_cast<size_t>(n));
     }
     return c;
   }
 
   OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errno_failure(errno);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return errno_failure(errno);
     out = std::make_unique<PosixWritableFile>(fd);
     return OsStatus::Ok();

@@ -110,7 +110,7 @@ class Win32FileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  FileContent read_file(const std::string& path) override {
+  FileContent read_file(const std::string& path, size_t max_bytes) override {
     FileContent c;
     win::FileHandle h(
         CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -118,6 +118,22 @@ class Win32FileSystem final : public FileSystem {
       c.status = last_failure();
       return c;
     }
+    if (GetFileType(h.get()) != FILE_TYPE_DISK) {
+      c.status = OsStatus::Fail(0, "not a regular file");
+      return c;
+    }
+    auto too_large = [&c] {
+      c.status = OsStatus::Fail(0, "file too large");
+      c.too_large = true;
+      c.bytes.clear();
+      return c;
+    };
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h.get(), &size)) {
+      c.status = last_failure();
+      return c;
+    }
+    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return too_large();
     char buffer[64 * 1024];
     for (;;) {
       DWORD got = 0;
@@ -127,6 +143,7 @@ class Win32FileSystem final : public FileSystem {
         return c;
       }
       if (got == 0) break;
+      if (c.bytes.size() + got > max_bytes) return too_large();
       c.bytes.append(buffer, got);
     }
     return c;

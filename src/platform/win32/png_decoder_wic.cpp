@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/png_decoder.h"
 #include "platform/win32/win_handles.h"
 
@@ -20,43 +23,54 @@ class ComScope {
   HRESULT hr_;
 };
 
-uint8_t reduce16(uint16_t v) { return static_cast<uint8_t>((v + 128u) / 257u); }
+// Rows copied per CopyPixels call when the caller keeps no image, or when
+// 16-bit samples pass through a scratch strip to be reduced.
+constexpr UINT kStripRows = 16;
 
-// 16-bit images are copied in their own format and reduced here as
-// (v + 128) / 257, so both builds agree on every sample.
-bool copy_16bit(IWICBitmapSource* frame, const WICPixelFormatGUID& format, RgbaImage& out) {
-  const size_t pixels = static_cast<size_t>(out.width) * out.height;
-  int channels = 0;
-  if (IsEqualGUID(format, GUID_WICPixelFormat64bppRGBA)) channels = 4;
-  else if (IsEqualGUID(format, GUID_WICPixelFormat48bppRGB)) channels = 3;
-  else if (IsEqualGUID(format, GUID_WICPixelFormat16bppGray)) channels = 1;
-  else return false;
-  const UINT stride = out.width * channels * 2;
-  std::vector<uint16_t> wide(pixels * channels);
-  if (FAILED(frame->CopyPixels(nullptr, stride, static_cast<UINT>(wide.size() * 2),
-                               reinterpret_cast<BYTE*>(wide.data())))) {
-    return false;
-  }
-  out.pixels.resize(pixels * 4);
-  for (size_t i = 0; i < pixels; ++i) {
-    const uint16_t* s = &wide[i * channels];
-    uint8_t* d = &out.pixels[i * 4];
-    if (channels == 1) {
-      d[0] = d[1] = d[2] = reduce16(s[0]);
-      d[3] = 255;
-    } else {
-      d[0] = reduce16(s[0]);
-      d[1] = reduce16(s[1]);
-      d[2] = reduce16(s[2]);
-      d[3] = channels == 4 ? reduce16(s[3]) : 255;
-    }
+// Copies the frame strip by strip through a scratch buffer of `bytes_per_pixel`
+// samples, handing each strip to `store` (first row, rows, data).
+template <typename Store>
+bool copy_strips(IWICBitmapSource* source, UINT width, UINT height, UINT bytes_per_pixel, Store store) {
+  const UINT stride = width * bytes_per_pixel;
+  std::vector<BYTE> strip(static_cast<size_t>(stride) * std::min(kStripRows, height));
+  for (UINT y = 0; y < height; y += kStripRows) {
+    const UINT rows = std::min(kStripRows, height - y);
+    const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
+    if (FAILED(source->CopyPixels(&rect, stride, stride * rows, strip.data()))) return false;
+    store(y, rows, strip.data());
   }
   return true;
 }
 
+// 16-bit images are copied in their own format and reduced here as
+// (v + 128) / 257, so both builds agree on every sample.
+int wide_channels(const WICPixelFormatGUID& format) {
+  if (IsEqualGUID(format, GUID_WICPixelFormat64bppRGBA)) return 4;
+  if (IsEqualGUID(format, GUID_WICPixelFormat48bppRGB)) return 3;
+  if (IsEqualGUID(format, GUID_WICPixelFormat16bppGray)) return 1;
+  return 0;
+}
+
+bool copy_16bit(IWICBitmapSource* frame, int channels, UINT width, UINT height, uint8_t* bgrx) {
+  return copy_strips(frame, width, height, channels * 2, [&](UINT y, UINT rows, const BYTE* strip) {
+    if (!bgrx) return;
+    const auto* s = reinterpret_cast<const uint16_t*>(strip);
+    uint8_t* d = bgrx + static_cast<size_t>(y) * width * 4;
+    for (size_t i = 0, n = static_cast<size_t>(rows) * width; i < n; ++i, s += channels, d += 4) {
+      if (channels == 1) {
+        d[0] = d[1] = d[2] = reduce_sample16(s[0]);
+      } else {
+        d[0] = reduce_sample16(s[2]);
+        d[1] = reduce_sample16(s[1]);
+        d[2] = reduce_sample16(s[0]);
+      }
+    }
+  });
+}
+
 }  // namespace
 
-bool platform_decode_png(const uint8_t* data, size_t size, RgbaImage& out) {
+bool platform_decode_png(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* bgrx) {
   ComScope com;
   if (!com.usable()) return false;
   win::ComPtr<IWICImagingFactory> factory;
@@ -69,25 +83,28 @@ bool platform_decode_png(const uint8_t* data, size_t size, RgbaImage& out) {
   if (FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size)))) return false;
   win::ComPtr<IWICBitmapDecoder> decoder;
   if (FAILED(factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, decoder.out()))) return false;
+  // Metadata is never read: the file holds none by now, and none is printed.
   if (FAILED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand))) return false;
   win::ComPtr<IWICBitmapFrameDecode> frame;
   if (FAILED(decoder->GetFrame(0, frame.out()))) return false;
   UINT w = 0, h = 0;
-  if (FAILED(frame->GetSize(&w, &h))) return false;
-  out.width = w;
-  out.height = h;
+  if (FAILED(frame->GetSize(&w, &h)) || w != width || h != height) return false;
   WICPixelFormatGUID format{};
   if (FAILED(frame->GetPixelFormat(&format))) return false;
-  if (size > 24 && data[24] == 16 && copy_16bit(frame.get(), format, out)) return true;
+  if (size > 24 && data[24] == 16) {
+    if (int channels = wide_channels(format)) return copy_16bit(frame.get(), channels, w, h, bgrx);
+  }
 
   win::ComPtr<IWICFormatConverter> converter;
   if (FAILED(factory->CreateFormatConverter(converter.out()))) return false;
-  if (FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr, 0.0,
+  if (FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom))) {
     return false;
   }
-  out.pixels.resize(static_cast<size_t>(w) * h * 4);
-  return SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.pixels.size()), out.pixels.data()));
+  if (!bgrx) return copy_strips(converter.get(), w, h, 4, [](UINT, UINT, const BYTE*) {});
+  // Straight into the device raster: no intermediate image of our own.
+  const size_t bytes = static_cast<size_t>(w) * h * 4;
+  return SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(bytes), bgrx));
 }
 
 }  // namespace tph
