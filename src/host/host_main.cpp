@@ -31,8 +31,9 @@ int run_host(HostPorts ports) {
     if (in.kind == IncomingMessage::Kind::kEndOfInput) return 0;
     if (in.kind == IncomingMessage::Kind::kFailed) return fatal(ports.channel, in.error);
 
-    std::optional<std::string> response = handle_request(in.body, context);
-    in.body = std::string();  // the request buffer is not kept while the response is written
+    // The request buffer goes with the request: it is not kept while the
+    // request is handled or the response written.
+    std::optional<std::string> response = handle_request(std::move(in.body), context);
     if (!response) {
       return fatal(ports.channel, errors::with_description(errors::kIoError, errors::kPfxWriteMessage,
                                                            "response is not valid UTF-8"));

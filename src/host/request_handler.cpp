@@ -20,7 +20,7 @@ struct Envelope {
   uint32_t protocol = 0;
   std::string request_id;
   std::string type;
-  const Json* payload = nullptr;  // null when absent
+  Json* payload = nullptr;  // null when absent
 };
 
 // The envelope's members, and of the payload only what a handler binds.
@@ -43,12 +43,12 @@ bool bind_members(const Json* protocol, const Json* request_id, const Json* type
   return true;
 }
 
-std::optional<Envelope> parse_envelope(const StrictJson& parsed) {
-  const Json& v = parsed.value;
+std::optional<Envelope> parse_envelope(StrictJson& parsed) {
+  Json& v = parsed.value;
   Envelope e;
   if (v.is_object()) {
     if (parsed.has_repeated_member(v)) return std::nullopt;  // a known member given twice
-    auto member = [&v](const char* key) -> const Json* {
+    auto member = [&v](const char* key) -> Json* {
       auto it = v.find(key);
       return it == v.end() ? nullptr : &*it;
     };
@@ -69,9 +69,8 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   if (e.type == "hello") return hello_reply(ctx.info);
   if (e.type == "list_printers") return list_printers(ctx.spooler);
   if (e.type == "submit") {
-    static const Json kNull;
-    std::optional<SubmitRequest> request =
-        bind_submit_request(e.payload ? *e.payload : kNull, parsed);
+    Json null;
+    std::optional<SubmitRequest> request = bind_submit_request(e.payload ? *e.payload : null, parsed);
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
     return handle_submit(std::move(*request), ctx);
   }
@@ -89,8 +88,9 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
 }
 
-std::optional<std::string> answer_request(std::string_view body, HostContext& ctx, std::string& echoed_id) {
+std::optional<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {
   StrictJson parsed = parse_strict_json(body, envelope_shape());
+  body = std::string();  // what the handlers need is in the document now
   std::optional<Envelope> envelope;
   if (parsed.ok) envelope = parse_envelope(parsed);
   if (!envelope) return encode_failure("", errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson));
@@ -111,7 +111,7 @@ std::optional<std::string> answer_request(std::string_view body, HostContext& ct
 
 }  // namespace
 
-std::optional<std::string> handle_request(std::string_view body, HostContext& ctx) {
+std::optional<std::string> handle_request(std::string body, HostContext& ctx) {
   // Memory that cannot be had is an answer like any other failure, and the
   // host goes on serving. The parse costs memory in proportion to the body
   // and a submit's one large allocation (the device raster) is handled where
@@ -120,7 +120,7 @@ std::optional<std::string> handle_request(std::string_view body, HostContext& ct
   // an unrecorded print.
   std::string request_id;
   try {
-    return answer_request(body, ctx, request_id);
+    return answer_request(std::move(body), ctx, request_id);
   } catch (const std::bad_alloc&) {
     return encode_failure(request_id, errors::make(errors::kPayloadTooLarge, errors::kMsgOutOfMemory));
   }

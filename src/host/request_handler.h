@@ -10,6 +10,6 @@ namespace tph {
 // Handles one request body and returns the encoded response envelope. Every
 // failure of the request becomes the envelope's error; nothing here ends the
 // process. Nothing is returned only when the response cannot be encoded.
-std::optional<std::string> handle_request(std::string_view body, HostContext& context);
+std::optional<std::string> handle_request(std::string body, HostContext& context);
 
 }  // namespace tph

@@ -138,14 +138,15 @@ std::optional<PngSize> check_png_decodes(const std::string& png) {
   return size;
 }
 
-std::optional<DeviceRaster> decode_png(const std::string& png) {
+std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory) {
   DeviceRaster raster;
-  bool ok = decode_into(png, [&raster](uint32_t w, uint32_t h) -> uint8_t* {
+  bool ok = decode_into(png, [&raster, out_of_memory](uint32_t w, uint32_t h) -> uint8_t* {
     // The one large allocation of a submit. Its failure is an answer: the
     // caller records the attempt as failed and the host goes on serving.
     try {
       raster.pixels.resize(static_cast<size_t>(w) * h * 4);
     } catch (const std::bad_alloc&) {
+      if (out_of_memory) *out_of_memory = true;
       return kNoMemory;
     }
     raster.width = w;

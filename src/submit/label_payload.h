@@ -72,7 +72,8 @@ struct PngSize {
 std::optional<PngSize> check_png_decodes(const std::string& png);
 
 // Decodes a whole PNG straight into the device raster, with the same checks.
-// Nothing when the PNG is refused or the raster's memory cannot be had.
-std::optional<DeviceRaster> decode_png(const std::string& png);
+// Nothing when the PNG is refused or the raster's memory cannot be had (then
+// `*out_of_memory` is set, when given).
+std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory = nullptr);
 
 }  // namespace tph

@@ -24,7 +24,9 @@ Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output
 // Renders and prints a new attempt; the job id or the error that ended it.
 Result<uint32_t> print_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png) {
   if (request.media) return make(kMediaUnsupported, kMsgMediaUnsupported);
-  std::optional<DeviceRaster> raster = decode_png(png);
+  bool out_of_memory = false;
+  std::optional<DeviceRaster> raster = decode_png(png, &out_of_memory);
+  if (out_of_memory) return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
   if (!raster) return make(kBadRequest, kMsgSecondDecode);
   std::unique_ptr<PrintDevice> device = ctx.open_device();
   return print_label(*device, LabelJob{request.printer, request.title, request.dpi, request.copies, *raster});

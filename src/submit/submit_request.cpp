@@ -11,14 +11,16 @@ namespace {
 constexpr uint64_t kU32 = std::numeric_limits<uint32_t>::max();
 constexpr uint64_t kU16 = std::numeric_limits<uint16_t>::max();
 
-bool take_text(const Json* v, std::string& out) {
+// Moves the text out of the parsed document: a label's base64 is the bulk of
+// a request, and the document is not read again.
+bool take_text(Json* v, std::string& out) {
   if (!v || !v->is_string()) return false;
-  out = v->get<std::string>();
+  out = std::move(v->get_ref<std::string&>());
   return true;
 }
 
 template <typename T>
-bool take_unsigned(const Json* v, uint64_t max, T& out) {
+bool take_unsigned(Json* v, uint64_t max, T& out) {
   if (!v) return false;
   auto n = json_unsigned(*v, max);
   if (!n) return false;
@@ -29,8 +31,8 @@ bool take_unsigned(const Json* v, uint64_t max, T& out) {
 // The members of an object by key, or of an array by position; null for a
 // missing one. False when the shape does not match at all, or when the
 // object names one of its members twice.
-bool members(const Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys,
-             std::vector<const Json*>& out) {
+bool members(Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys,
+             std::vector<Json*>& out) {
   out.assign(keys.size(), nullptr);
   if (v.is_object()) {
     if (parsed.has_repeated_member(v)) return false;
@@ -49,8 +51,8 @@ bool members(const Json& v, const StrictJson& parsed, std::initializer_list<cons
   return false;
 }
 
-bool bind_raster(const Json& v, const StrictJson& parsed, RasterPayload& r) {
-  std::vector<const Json*> m;
+bool bind_raster(Json& v, const StrictJson& parsed, RasterPayload& r) {
+  std::vector<Json*> m;
   if (!members(v, parsed, {"format", "base64", "width_px", "height_px"}, m)) return false;
   return take_text(m[0], r.format) && take_text(m[1], r.base64) && take_unsigned(m[2], kU32, r.width_px) &&
          take_unsigned(m[3], kU32, r.height_px);
@@ -72,8 +74,8 @@ const JsonShape& submit_payload_shape() {
   return payload;
 }
 
-std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed) {
-  std::vector<const Json*> m;
+std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed) {
+  std::vector<Json*> m;
   if (!members(payload, parsed, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
                m)) {
     return std::nullopt;

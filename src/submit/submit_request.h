@@ -34,8 +34,8 @@ const JsonShape& submit_payload_shape();
 // Binds the envelope payload (an object, or an array of the seven fields in
 // order; the raster likewise), parsed with submit_payload_shape(). `parsed`
 // tells which objects repeat a member name, which is refused. Nothing on any
-// mismatch.
-std::optional<SubmitRequest> bind_submit_request(const Json& payload, const StrictJson& parsed);
+// mismatch. Strings are moved out of `payload`.
+std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed);
 
 // The field checks, in their fixed order; the first failure is returned.
 Status validate_submit_request(const SubmitRequest& request);

@@ -68,8 +68,8 @@ class MemberNames {
 
 // One kept array or object being filled.
 struct Frame {
-  Json* container;
-  const JsonShape* shape;
+  Json* container = nullptr;
+  const JsonShape* shape = nullptr;
   size_t index = 0;        // position of the next array element
   std::vector<bool> seen;  // which of shape->members have been met
   MemberNames names;       // every member name, when the shape counts them all
@@ -90,7 +90,10 @@ class ShapedSax {
   bool number_float(Json::number_float_t v, const Json::string_t&) { return scalar(Json(v)); }
   bool string(Json::string_t& v) {
     if (skip_depth_ > 0) return true;
-    if (Json* slot = next_slot().first) *slot = std::move(v);
+    // A copy of exactly the text's size: the tokenizer's buffer grows by
+    // doubling, and a long string (a label's base64) would keep up to twice
+    // its size for as long as the document lives.
+    if (Json* slot = next_slot().first) *slot = Json::string_t(v.data(), v.size());
     return true;
   }
   bool binary(Json::binary_t&) { return false; }  // not produced by JSON text
@@ -145,7 +148,9 @@ class ShapedSax {
       skip_depth_ = 1;  // kept empty: the reader only learns its type
       return true;
     }
-    Frame f{slot, shape};
+    Frame f;
+    f.container = slot;
+    f.shape = shape;
     if (slot->is_object()) f.seen.assign(shape->members.size(), false);
     stack_.push_back(std::move(f));
     return true;

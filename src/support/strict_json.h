@@ -34,11 +34,11 @@ struct JsonShape {
     std::string_view key;
     const JsonShape* shape;
   };
-  std::vector<Member> members;             // kept members of an object, by name
+  std::vector<Member> members = {};        // kept members of an object, by name
   const JsonShape* every_member = nullptr;  // kept shape of every member (maps keyed by data)
   // Kept elements of an array, by position. One element beyond them is kept
   // as null, so a reader can tell "too many" without the rest being stored.
-  std::vector<const JsonShape*> elements;
+  std::vector<const JsonShape*> elements = {};
   // True: any member name repeated in this object counts. False: only the
   // names in `members`.
   bool every_name_unique = false;

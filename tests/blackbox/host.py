@@ -8,6 +8,7 @@ and keep it open after the host has exited."""
 import getpass
 import json
 import os
+import resource
 import shutil
 import struct
 import subprocess
@@ -77,11 +78,22 @@ class Host:
         raw = open(out_path, "rb").read()
         return raw, open(err_path, "rb").read(), p.returncode
 
-    def ask(self, *bodies, timeout=60):
-        """Sends the request bodies in one run; returns the decoded JSON responses."""
-        raw, err, status = self.run(b"".join(frame(b) for b in bodies), timeout)
+    def ask(self, *bodies, timeout=60, address_space_limit=None):
+        """Sends the request bodies in one run; returns the decoded JSON responses.
+
+        The native host's peak resident memory is kept in `self.peak_rss`: read
+        from /proc (VmHWM) once every answer is in and before its input is
+        closed. (The rusage of a child would not do: Linux carries the peak of
+        the forking test process over the exec.)"""
+        running = RunningHost(self, address_space_limit)
+        running.send(b"".join(frame(b) for b in bodies))
+        try:
+            replies = running.wait_for_responses(len(bodies), timeout)
+            self.peak_rss = running.peak_rss()
+        finally:
+            status, err = running.finish(timeout)
         assert status == 0, "host exited %d: %r" % (status, err)
-        return [json.loads(r) for r in split_frames(raw)]
+        return replies
 
     def start(self):
         return RunningHost(self)
@@ -100,18 +112,32 @@ class Host:
 class RunningHost:
     """A host process kept running, written to and read from step by step."""
 
-    def __init__(self, host: Host):
+    def __init__(self, host: Host, address_space_limit=None):
         self.out_path = tempfile.mktemp(dir=host.scratch)
         self.err_path = self.out_path + ".err"
         self.out = open(self.out_path, "wb")
         self.err = open(self.err_path, "wb")
+        limit = None
+        if address_space_limit:
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (address_space_limit, address_space_limit))
         self.proc = subprocess.Popen(host.command, stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
-                                     env=host.env)
+                                     env=host.env, preexec_fn=limit)
         self.read_pos = 0
 
     def send(self, data: bytes):
         self.proc.stdin.write(data)
         self.proc.stdin.flush()
+
+    def peak_rss(self):
+        """The process's peak resident memory in bytes (0 where /proc cannot tell)."""
+        try:
+            with open("/proc/%d/status" % self.proc.pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        return int(line.split()[1]) * 1024
+        except OSError:
+            pass
+        return 0
 
     def output(self) -> bytes:
         return open(self.out_path, "rb").read()
