@@ -1,6 +1,6 @@
 #include "host/framing.h"
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {

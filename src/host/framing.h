@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 #include "platform/channel.h"
 
 namespace tph {

@@ -1,24 +1,16 @@
 #pragma once
-// What a request handler may use: the open durable state and the ports of the
-// platform. Owned by the main sequence; handlers borrow it for one request.
+// What a request handler may use: the print context (durable state, clock,
+// print documents, platform) and the spooler. Owned by the main sequence;
+// handlers borrow it for one request.
 
-#include <functional>
-#include <memory>
-
-#include "platform/clock.h"
-#include "platform/platform_info.h"
-#include "platform/print_device.h"
 #include "platform/spooler.h"
-#include "state/state_store.h"
+#include "submit/print_context.h"
 
 namespace tph {
 
 struct HostContext {
-  StateStore& state;
-  Clock& clock;
+  PrintContext print;
   Spooler& spooler;
-  std::function<std::unique_ptr<PrintDevice>()> open_device;
-  const PlatformInfo& info;
 };
 
 }  // namespace tph

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "host/framing.h"
 #include "host/host_context.h"
 #include "host/request_handler.h"
@@ -24,7 +24,7 @@ int run_host(HostPorts ports) {
   Result<StateStore> opened = open_state(ports.files, ports.clock);
   if (!opened.ok()) return fatal(ports.channel, opened.error());
   StateStore& store = opened.value();
-  HostContext context{store, ports.clock, ports.spooler, ports.open_device, ports.info};
+  HostContext context{PrintContext{store, ports.clock, ports.new_document, ports.info}, ports.spooler};
 
   for (;;) {
     IncomingMessage in = read_message(ports.channel);

@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/platform_info.h"
-#include "platform/print_device.h"
+#include "platform/print_document.h"
 #include "platform/spooler.h"
 
 namespace tph {
@@ -16,7 +16,7 @@ struct HostPorts {
   FileSystem& files;
   Clock& clock;
   Spooler& spooler;
-  std::function<std::unique_ptr<PrintDevice>()> open_device;
+  std::function<std::unique_ptr<PrintDocument>()> new_document;
   const PlatformInfo& info;
 };
 

@@ -3,7 +3,7 @@
 #include <limits>
 #include <new>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "host/hello.h"
 #include "host/response.h"
 #include "queues/job_query.h"
@@ -11,7 +11,7 @@
 #include "state/bridge_status.h"
 #include "submit/submit_handler.h"
 #include "support/identifier.h"
-#include "support/now_ms.h"
+#include "platform/clock.h"
 
 namespace tph {
 namespace {
@@ -66,13 +66,13 @@ std::optional<Envelope> parse_envelope(StrictJson& parsed) {
 }
 
 Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
-  if (e.type == "hello") return hello_reply(ctx.info);
-  if (e.type == "list_printers") return list_printers(ctx.spooler);
+  if (e.type == "hello") return hello_reply(ctx.print.info);
+  if (e.type == "list_printers") return list_printers(ctx.spooler, ctx.print.info);
   if (e.type == "submit") {
     Json null;
     std::optional<SubmitRequest> request = bind_submit_request(e.payload ? *e.payload : null, parsed);
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
-    return handle_submit(std::move(*request), ctx);
+    return handle_submit(std::move(*request), ctx.print);
   }
   if (e.type == "get_job") {
     const Json* id = nullptr;
@@ -83,7 +83,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
     if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
       return errors::unsupported_characters("intent_id");
     }
-    return get_job(id->get<std::string>(), ctx.state, ctx.spooler, ctx.clock);
+    return get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock);
   }
   return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
 }
@@ -100,7 +100,7 @@ std::optional<std::string> answer_request(std::string body, HostContext& ctx, st
   if (envelope->protocol != kProtocolVersion) {
     return encode_failure(request_id, errors::protocol_mismatch(kProtocolVersion));
   }
-  write_bridge_status(*ctx.state.fs, ctx.state.folder, now_ms(ctx.clock));
+  write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
   if (!is_valid_identifier(request_id, kRequestIdMaxBytes)) {
     return encode_failure(request_id, errors::unsupported_characters("request_id"));
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 #include "support/strict_json.h"
 
 namespace tph {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "support/now_ms.h"
+
 namespace tph {
 
 class Clock {
@@ -13,5 +15,8 @@ class Clock {
 
 // The precise wall clock of the system.
 Clock& system_clock();
+
+// Current time in milliseconds since the Unix epoch, read from the clock port.
+inline uint64_t now_ms(Clock& clock) { return now_ms_from_file_time(clock.file_time()); }
 
 }  // namespace tph

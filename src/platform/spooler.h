@@ -1,46 +1,47 @@
 #pragma once
-// The print spooler as the queue listing and the job observation need it.
+// The print system's queues and jobs, as the queue listing and the job
+// observation need them: UTF-8 names and portable results. What the OS
+// reports (status bits, IPP states) is mapped inside each implementation.
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/os_status.h"
 
 namespace tph {
 
-// One queue name as the spooler's enumeration returned it.
-struct RawQueueName {
-  bool is_null = false;     // the record had no name pointer
-  bool terminated = true;   // a NUL was found within the first 32,768 code units
-  std::u16string units;     // the code units before the NUL (or all 32,768)
+// One of "idle", "printing", "paused", "offline", "error", "unavailable".
+struct QueueEntry {
+  std::string name;
+  std::string_view state;
 };
 
-struct QueueEnumeration {
-  OsStatus status;
-  std::vector<RawQueueName> names;  // in the spooler's order
+struct QueueList {
+  OsStatus status;            // the print system could not be asked
+  bool invalid_name = false;  // it returned a name that cannot be a queue's (Windows: no terminator)
+  std::vector<QueueEntry> queues;  // in the print system's order; unnamed ones left out
 };
 
-struct JobQuery {
-  bool opened = false;          // the queue could be opened
-  bool found = false;           // the job information was read
-  uint32_t status = 0;          // the job's status bits, when found
-  uint32_t last_error = 0;      // the error code of the failed query, when not found
+// What the print system says about one job.
+enum class JobObservation {
+  kActive,       // queued, held, printing or stopped: still in the system
+  kCompleted,    // printed
+  kDeleted,      // deleted, cancelled or aborted before it was known to print
+  kNoSuchJob,    // the system does not know the job (any more)
+  kQueryFailed,  // the queue could not be opened or the query failed otherwise
 };
 
 class Spooler {
  public:
   virtual ~Spooler() = default;
-  // Every local and connected queue, in enumeration order.
-  virtual QueueEnumeration enumerate_queues() = 0;
-  // The status word of one queue (NUL-terminated UTF-16 name), or nothing
-  // when the queue cannot be opened or its status cannot be read.
-  virtual std::optional<uint32_t> queue_status(const std::u16string& name) = 0;
-  // The user's default queue, the code units before its NUL; empty on failure.
-  virtual std::u16string default_queue() = 0;
-  // The status of one job of a queue (NUL-terminated UTF-16 name).
-  virtual JobQuery query_job(const std::u16string& queue, uint32_t job_id) = 0;
+  // Every queue the user can see, each with its coarse state.
+  virtual QueueList list_queues() = 0;
+  // The user's default queue; "" when there is none or it cannot be read.
+  virtual std::string default_queue() = 0;
+  // One job of a queue.
+  virtual JobObservation observe_job(const std::string& queue, uint32_t job_id) = 0;
 };
 
 Spooler& system_spooler();

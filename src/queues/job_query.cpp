@@ -1,8 +1,7 @@
 #include "queues/job_query.h"
 
-#include "host/error_catalogue.h"
-#include "support/now_ms.h"
-#include "support/text_conversion.h"
+#include "support/error_catalogue.h"
+#include "platform/clock.h"
 
 namespace tph {
 
@@ -18,14 +17,18 @@ std::optional<uint32_t> parse_spooler_job_id(std::string_view text) {
   return static_cast<uint32_t>(value);
 }
 
-std::optional<std::string_view> observed_state(std::string_view stored, const JobQuery& answer) {
-  if (!answer.opened) return std::nullopt;
-  if (answer.found) {
-    if (answer.status & kJobStatusDeleted) return job_state::kUnknown;
-    if (answer.status & (kJobStatusPrinted | kJobStatusComplete)) return job_state::kCompleted;
-    return job_state::kObserved;
+std::optional<std::string_view> observed_state(std::string_view stored, JobObservation answer) {
+  switch (answer) {
+    case JobObservation::kDeleted: return job_state::kUnknown;
+    case JobObservation::kCompleted: return job_state::kCompleted;
+    case JobObservation::kActive: return job_state::kObserved;
+    // A job the system no longer knows: gone after it was seen, or not
+    // visible yet.
+    case JobObservation::kNoSuchJob:
+      if (stored == job_state::kObserved) return job_state::kUnknown;
+      return std::nullopt;
+    case JobObservation::kQueryFailed: return std::nullopt;
   }
-  if (answer.last_error == kErrorInvalidParameter && stored == job_state::kObserved) return job_state::kUnknown;
   return std::nullopt;
 }
 
@@ -53,7 +56,7 @@ Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& s
   const bool in_flight = record.state == job_state::kSubmitted || record.state == job_state::kObserved;
   if (in_flight && job_id) {
     std::optional<std::string_view> next =
-        observed_state(record.state, spooler.query_job(utf8_to_wide(record.printer), *job_id));
+        observed_state(record.state, spooler.observe_job(record.printer, *job_id));
     if (next && *next != record.state) {
       const uint64_t now = now_ms(clock);
       auto again = store.ledger.jobs.find(intent_id);

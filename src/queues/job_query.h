@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 #include "platform/clock.h"
 #include "platform/spooler.h"
 #include "state/state_store.h"
@@ -12,17 +12,12 @@
 
 namespace tph {
 
-inline constexpr uint32_t kJobStatusPrinted = 0x80;
-inline constexpr uint32_t kJobStatusDeleted = 0x100;
-inline constexpr uint32_t kJobStatusComplete = 0x1000;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-
 // A stored os_job_id as a spooler job id: optional "+", one or more digits,
 // at most 4294967295.
 std::optional<uint32_t> parse_spooler_job_id(std::string_view text);
 
 // The state a record moves to after asking the spooler, or nothing for no change.
-std::optional<std::string_view> observed_state(std::string_view stored_state, const JobQuery& answer);
+std::optional<std::string_view> observed_state(std::string_view stored_state, JobObservation answer);
 
 // The get_job reply for a record: its nine members.
 Json job_reply(const JobRecord& record);

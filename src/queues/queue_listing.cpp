@@ -2,44 +2,32 @@
 
 #include <algorithm>
 
-#include "host/error_catalogue.h"
-#include "platform/system_error.h"
-#include "queues/queue_state.h"
-#include "support/text_conversion.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 
-Result<Json> list_printers(Spooler& spooler) {
+Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   using namespace errors;
-  QueueEnumeration queues = spooler.enumerate_queues();
-  if (!queues.status.ok) return with_context(kPrintSystemUnavailable, kCtxEnumerate, queues.status.description);
-
-  struct Entry {
-    std::string name;
-    std::string_view state;
-  };
-  std::vector<Entry> entries;
-  for (const RawQueueName& raw : queues.names) {
-    if (raw.is_null) continue;
-    if (!raw.terminated) return make(kPrintSystemUnavailable, kMsgInvalidQueueName);
-    std::string name = wide_to_utf8(raw.units);
-    if (name.empty()) continue;
-    std::string_view state = queue_state(spooler.queue_status(utf8_to_wide(name)));
-    entries.push_back({std::move(name), state});
+  QueueList list = spooler.list_queues();
+  if (!list.status.ok) {
+    return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.status.description);
   }
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-
+  if (list.invalid_name) return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
+  // Byte order, shorter first on a common prefix; equal names keep the print
+  // system's order.
+  std::stable_sort(list.queues.begin(), list.queues.end(),
+                   [](const QueueEntry& a, const QueueEntry& b) { return a.name < b.name; });
   Json printers = Json::array();
-  for (const Entry& e : entries) {
+  for (const QueueEntry& e : list.queues) {
     Json p = Json::object();
     p["enabled"] = queue_enabled(e.state);
     p["name"] = e.name;
     p["state"] = e.state;
-    p["uri"] = "winspool";
+    p["uri"] = info.queue_uri;
     printers.push_back(std::move(p));
   }
   Json result = Json::object();
-  result["default_printer"] = wide_to_utf8(spooler.default_queue());
+  result["default_printer"] = spooler.default_queue();
   result["printers"] = std::move(printers);
   return result;
 }

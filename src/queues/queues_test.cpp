@@ -4,7 +4,6 @@
 #include "platform/system_error.h"
 #include "queues/job_query.h"
 #include "queues/queue_listing.h"
-#include "queues/queue_state.h"
 #include "state/ledger_json.h"
 
 namespace tph {
@@ -13,78 +12,57 @@ namespace {
 using testing::FakeSpooler;
 using testing::TestHost;
 
-TEST(QueueState, StatusBits) {
-  struct Case {
-    std::optional<uint32_t> status;
-    std::string state;
-    bool enabled;
-  } cases[] = {
-      {std::nullopt, "unavailable", false}, {0x0, "idle", true},         {0x1 | 0x80, "paused", false},
-      {0x80 | 0x8, "offline", false},       {0x8, "error", false},       {0x20000, "idle", true},
-      {0x200 | 0x400000, "error", false},   {0x400, "printing", true},   {0x10000, "printing", true},
-      {0x1000000 | 0x2000000 | 0x4000000, "idle", true},                 {0x800000, "error", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(queue_state(c.status), c.state) << (c.status ? *c.status : 0xFFFFFFFF);
-    EXPECT_EQ(queue_enabled(queue_state(c.status)), c.enabled);
-  }
+const PlatformInfo& info(const char* system, const char* uri) {
+  static PlatformInfo i;
+  i = PlatformInfo{"p", "a", {}, system, uri};
+  return i;
 }
 
-TEST(ListPrinters, SortsByBytesAndMapsStates) {
+TEST(ListPrinters, SortsByBytesKeepsEqualNamesInOrderAndMapsEnabled) {
   FakeSpooler spooler;
-  spooler.add_queue(u"label A", 0);
-  spooler.add_queue(u"Queue B", 0x1 | 0x80);
-  spooler.add_queue(u"Label 2", 0x400);
-  spooler.add_queue(u"Label", 0x8);
-  spooler.add_queue(u"Label", 0x20000);  // the same name: both are listed, looked up by that name
-  spooler.enumeration.names.push_back(RawQueueName{true, true, {}});      // null name: skipped
-  spooler.enumeration.names.push_back(RawQueueName{false, true, u""});    // empty name: skipped
-  spooler.enumeration.names.push_back(RawQueueName{false, true, u"Denied"});  // cannot be opened
-  spooler.default_name = u"Elsewhere";
-  Result<Json> r = list_printers(spooler);
+  spooler.add_queue("label A", "idle");
+  spooler.add_queue("Queue B", "paused");
+  spooler.add_queue("Label 2", "printing");
+  spooler.add_queue("Label", "error");
+  spooler.add_queue("Label", "idle");
+  spooler.add_queue("Denied", "unavailable");
+  spooler.add_queue("Far", "offline");
+  spooler.default_name = "Elsewhere";
+  Result<Json> r = list_printers(spooler, info("CUPS", "cups"));
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.value().dump(),
             R"({"default_printer":"Elsewhere","printers":[)"
-            R"({"enabled":false,"name":"Denied","state":"unavailable","uri":"winspool"},)"
-            R"({"enabled":true,"name":"Label","state":"idle","uri":"winspool"},)"
-            R"({"enabled":true,"name":"Label","state":"idle","uri":"winspool"},)"
-            R"({"enabled":true,"name":"Label 2","state":"printing","uri":"winspool"},)"
-            R"({"enabled":false,"name":"Queue B","state":"paused","uri":"winspool"},)"
-            R"({"enabled":true,"name":"label A","state":"idle","uri":"winspool"}]})");
-  EXPECT_EQ(spooler.enumeration.names.size(), 8u);
+            R"({"enabled":false,"name":"Denied","state":"unavailable","uri":"cups"},)"
+            R"({"enabled":false,"name":"Far","state":"offline","uri":"cups"},)"
+            R"({"enabled":false,"name":"Label","state":"error","uri":"cups"},)"
+            R"({"enabled":true,"name":"Label","state":"idle","uri":"cups"},)"
+            R"({"enabled":true,"name":"Label 2","state":"printing","uri":"cups"},)"
+            R"({"enabled":false,"name":"Queue B","state":"paused","uri":"cups"},)"
+            R"({"enabled":true,"name":"label A","state":"idle","uri":"cups"}]})");
 }
 
-TEST(ListPrinters, NameEdgeCases) {
+TEST(ListPrinters, FailuresNameThePrintSystem) {
   {
     FakeSpooler spooler;
-    spooler.add_queue(std::u16string(32767, u'q'), 0);
-    spooler.enumeration.names.push_back(RawQueueName{false, true, std::u16string(1, char16_t(0xD800)) + u"x"});
-    Result<Json> r = list_printers(spooler);
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.value()["printers"][0]["name"], std::string(32767, 'q'));
-    EXPECT_EQ(r.value()["printers"][1]["name"], "\xef\xbf\xbdx");
-    EXPECT_EQ(r.value()["printers"][1]["state"], "unavailable");
-  }
-  {
-    FakeSpooler spooler;
-    spooler.add_queue(u"fine", 0);
-    spooler.enumeration.names.push_back(RawQueueName{false, false, std::u16string(32768, u'q')});
-    Result<Json> r = list_printers(spooler);
+    spooler.add_queue("fine", "idle");
+    spooler.queues.invalid_name = true;
+    Result<Json> r = list_printers(spooler, info("Windows", "winspool"));
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error().code, "PRINT_SYSTEM_UNAVAILABLE");
     EXPECT_EQ(r.error().message, "Windows returned an invalid print-queue name.");
   }
   {
     FakeSpooler spooler;
-    spooler.enumeration.status = OsStatus::Fail(1722, describe_system_error(1722));
-    Result<Json> r = list_printers(spooler);
+    spooler.queues.status = OsStatus::Fail(1722, describe_system_error(1722));
+    Result<Json> r = list_printers(spooler, info("CUPS", "cups"));
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().message, "Windows could not enumerate print queues: " + describe_system_error(1722));
+    EXPECT_EQ(r.error().message, "CUPS could not enumerate print queues: " + describe_system_error(1722));
   }
   {
     FakeSpooler spooler;
-    spooler.default_name = u"Somewhere";
-    EXPECT_EQ(list_printers(spooler).value().dump(), R"({"default_printer":"Somewhere","printers":[]})");
+    spooler.default_name = "Somewhere";
+    EXPECT_EQ(list_printers(spooler, info("Windows", "winspool")).value().dump(),
+              R"({"default_printer":"Somewhere","printers":[]})");
   }
 }
 
@@ -102,17 +80,13 @@ JobRecord in_flight(const std::string& state, const std::string& job) {
 }
 
 TEST(GetJob, Transitions) {
-  const JobQuery deleted{true, true, 0x100 | 0x1000, 0};
-  const JobQuery printed{true, true, 0x80, 0};
-  const JobQuery complete{true, true, 0x1000, 0};
-  const JobQuery queued{true, true, 0x2 | 0x10, 0};  // error and paused: still just observed
-  const JobQuery gone{true, false, 0, 87};
-  const JobQuery other_error{true, false, 0, 5};
-  const JobQuery cannot_open{};
+  using O = JobObservation;
+  const O deleted = O::kDeleted, printed = O::kCompleted, complete = O::kCompleted, queued = O::kActive;
+  const O gone = O::kNoSuchJob, other_error = O::kQueryFailed, cannot_open = O::kQueryFailed;
   struct Case {
     std::string stored;
     std::string job_id;
-    JobQuery answer;
+    JobObservation answer;
     std::string result;
     bool saved;
   } cases[] = {
@@ -132,7 +106,6 @@ TEST(GetJob, Transitions) {
     host.open();
     host.store->ledger.jobs["intent-1"] = in_flight(c.stored, c.job_id);
     host.spooler.jobs[42] = c.answer;
-    host.spooler.queue_opens = c.answer.opened;
     host.clock.set_ms(9999);
     Result<Json> r = get_job("intent-1", *host.store, host.spooler, host.clock);
     ASSERT_TRUE(r.ok());
@@ -157,7 +130,7 @@ TEST(GetJob, ReplyAndFailures) {
             R"("intent_id":"intent-1","os_job_id":"","payload_sha256":")" + std::string(64, 'a') +
                 R"(","printer":"Label_PDF","state":"FAILED","updated_at_ms":200}})");
   host.store->ledger.jobs["intent-1"] = in_flight("SUBMITTED", "42");
-  host.spooler.jobs[42] = JobQuery{true, true, 0x1000, 0};
+  host.spooler.jobs[42] = JobObservation::kCompleted;
   host.fs.fail(testing::MemoryFileSystem::Op::kReplace, "ledger.json", 5);
   std::string reply = host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"intent-1"}})");
   EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 

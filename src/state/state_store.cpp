@@ -2,11 +2,11 @@
 
 #include <new>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "state/atomic_file.h"
 #include "state/ledger_json.h"
 #include "state/ledger_recovery.h"
-#include "support/now_ms.h"
+#include "platform/clock.h"
 
 namespace tph {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "state/ledger.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "platform/sha256.h"
 #include "submit/base64.h"
 #include "platform/png_decoder.h"

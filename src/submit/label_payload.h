@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 #include "submit/submit_request.h"
 
 namespace tph {

@@ -1,53 +1,39 @@
 #include "submit/label_printer.h"
 
-#include "host/error_catalogue.h"
-#include "platform/system_error.h"
 #include "submit/label_placement.h"
-#include "support/text_conversion.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 
-Result<uint32_t> print_label(PrintDevice& device, const LabelJob& job) {
+Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
+                             const std::string& print_system) {
   using namespace errors;
-  if (!device.create_dc(utf8_to_wide(job.printer))) {
-    return with_context(kPrinterUnavailable, kCtxOpenQueue, describe_system_error(device.last_error()));
-  }
-  const int log_x = device.device_caps(DeviceCap::kLogPixelsX);
-  const int log_y = device.device_caps(DeviceCap::kLogPixelsY);
-  const int horz = device.device_caps(DeviceCap::kHorzRes);
-  const int vert = device.device_caps(DeviceCap::kVertRes);
-  const LabelPlacement place =
-      place_label(log_x, log_y, horz, vert, job.raster.width, job.raster.height, job.dpi);
-  if (!place.fits) {
-    device.delete_dc();
-    return make(kMediaMismatch, kMsgMediaMismatch);
-  }
-
-  const int job_id = device.start_doc(utf8_to_wide(job.title));
-  if (job_id <= 0) {
-    HostError e = with_context(kSubmissionRejected, kCtxStartDoc, describe_system_error(device.last_error()));
-    device.delete_dc();
-    return e;
-  }
-
-  auto abandon = [&device](std::string_view context) {
-    HostError e = with_context(kUnknownOutcome, context, describe_system_error(device.last_error()));
-    device.abort_doc();
-    device.delete_dc();
-    return e;
+  auto failure = [&print_system](const char* code, std::string_view sentence, const OsStatus& s) {
+    return with_context(code, named(sentence, print_system), s.description);
   };
-  const int w = static_cast<int>(job.raster.width);
-  const int h = static_cast<int>(job.raster.height);
-  for (uint16_t copy = 0; copy < job.copies; ++copy) {
-    if (device.start_page() <= 0) return abandon(kCtxStartPage);
-    const int drawn = device.stretch_dib_bits(place.x, place.y, place.width, place.height, w, h,
-                                              job.raster.pixels.data());
-    if (drawn == 0 || drawn == kGdiError) return abandon(kCtxRender);
-    if (device.end_page() <= 0) return abandon(kCtxEndPage);
+  if (OsStatus s = document->open(job.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
+  const DocumentGeometry g = document->geometry();
+  const LabelPlacement place =
+      place_label(g.dpi_x, g.dpi_y, g.printable_width, g.printable_height, job.raster.width, job.raster.height,
+                  job.dpi);
+  if (!place.fits) return make(kMediaMismatch, named(kMsgMediaMismatch, print_system));
+
+  uint32_t job_id = 0;
+  if (OsStatus s = document->start(job.title, job_id); !s.ok) {
+    return failure(kSubmissionRejected, kCtxStartDoc, s);
   }
-  if (device.end_doc() <= 0) return abandon(kCtxEndDoc);
-  device.delete_dc();
-  return static_cast<uint32_t>(job_id);
+  // From here on a failure leaves the document unfinished: releasing it
+  // aborts it, and the outcome is unknown.
+  const PageRect where{place.x, place.y, place.width, place.height};
+  for (uint16_t copy = 0; copy < job.copies; ++copy) {
+    if (OsStatus s = document->start_page(); !s.ok) return failure(kUnknownOutcome, kCtxStartPage, s);
+    if (OsStatus s = document->draw(where, job.raster.width, job.raster.height, job.raster.pixels.data()); !s.ok) {
+      return failure(kUnknownOutcome, kCtxRender, s);
+    }
+    if (OsStatus s = document->end_page(); !s.ok) return failure(kUnknownOutcome, kCtxEndPage, s);
+  }
+  if (OsStatus s = document->finish(); !s.ok) return failure(kUnknownOutcome, kCtxEndDoc, s);
+  return job_id;
 }
 
 }  // namespace tph

@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
-#include "host/host_error.h"
-#include "platform/print_device.h"
+#include "platform/print_document.h"
 #include "submit/label_payload.h"
+#include "support/host_error.h"
 
 namespace tph {
 
@@ -17,11 +17,12 @@ struct LabelJob {
 };
 
 // Prints one document with one page per copy, the label at its physical size
-// and centred. Returns the spooler's job id, or an error whose code tells
-// whether the attempt failed for certain (PRINTER_UNAVAILABLE, MEDIA_MISMATCH,
-// SUBMISSION_REJECTED) or may have reached the spooler (UNKNOWN_OUTCOME). The
-// device context is deleted on every path; a started document that did not
-// complete is aborted.
-Result<uint32_t> print_label(PrintDevice& device, const LabelJob& job);
+// and centred. Returns the print system's job id, or an error whose code
+// tells whether the attempt failed for certain (PRINTER_UNAVAILABLE,
+// MEDIA_MISMATCH, SUBMISSION_REJECTED) or may have reached the print system
+// (UNKNOWN_OUTCOME). Messages name `print_system`. The document is released
+// on every path; a started one that did not complete is aborted.
+Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
+                             const std::string& print_system);
 
 }  // namespace tph

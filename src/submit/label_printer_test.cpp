@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/recording_print_device.h"
+#include "fakes/recording_print_document.h"
 #include "platform/system_error.h"
 #include "submit/label_placement.h"
 
 namespace tph {
 namespace {
 
-using testing::RecordingPrintDevice;
+using testing::PrintLog;
+using testing::RecordingPrintDocument;
 
 TEST(LabelPlacement, WorkedExamples) {
   struct Case {
@@ -50,39 +51,39 @@ struct PrintCase {
 };
 
 TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
-  const std::string pages3 = "StartPage StretchDIBits EndPage StartPage StretchDIBits EndPage StartPage StretchDIBits EndPage";
+  const std::string page = "start_page draw end_page";
+  const std::string pages3 = page + " " + page + " " + page;
   const PrintCase cases[] = {
-      {"success", {}, "CreateDC StartDoc " + pages3 + " EndDoc DeleteDC", nullptr, ""},
-      {"queue", {{"CreateDC", 1}}, "CreateDC", "PRINTER_UNAVAILABLE", "Windows could not open the selected print queue"},
-      {"rejected", {{"StartDoc", 1}}, "CreateDC StartDoc DeleteDC", "SUBMISSION_REJECTED", "Windows rejected the print job"},
-      {"second page", {{"StartPage", 2}},
-       "CreateDC StartDoc StartPage StretchDIBits EndPage StartPage AbortDoc DeleteDC", "UNKNOWN_OUTCOME",
-       "Windows could not start the label page"},
-      {"render", {{"StretchDIBits", 1}}, "CreateDC StartDoc StartPage StretchDIBits AbortDoc DeleteDC",
-       "UNKNOWN_OUTCOME", "Windows could not render the label to the print queue"},
-      {"finish page", {{"EndPage", 3}},
-       "CreateDC StartDoc StartPage StretchDIBits EndPage StartPage StretchDIBits EndPage StartPage StretchDIBits EndPage AbortDoc DeleteDC",
-       "UNKNOWN_OUTCOME", "Windows could not finish the label page"},
-      {"end doc", {{"EndDoc", 1}}, "CreateDC StartDoc " + pages3 + " EndDoc AbortDoc DeleteDC", "UNKNOWN_OUTCOME",
-       "Windows may have queued the label but did not acknowledge the completed document"},
+      {"success", {}, "open start " + pages3 + " finish release", nullptr, ""},
+      {"queue", {{"open", 1}}, "open", "PRINTER_UNAVAILABLE", "CUPS could not open the selected print queue"},
+      {"rejected", {{"start", 1}}, "open start release", "SUBMISSION_REJECTED", "CUPS rejected the print job"},
+      {"second page", {{"start_page", 2}}, "open start " + page + " start_page abort release", "UNKNOWN_OUTCOME",
+       "CUPS could not start the label page"},
+      {"render", {{"draw", 1}}, "open start start_page draw abort release", "UNKNOWN_OUTCOME",
+       "CUPS could not render the label to the print queue"},
+      {"finish page", {{"end_page", 3}}, "open start " + pages3 + " abort release", "UNKNOWN_OUTCOME",
+       "CUPS could not finish the label page"},
+      {"finish", {{"finish", 1}}, "open start " + pages3 + " finish abort release", "UNKNOWN_OUTCOME",
+       "CUPS may have queued the label but did not acknowledge the completed document"},
   };
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
   const std::string printer = "Label \xc3\xa9";
   const std::string title = "Order 12";
   for (const auto& c : cases) {
-    RecordingPrintDevice device;
-    device.fail_on = c.fail_on;
-    Result<uint32_t> r = print_label(device, LabelJob{printer, title, 300, 3, raster});
-    EXPECT_EQ(device.sequence(), c.sequence) << c.name;
+    auto log = std::make_shared<PrintLog>();
+    log->fail_on = c.fail_on;
+    Result<uint32_t> r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, raster}, "CUPS");
+    EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
       EXPECT_EQ(r.value(), 42u);
-      EXPECT_EQ(device.device_name, printer);
-      EXPECT_EQ(device.document_title, title);
-      EXPECT_EQ(device.drawn_x, 1200);
-      EXPECT_EQ(device.drawn_y, 1500);
-      EXPECT_EQ(device.drawn_w, 2400);
-      EXPECT_EQ(device.drawn_h, 3600);
+      EXPECT_EQ(log->queue, printer);
+      EXPECT_EQ(log->title, title);
+      EXPECT_EQ(log->drawn.x, 1200);
+      EXPECT_EQ(log->drawn.y, 1500);
+      EXPECT_EQ(log->drawn.width, 2400);
+      EXPECT_EQ(log->drawn.height, 3600);
       continue;
     }
     ASSERT_FALSE(r.ok()) << c.name;
@@ -92,15 +93,15 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
 }
 
 TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
-  RecordingPrintDevice device;
-  device.horz_res = 1700;
-  device.vert_res = 3600;
+  auto log = std::make_shared<PrintLog>();
+  log->geometry = DocumentGeometry{600, 600, 1700, 3600};
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
-  Result<uint32_t> r = print_label(device, LabelJob{"Q", "T", 300, 1, raster});
+  Result<uint32_t> r =
+      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, raster}, "Windows");
   ASSERT_FALSE(r.ok());
   EXPECT_STREQ(r.error().code, "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");
-  EXPECT_EQ(device.sequence(), "CreateDC DeleteDC");
+  EXPECT_EQ(log->sequence(), "open release");
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "submit/submit_attempt.h"
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "submit/label_payload.h"
 #include "submit/label_printer.h"
-#include "support/now_ms.h"
+#include "platform/clock.h"
 
 namespace tph {
 namespace {
@@ -22,14 +22,15 @@ Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output
 }
 
 // Renders and prints a new attempt; the job id or the error that ended it.
-Result<uint32_t> print_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png) {
-  if (request.media) return make(kMediaUnsupported, kMsgMediaUnsupported);
+Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png) {
+  const std::string& system = ctx.info.print_system;
+  if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
   bool out_of_memory = false;
   std::optional<DeviceRaster> raster = decode_png(png, &out_of_memory);
   if (out_of_memory) return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
-  if (!raster) return make(kBadRequest, kMsgSecondDecode);
-  std::unique_ptr<PrintDevice> device = ctx.open_device();
-  return print_label(*device, LabelJob{request.printer, request.title, request.dpi, request.copies, *raster});
+  if (!raster) return make(kBadRequest, named(kMsgSecondDecode, system));
+  return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, *raster},
+                     system);
 }
 
 }  // namespace
@@ -52,7 +53,7 @@ Json submit_reply(const JobRecord& record, bool duplicate) {
   return r;
 }
 
-Result<Json> submit_attempt(HostContext& ctx, const SubmitRequest& request, const std::string& png,
+Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output) {
   HostLedger& ledger = ctx.state.ledger;
   if (auto it = ledger.jobs.find(request.intent_id); it != ledger.jobs.end()) {

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "host/host_context.h"
+#include "submit/print_context.h"
 #include "submit/label_payload.h"
 #include "submit/submit_request.h"
 
@@ -10,7 +10,7 @@ namespace tph {
 // One print attempt, at most once: a known intent_id is answered from its
 // record; a new one is recorded DISPATCHING and saved before anything reaches
 // the print system, printed, and its outcome saved before the reply.
-Result<Json> submit_attempt(HostContext& context, const SubmitRequest& request, const std::string& png,
+Result<Json> submit_attempt(PrintContext& context, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output);
 
 // True when a stored record names the same output as this request: the

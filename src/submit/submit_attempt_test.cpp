@@ -60,7 +60,7 @@ TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
   host.open();
   host.clock.set_ms(1000);
   EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
-  ASSERT_EQ(host.devices.size(), 1u);
+  ASSERT_EQ(host.print_log->documents, 1);
   JobRecord r = stored(host);
   EXPECT_EQ(r.state, "SUBMITTED");
   EXPECT_EQ(r.os_job_id, "42");
@@ -71,7 +71,7 @@ TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
   Submit other_title;
   other_title.title = "Another title";
   EXPECT_EQ(host.handle(other_title.body()), ok_reply(true));
-  EXPECT_EQ(host.devices.size(), 1u) << "a repeat prints nothing";
+  EXPECT_EQ(host.print_log->documents, 1) << "a repeat prints nothing";
 
   for (auto change : std::vector<std::function<void(Submit&)>>{
            [](Submit& s) { s.copies = 2; }, [](Submit& s) { s.dpi = 301; },
@@ -83,7 +83,7 @@ TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
   Submit invalid;
   invalid.copies = 11;
   EXPECT_EQ(host.handle(invalid.body()), error_reply("BAD_REQUEST", "Copies must be between 1 and 10."));
-  EXPECT_EQ(host.devices.size(), 1u);
+  EXPECT_EQ(host.print_log->documents, 1);
 }
 
 TEST(SubmitAttempt, RecordsEachPrintOutcome) {
@@ -95,10 +95,10 @@ TEST(SubmitAttempt, RecordsEachPrintOutcome) {
     std::string repeat;
   } cases[] = {
       {"media token", [](TestHost&, Submit& s) { s.media = R"("na_index-4x6_4x6in")"; }, "MEDIA_UNSUPPORTED", "FAILED", kFailedBefore},
-      {"queue", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"CreateDC", 1}}; }, "PRINTER_UNAVAILABLE", "FAILED", kFailedBefore},
-      {"misfit", [](TestHost& h, Submit&) { h.device_template.horz_res = 10; }, "MEDIA_MISMATCH", "FAILED", kFailedBefore},
-      {"rejected", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"StartDoc", 1}}; }, "SUBMISSION_REJECTED", "FAILED", kFailedBefore},
-      {"end doc", [](TestHost& h, Submit&) { h.device_template.fail_on = {{"EndDoc", 1}}; }, "UNKNOWN_OUTCOME", "UNKNOWN", kUnknownOutcome},
+      {"queue", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"open", 1}}; }, "PRINTER_UNAVAILABLE", "FAILED", kFailedBefore},
+      {"misfit", [](TestHost& h, Submit&) { h.print_log->geometry.printable_width = 10; }, "MEDIA_MISMATCH", "FAILED", kFailedBefore},
+      {"rejected", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"start", 1}}; }, "SUBMISSION_REJECTED", "FAILED", kFailedBefore},
+      {"end doc", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"finish", 1}}; }, "UNKNOWN_OUTCOME", "UNKNOWN", kUnknownOutcome},
   };
   for (const auto& c : cases) {
     TestHost host;
@@ -121,7 +121,7 @@ TEST(SubmitAttempt, MediaTokenThenWithout) {
   Submit with_media;
   with_media.media = R"("roll")";
   host.handle(with_media.body());
-  EXPECT_TRUE(host.devices.empty()) << "a media token never reaches the print system";
+  EXPECT_EQ(host.print_log->documents, 0) << "a media token never reaches the print system";
   EXPECT_EQ(host.handle(Submit{}.body()), kConflict);
 }
 
@@ -139,10 +139,10 @@ TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
   host.fs.fail(Op::kReplace, "ledger.json", 28);
   EXPECT_EQ(host.handle(Submit{}.body()),
             error_reply("STATE_UNAVAILABLE", "Cannot save print-helper state: " + describe_system_error(28)));
-  EXPECT_TRUE(host.devices.empty());
+  EXPECT_EQ(host.print_log->documents, 0);
   host.fs.clear_failures();
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
-  EXPECT_TRUE(host.devices.empty());
+  EXPECT_EQ(host.print_log->documents, 0);
 }
 
 TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
@@ -156,7 +156,7 @@ TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
   host.fs.crash_after(before + 5 + 5);
   std::string reply = host.handle(Submit{}.body());
   EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;
-  EXPECT_EQ(host.devices.size(), 1u) << "the label was handed over";
+  EXPECT_EQ(host.print_log->documents, 1) << "the label was handed over";
   EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, "SUBMITTED");
   EXPECT_EQ(stored(host).state, "DISPATCHING");
 
@@ -169,7 +169,7 @@ TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
   EXPECT_EQ(r.state, "UNKNOWN");
   EXPECT_EQ(r.error_code, "HOST_RESTARTED");
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
-  EXPECT_EQ(host.devices.size(), 1u) << "printed at most once";
+  EXPECT_EQ(host.print_log->documents, 1) << "printed at most once";
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 namespace tph {
 
-Result<Json> handle_submit(SubmitRequest request, HostContext& context) {
+Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   if (Status s = validate_submit_request(request); !s.ok()) return s.take_error();
   Result<std::string> png = decode_label_payload(request);
   if (!png.ok()) return png.take_error();

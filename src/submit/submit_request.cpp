@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "host/error_catalogue.h"
+#include "support/error_catalogue.h"
 #include "support/identifier.h"
 
 namespace tph {

@@ -12,8 +12,5 @@ constexpr uint64_t now_ms_from_file_time(uint64_t file_time) {
   return file_time < kUnixEpochAsFileTime ? 0 : (file_time - kUnixEpochAsFileTime) / 10000;
 }
 
-class Clock;
-// Current time in milliseconds since the Unix epoch, read from the clock port.
-uint64_t now_ms(Clock& clock);
 
 }  // namespace tph

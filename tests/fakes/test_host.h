@@ -1,6 +1,6 @@
 #pragma once
 // A host context over fakes: an in-memory file system, a fixed clock, a fake
-// spooler and recording print devices.
+// spooler and recording print documents.
 
 #include <memory>
 #include <string>
@@ -9,14 +9,15 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_spooler.h"
 #include "fakes/memory_file_system.h"
-#include "fakes/recording_print_device.h"
+#include "fakes/recording_print_document.h"
 #include "host/host_context.h"
 #include "host/request_handler.h"
 
 namespace tph::testing {
 
 inline const PlatformInfo& test_platform_info() {
-  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency"}};
+  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency"},
+                                 "Windows", "winspool"};
   return info;
 }
 
@@ -24,9 +25,8 @@ struct TestHost {
   MemoryFileSystem fs;
   FakeClock clock;
   FakeSpooler spooler;
-  // The device the next print uses; each print takes a fresh copy of it.
-  RecordingPrintDevice device_template;
-  std::vector<RecordingPrintDevice*> devices;
+  // What every document printed through this host records, and how it fails.
+  std::shared_ptr<PrintLog> print_log = std::make_shared<PrintLog>();
   std::unique_ptr<StateStore> store;
   std::unique_ptr<HostContext> context;
 
@@ -39,13 +39,12 @@ struct TestHost {
     if (!opened.ok()) throw std::runtime_error(opened.error().message);
     store = std::make_unique<StateStore>(std::move(opened.value()));
     context = std::make_unique<HostContext>(HostContext{
-        *store, clock, spooler,
-        [this]() -> std::unique_ptr<PrintDevice> {
-          auto d = std::make_unique<RecordingPrintDevice>(device_template);
-          devices.push_back(d.get());
-          return d;
-        },
-        test_platform_info()});
+        PrintContext{*store, clock,
+                     [this]() -> std::unique_ptr<PrintDocument> {
+                       return std::make_unique<RecordingPrintDocument>(print_log);
+                     },
+                     test_platform_info()},
+        spooler});
   }
   // Ends the process: the lock is released, memory is gone.
   void close() {

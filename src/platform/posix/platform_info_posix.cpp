@@ -12,9 +12,9 @@ const PlatformInfo& platform_info() {
 #else
   static const char* kArch = "unknown";
 #endif
-  // This build has no print system yet: it keeps attempts durably and answers
-  // get_job from its ledger, but cannot list queues or print.
-  static const PlatformInfo info{"linux", kArch, {"get_job", "durable_idempotency"}};
+  // CUPS prints; the capability names are those of the Windows build.
+  static const PlatformInfo info{
+      "linux", kArch, {"list_printers", "submit_png", "get_job", "durable_idempotency"}, "CUPS", "cups"};
   return info;
 }
 

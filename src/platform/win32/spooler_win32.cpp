@@ -6,11 +6,15 @@
 #include "platform/spooler.h"
 #include "platform/system_error.h"
 #include "platform/win32/win_handles.h"
+#include "platform/win32/winspool_mapping.h"
+#include "support/text_conversion.h"
 
 namespace tph {
 namespace {
 
-constexpr size_t kMaxNameUnits = 32768;
+using winspool::JobQuery;
+using winspool::kMaxNameUnits;
+using winspool::RawQueueName;
 constexpr DWORD kJobInfo1Size = 96;  // sizeof(JOB_INFO_1W) on 64-bit Windows
 
 // A spooler buffer of `bytes`, rounded up to a multiple of 8 and aligned for
@@ -23,8 +27,8 @@ struct SpoolerBuffer {
 
 class Win32Spooler final : public Spooler {
  public:
-  QueueEnumeration enumerate_queues() override {
-    QueueEnumeration result;
+  QueueList list_queues() override {
+    QueueList result;
     const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
     DWORD needed = 0;
     DWORD returned = 0;
@@ -39,6 +43,7 @@ class Win32Spooler final : public Spooler {
       return result;
     }
     const auto* records = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+    std::vector<RawQueueName> names;
     for (DWORD i = 0; i < returned; ++i) {
       RawQueueName name;
       const wchar_t* p = records[i].pPrinterName;
@@ -50,12 +55,30 @@ class Win32Spooler final : public Spooler {
         name.terminated = n < kMaxNameUnits;
         name.units.assign(reinterpret_cast<const char16_t*>(p), n);
       }
-      result.names.push_back(std::move(name));
+      names.push_back(std::move(name));
     }
-    return result;
+    return winspool::queue_list(names, [this](const std::u16string& name) { return queue_status(name); });
   }
 
-  std::optional<uint32_t> queue_status(const std::u16string& queue) override {
+  std::string default_queue() override {
+    DWORD size = 0;
+    GetDefaultPrinterW(nullptr, &size);
+    if (size == 0) return {};
+    std::vector<wchar_t> buffer(size);
+    if (!GetDefaultPrinterW(buffer.data(), &size)) return {};
+    size_t n = 0;
+    while (n < buffer.size() && buffer[n] != L'\0') ++n;
+    return wide_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n));
+  }
+
+  JobObservation observe_job(const std::string& queue, uint32_t job_id) override {
+    return winspool::job_observation(query_job(utf8_to_wide(queue), job_id));
+  }
+
+ private:
+  // The status word of one queue (NUL-terminated UTF-16 name), or nothing
+  // when the queue cannot be opened or its status cannot be read.
+  std::optional<uint32_t> queue_status(const std::u16string& queue) {
     win::PrinterHandle printer;
     if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(queue)), printer.out(), nullptr)) return std::nullopt;
     DWORD needed = 0;
@@ -66,18 +89,7 @@ class Win32Spooler final : public Spooler {
     return reinterpret_cast<const PRINTER_INFO_6*>(buffer.data())->dwStatus;
   }
 
-  std::u16string default_queue() override {
-    DWORD size = 0;
-    GetDefaultPrinterW(nullptr, &size);
-    if (size == 0) return {};
-    std::vector<wchar_t> buffer(size);
-    if (!GetDefaultPrinterW(buffer.data(), &size)) return {};
-    size_t n = 0;
-    while (n < buffer.size() && buffer[n] != L'\0') ++n;
-    return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n);
-  }
-
-  JobQuery query_job(const std::u16string& queue, uint32_t job_id) override {
+  JobQuery query_job(const std::u16string& queue, uint32_t job_id) {
     JobQuery q;
     win::PrinterHandle printer;
     if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(queue)), printer.out(), nullptr)) return q;
@@ -98,7 +110,6 @@ class Win32Spooler final : public Spooler {
     return q;
   }
 
- private:
   static OsStatus fail() {
     DWORD e = GetLastError();
     return OsStatus::Fail(e, describe_system_error(e));

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/host_error.h"
+#include "support/host_error.h"
 
 namespace tph::errors {
 
@@ -45,7 +45,7 @@ inline constexpr std::string_view kMsgPngDimensions = "The PNG has invalid dimen
 inline constexpr std::string_view kMsgDeclaredMismatch = "Declared raster dimensions do not match the PNG.";
 inline constexpr std::string_view kMsgInvalidPng = "The raster payload is not a valid PNG image.";
 inline constexpr std::string_view kMsgDecodedMismatch = "The decoded PNG dimensions do not match its header.";
-inline constexpr std::string_view kMsgSecondDecode = "Windows could not decode the PNG label.";
+inline constexpr std::string_view kMsgSecondDecode = "{} could not decode the PNG label.";
 inline constexpr std::string_view kMsgTooLarge = "The PNG label exceeds the helper limit.";
 inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
 inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
@@ -57,10 +57,10 @@ inline constexpr std::string_view kMsgUnknownOutcome =
     "This attempt may already be in the operating-system queue. Use a deliberate reprint attempt "
     "instead of resubmitting it.";
 inline constexpr std::string_view kMsgMediaUnsupported =
-    "Windows media tokens are not supported yet; select the label size in the queue preferences.";
+    "{} media tokens are not supported yet; select the label size in the queue preferences.";
 inline constexpr std::string_view kMsgMediaMismatch =
-    "The selected Windows queue's paper size or orientation does not safely fit this label.";
-inline constexpr std::string_view kMsgInvalidQueueName = "Windows returned an invalid print-queue name.";
+    "The selected {} queue's paper size or orientation does not safely fit this label.";
+inline constexpr std::string_view kMsgInvalidQueueName = "{} returned an invalid print-queue name.";
 inline constexpr std::string_view kMsgJobNotFound = "No print attempt has that identifier.";
 inline constexpr std::string_view kMsgAttemptDisappeared = "The durable print attempt disappeared.";
 inline constexpr std::string_view kMsgInvalidStoredState = "The stored print attempt has an invalid state.";
@@ -74,14 +74,16 @@ inline constexpr std::string_view kMsgHostRestarted =
     "The helper restarted before the operating system acknowledged this job.";
 
 // Context sentences (joined with ": " and a system error description).
-inline constexpr std::string_view kCtxStartPage = "Windows could not start the label page";
-inline constexpr std::string_view kCtxRender = "Windows could not render the label to the print queue";
-inline constexpr std::string_view kCtxEndPage = "Windows could not finish the label page";
+// Here and above, "{}" stands for the print system: "Windows" in the Windows
+// build, "CUPS" where CUPS prints (see named()).
+inline constexpr std::string_view kCtxStartPage = "{} could not start the label page";
+inline constexpr std::string_view kCtxRender = "{} could not render the label to the print queue";
+inline constexpr std::string_view kCtxEndPage = "{} could not finish the label page";
 inline constexpr std::string_view kCtxEndDoc =
-    "Windows may have queued the label but did not acknowledge the completed document";
-inline constexpr std::string_view kCtxStartDoc = "Windows rejected the print job";
-inline constexpr std::string_view kCtxOpenQueue = "Windows could not open the selected print queue";
-inline constexpr std::string_view kCtxEnumerate = "Windows could not enumerate print queues";
+    "{} may have queued the label but did not acknowledge the completed document";
+inline constexpr std::string_view kCtxStartDoc = "{} rejected the print job";
+inline constexpr std::string_view kCtxOpenQueue = "{} could not open the selected print queue";
+inline constexpr std::string_view kCtxEnumerate = "{} could not enumerate print queues";
 
 // Prefixes of templates whose braces stand for a failure description.
 inline constexpr std::string_view kPfxCreateState = "Cannot create print-helper state: ";
@@ -91,6 +93,13 @@ inline constexpr std::string_view kPfxReadState = "Cannot read print-helper stat
 inline constexpr std::string_view kPfxSaveState = "Cannot save print-helper state: ";
 inline constexpr std::string_view kPfxReadMessage = "Cannot read native message: ";
 inline constexpr std::string_view kPfxWriteMessage = "Cannot write native response: ";
+
+// A sentence of the catalogue with the print system's name in place of "{}".
+inline std::string named(std::string_view sentence, std::string_view print_system) {
+  std::string m(sentence);
+  if (size_t at = m.find("{}"); at != std::string::npos) m.replace(at, 2, print_system);
+  return m;
+}
 
 inline HostError make(const char* code, std::string_view message) {
   return HostError{code, std::string(message)};

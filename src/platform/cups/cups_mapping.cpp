@@ -1,0 +1,88 @@
+#include "platform/cups/cups_mapping.h"
+
+namespace tph::cups {
+namespace {
+
+bool ends_with(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+// A reason without its severity suffix. IPP says a reason without one is of
+// error severity.
+std::string_view base_of(std::string_view reason, std::string_view& severity) {
+  for (std::string_view suffix : {"-error", "-warning", "-report"}) {
+    if (ends_with(reason, suffix)) {
+      severity = suffix.substr(1);
+      return reason.substr(0, reason.size() - suffix.size());
+    }
+  }
+  severity = "error";
+  return reason;
+}
+
+bool is_offline(std::string_view base) { return base == "offline" || base == "connecting-to-device"; }
+
+// Reasons that stop the printer until somebody acts.
+bool is_trouble(std::string_view base, std::string_view severity) {
+  if (severity != "error") return false;
+  for (std::string_view known : {"media-jam", "media-empty", "media-needed", "door-open", "cover-open",
+                                 "toner-empty", "marker-supply-empty", "input-tray-missing", "output-area-full",
+                                 "fuser-over-temp", "interlock-open", "other"}) {
+    if (base == known) return true;
+  }
+  return false;
+}
+
+template <typename Visit>
+void for_each_reason(std::string_view reasons, Visit visit) {
+  while (!reasons.empty()) {
+    const size_t comma = reasons.find(',');
+    std::string_view r = reasons.substr(0, comma);
+    while (!r.empty() && r.front() == ' ') r.remove_prefix(1);
+    while (!r.empty() && r.back() == ' ') r.remove_suffix(1);
+    if (!r.empty() && r != "none") visit(r);
+    if (comma == std::string_view::npos) break;
+    reasons.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace
+
+std::string_view queue_state(int printer_state, std::string_view reasons) {
+  if (printer_state != kPrinterIdle && printer_state != kPrinterProcessing && printer_state != kPrinterStopped) {
+    return "unavailable";
+  }
+  if (printer_state == kPrinterStopped) return "paused";
+  bool offline = false, error = false;
+  for_each_reason(reasons, [&](std::string_view reason) {
+    std::string_view severity;
+    const std::string_view base = base_of(reason, severity);
+    if (is_offline(base) || reason == "offline-report") {
+      offline = true;
+    } else if (is_trouble(base, severity) || ends_with(reason, "-error")) {
+      error = true;
+    }
+  });
+  if (offline) return "offline";
+  if (error) return "error";
+  return printer_state == kPrinterProcessing ? "printing" : "idle";
+}
+
+JobObservation job_observation(int job_state) {
+  switch (job_state) {
+    case kJobPending:
+    case kJobHeld:
+    case kJobProcessing:
+    case kJobStopped:
+      return JobObservation::kActive;
+    case kJobCompleted:
+      return JobObservation::kCompleted;
+    case kJobCanceled:
+    case kJobAborted:
+      return JobObservation::kDeleted;
+    default:
+      return JobObservation::kQueryFailed;
+  }
+}
+
+}  // namespace tph::cups

@@ -1,0 +1,39 @@
+#pragma once
+// What CUPS reports (IPP printer and job states, printer-state-reasons),
+// mapped to the spooler port's portable results. Pure functions, without
+// <cups/...>, so that every build compiles and tests them.
+
+#include <string_view>
+
+#include "platform/spooler.h"
+
+namespace tph::cups {
+
+// IPP printer-state values; 0 when the attribute could not be read.
+inline constexpr int kPrinterIdle = 3;
+inline constexpr int kPrinterProcessing = 4;
+inline constexpr int kPrinterStopped = 5;
+
+// The coarse state of a queue from its printer-state and its comma-separated
+// printer-state-reasons, in the order the Windows mapping decides: stopped
+// is "paused"; then offline or connecting reasons are "offline"; then a
+// reason of error severity (a jam, empty media or toner, an open door, any
+// "-error" reason) is "error"; then processing is "printing" and idle "idle".
+// A state that cannot be read is "unavailable".
+std::string_view queue_state(int printer_state, std::string_view reasons);
+
+// IPP job-state values.
+inline constexpr int kJobPending = 3;
+inline constexpr int kJobHeld = 4;
+inline constexpr int kJobProcessing = 5;
+inline constexpr int kJobStopped = 6;
+inline constexpr int kJobCanceled = 7;
+inline constexpr int kJobAborted = 8;
+inline constexpr int kJobCompleted = 9;
+
+// pending, held, processing, stopped: active; completed: completed;
+// canceled, aborted: deleted (nothing is known to have printed); any other
+// value: the query failed.
+JobObservation job_observation(int job_state);
+
+}  // namespace tph::cups

@@ -1,0 +1,217 @@
+#include <cairo-ps.h>
+#include <cairo.h>
+#include <cups/cups.h>
+#include <cups/pwg.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/cups/cups_status.h"
+#include "platform/print_document.h"
+#include "platform/system_error.h"
+
+namespace tph {
+namespace {
+
+// Device pixels per inch used when a queue does not say its resolution: the
+// document is PostScript, so any grid fine enough will do.
+constexpr int kFallbackDpi = 600;
+
+// Hundredths of a millimetre, as IPP measures media.
+constexpr double kHmmPerInch = 2540.0;
+
+// The queue's default media: its size and margins, in hundredths of a mm.
+struct Media {
+  int width = 0, length = 0;
+  int left = 0, right = 0, top = 0, bottom = 0;
+};
+
+int member_int(ipp_t* collection, const char* name) {
+  ipp_attribute_t* a = collection ? ippFindAttribute(collection, name, IPP_TAG_INTEGER) : nullptr;
+  return a ? ippGetInteger(a, 0) : 0;
+}
+
+// One document on a CUPS queue: the job is created and its PostScript
+// document started on a connection of its own, the pages are drawn with
+// cairo, and cairo's output is streamed to the scheduler as it is written.
+// PostScript rather than PDF: the PDF filters rasterise and resample the
+// image, while a PostScript page reaches the queue with the label's pixels
+// as they are.
+class CupsPrintDocument final : public PrintDocument {
+ public:
+  ~CupsPrintDocument() override {
+    aborting_ = true;  // whatever cairo still flushes goes nowhere
+    if (cr_) cairo_destroy(cr_);
+    if (surface_) cairo_surface_destroy(surface_);
+    if (http_) httpClose(http_);  // drops an unfinished request
+    if (started_ && !finished_) cupsCancelJob2(CUPS_HTTP_DEFAULT, dest_->name, job_id_, 0);
+    if (info_) cupsFreeDestInfo(info_);
+    if (dest_) cupsFreeDests(1, dest_);
+  }
+
+  OsStatus open(const std::string& queue) override {
+    const size_t slash = queue.find('/');
+    const std::string name = queue.substr(0, slash);
+    const std::string instance = slash == std::string::npos ? "" : queue.substr(slash + 1);
+    dest_ = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), instance.empty() ? nullptr : instance.c_str());
+    if (!dest_) return cups::last_failure();
+    info_ = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest_);
+    if (!info_) return cups::last_failure();
+    read_media();
+    read_resolution();
+    return OsStatus::Ok();
+  }
+
+  DocumentGeometry geometry() override {
+    DocumentGeometry g;
+    g.dpi_x = dpi_x_;
+    g.dpi_y = dpi_y_;
+    g.printable_width = static_cast<int>((media_.width - media_.left - media_.right) * int64_t{dpi_x_} / 2540);
+    g.printable_height = static_cast<int>((media_.length - media_.top - media_.bottom) * int64_t{dpi_y_} / 2540);
+    return g;
+  }
+
+  OsStatus start(const std::string& title, uint32_t& job_id) override {
+    http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
+    if (!http_) {
+      const int e = errno;
+      return OsStatus::Fail(static_cast<uint32_t>(e), describe_system_error(static_cast<uint32_t>(e)));
+    }
+    // No options: the document carries its own pages, and a queue default
+    // such as extra copies must not print a label twice.
+    const int id = cupsCreateJob(http_, dest_->name, title.c_str(), 0, nullptr);
+    if (id <= 0) return cups::last_failure();
+    job_id_ = id;
+    if (cupsStartDocument(http_, dest_->name, id, title.c_str(), CUPS_FORMAT_POSTSCRIPT, 1) != HTTP_STATUS_CONTINUE) {
+      OsStatus failed = cups::last_failure();
+      // Nothing was sent: take the empty job back, so it is refused for certain.
+      httpClose(http_);
+      http_ = nullptr;
+      cupsCancelJob2(CUPS_HTTP_DEFAULT, dest_->name, id, 0);
+      return failed;
+    }
+    started_ = true;
+    surface_ = cairo_ps_surface_create_for_stream(&CupsPrintDocument::write, this, to_points(media_.width),
+                                                  to_points(media_.length));
+    cr_ = cairo_create(surface_);
+    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
+    job_id = static_cast<uint32_t>(id);
+    return OsStatus::Ok();
+  }
+
+  OsStatus start_page() override { return OsStatus::Ok(); }  // cairo opens a page with the first drawing
+
+  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
+    // Blue, green, red, unused in memory is cairo's RGB24 on a little-endian machine.
+    cairo_surface_t* image = cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24,
+                                                                 static_cast<int>(width), static_cast<int>(height),
+                                                                 static_cast<int>(width) * 4);
+    cairo_save(cr_);
+    cairo_translate(cr_, to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
+                    to_points(media_.top + where.y * kHmmPerInch / dpi_y_));
+    cairo_scale(cr_, to_points(where.width * kHmmPerInch / dpi_x_) / width,
+                to_points(where.height * kHmmPerInch / dpi_y_) / height);
+    cairo_set_source_surface(cr_, image, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);  // pixels as they are
+    cairo_rectangle(cr_, 0, 0, width, height);
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+    cairo_surface_destroy(image);
+    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
+    return OsStatus::Ok();
+  }
+
+  OsStatus end_page() override {
+    cairo_show_page(cr_);
+    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
+    return OsStatus::Ok();
+  }
+
+  OsStatus finish() override {
+    cairo_destroy(cr_);
+    cr_ = nullptr;
+    cairo_surface_finish(surface_);  // writes the whole document through write()
+    if (write_failed_) return write_failure_;
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_surface_status(surface_));
+    if (cupsFinishDocument(http_, dest_->name) > IPP_STATUS_OK_EVENTS_COMPLETE) return cups::last_failure();
+    finished_ = true;
+    return OsStatus::Ok();
+  }
+
+ private:
+  static double to_points(double hmm) { return hmm * 72.0 / kHmmPerInch; }
+
+  static OsStatus cairo_failure(cairo_status_t s) {
+    return OsStatus::Fail(static_cast<uint32_t>(s), std::string(cairo_status_to_string(s)) + " (cairo status " +
+                                                        std::to_string(static_cast<int>(s)) + ")");
+  }
+
+  static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
+    auto* self = static_cast<CupsPrintDocument*>(closure);
+    if (self->aborting_ || self->write_failed_) return CAIRO_STATUS_WRITE_ERROR;
+    if (cupsWriteRequestData(self->http_, reinterpret_cast<const char*>(data), length) != HTTP_STATUS_CONTINUE) {
+      self->write_failed_ = true;
+      self->write_failure_ = cups::last_failure();
+      return CAIRO_STATUS_WRITE_ERROR;
+    }
+    return CAIRO_STATUS_SUCCESS;
+  }
+
+  // media-col-default where the queue has it; else the media-default
+  // keyword's size with no margins.
+  void read_media() {
+    if (ipp_attribute_t* col = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "media-col")) {
+      ipp_t* media = ippGetCollection(col, 0);
+      ipp_attribute_t* size = media ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
+      ipp_t* dims = size ? ippGetCollection(size, 0) : nullptr;
+      media_.width = member_int(dims, "x-dimension");
+      media_.length = member_int(dims, "y-dimension");
+      media_.left = member_int(media, "media-left-margin");
+      media_.right = member_int(media, "media-right-margin");
+      media_.top = member_int(media, "media-top-margin");
+      media_.bottom = member_int(media, "media-bottom-margin");
+      if (media_.width > 0 && media_.length > 0) return;
+    }
+    media_ = Media{};
+    if (ipp_attribute_t* keyword = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "media")) {
+      if (pwg_media_t* pwg = pwgMediaForPWG(ippGetString(keyword, 0, nullptr))) {
+        media_.width = pwg->width;
+        media_.length = pwg->length;
+      }
+    }
+  }
+
+  void read_resolution() {
+    dpi_x_ = dpi_y_ = kFallbackDpi;
+    ipp_attribute_t* r = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "printer-resolution");
+    if (!r || ippGetValueTag(r) != IPP_TAG_RESOLUTION) return;
+    ipp_res_t units;
+    int y = 0;
+    int x = ippGetResolution(r, 0, &y, &units);
+    if (units == IPP_RES_PER_CM) {
+      x = static_cast<int>(x * 2.54 + 0.5);
+      y = static_cast<int>(y * 2.54 + 0.5);
+    }
+    if (x > 0 && y > 0) {
+      dpi_x_ = x;
+      dpi_y_ = y;
+    }
+  }
+
+  cups_dest_t* dest_ = nullptr;
+  cups_dinfo_t* info_ = nullptr;
+  http_t* http_ = nullptr;
+  Media media_;
+  int dpi_x_ = kFallbackDpi, dpi_y_ = kFallbackDpi;
+  int job_id_ = 0;
+  bool started_ = false, finished_ = false, aborting_ = false, write_failed_ = false;
+  OsStatus write_failure_;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<PrintDocument> new_print_document() { return std::make_unique<CupsPrintDocument>(); }
+
+}  // namespace tph

@@ -1,0 +1,57 @@
+#pragma once
+// One printed document on one queue, named for what the label printer needs:
+// open it on a queue, read its geometry, start it with a title (which gives
+// the job id), then per page start / draw the device raster / end, then
+// finish. Destroying a document that was started and not finished aborts it;
+// destroying an open one releases the device. Each step answers with one
+// status carrying the system's error code and description, read right after
+// the call that failed, so the core maps failures without knowing the OS.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/os_status.h"
+
+namespace tph {
+
+// The device as the document sees it, in device pixels. A resolution of 0 or
+// less means the device did not say.
+struct DocumentGeometry {
+  int dpi_x = 0;
+  int dpi_y = 0;
+  int printable_width = 0;
+  int printable_height = 0;
+};
+
+// Where a raster lands on the page, in device pixels from the printable
+// area's top left corner.
+struct PageRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+class PrintDocument {
+ public:
+  virtual ~PrintDocument() = default;
+  // Opens the queue (UTF-8 name) for one document. Nothing is printed yet.
+  virtual OsStatus open(const std::string& queue) = 0;
+  virtual DocumentGeometry geometry() = 0;
+  // Starts the document; on success `job_id` is the print system's positive
+  // job number.
+  virtual OsStatus start(const std::string& title, uint32_t& job_id) = 0;
+  virtual OsStatus start_page() = 0;
+  // Draws a top-down 32-bit raster (blue, green, red, unused) of
+  // width x height pixels, rows without gaps, scaled into `where`.
+  virtual OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) = 0;
+  virtual OsStatus end_page() = 0;
+  // Ends the document; success means the print system acknowledged it whole.
+  virtual OsStatus finish() = 0;
+};
+
+// A fresh document of this platform's print system, for one attempt.
+std::unique_ptr<PrintDocument> new_print_document();
+
+}  // namespace tph

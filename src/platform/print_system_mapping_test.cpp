@@ -1,0 +1,110 @@
+// What each print system reports, mapped onto the spooler port: the Windows
+// status bits and names, and CUPS's IPP states and reasons. Pure functions,
+// tested in every build.
+#include <gtest/gtest.h>
+
+#include "platform/cups/cups_mapping.h"
+#include "platform/win32/winspool_mapping.h"
+
+namespace tph {
+namespace {
+
+TEST(WinspoolQueueState, StatusBits) {
+  struct Case {
+    std::optional<uint32_t> status;
+    std::string state;
+  } cases[] = {
+      {std::nullopt, "unavailable"}, {0x0, "idle"},          {0x1 | 0x80, "paused"}, {0x80 | 0x8, "offline"},
+      {0x8, "error"},                {0x20000, "idle"},      {0x200 | 0x400000, "error"}, {0x400, "printing"},
+      {0x10000, "printing"},         {0x1000000 | 0x2000000 | 0x4000000, "idle"}, {0x800000, "error"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(winspool::queue_state(c.status), c.state) << (c.status ? *c.status : 0u);
+}
+
+TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
+  using winspool::RawQueueName;
+  std::vector<std::u16string> looked_up;
+  auto status_of = [&looked_up](const std::u16string& name) -> std::optional<uint32_t> {
+    looked_up.push_back(name);
+    if (name == std::u16string(u"Denied") + u'\0') return std::nullopt;
+    return 0x400;
+  };
+  const std::vector<RawQueueName> names = {
+      {false, true, std::u16string(32767, u'q')},
+      {true, true, {}},        // no name pointer: skipped
+      {false, true, u""},      // empty: skipped
+      {false, true, u"Denied"},
+      {false, true, std::u16string(1, char16_t(0xD800)) + u"x"},  // unpaired surrogate
+  };
+  QueueList list = winspool::queue_list(names, status_of);
+  ASSERT_FALSE(list.invalid_name);
+  ASSERT_EQ(list.queues.size(), 3u);
+  EXPECT_EQ(list.queues[0].name, std::string(32767, 'q'));
+  EXPECT_EQ(list.queues[0].state, "printing");
+  EXPECT_EQ(list.queues[1].state, "unavailable");
+  EXPECT_EQ(list.queues[2].name, "\xef\xbf\xbdx");
+  // Looked up under the converted name, NUL-terminated.
+  EXPECT_EQ(looked_up[2], std::u16string(u"\xFFFDx") + u'\0');
+
+  QueueList bad = winspool::queue_list({{false, true, u"fine"}, {false, false, std::u16string(32768, u'q')}}, status_of);
+  EXPECT_TRUE(bad.invalid_name);
+  EXPECT_TRUE(bad.queues.empty());
+}
+
+TEST(WinspoolJobObservation, StatusBitsAndErrors) {
+  using winspool::JobQuery;
+  using O = JobObservation;
+  struct Case {
+    JobQuery query;
+    O expected;
+  } cases[] = {
+      {{true, true, 0x100 | 0x1000, 0}, O::kDeleted}, {{true, true, 0x80, 0}, O::kCompleted},
+      {{true, true, 0x1000, 0}, O::kCompleted},       {{true, true, 0x2 | 0x10, 0}, O::kActive},
+      {{true, false, 0, 87}, O::kNoSuchJob},          {{true, false, 0, 5}, O::kQueryFailed},
+      {{false, false, 0, 0}, O::kQueryFailed},
+  };
+  for (const auto& c : cases) EXPECT_EQ(winspool::job_observation(c.query), c.expected) << c.query.status;
+}
+
+TEST(CupsQueueState, PrinterStateAndReasons) {
+  struct Case {
+    int state;
+    const char* reasons;
+    std::string expected;
+  } cases[] = {
+      {3, "none", "idle"},
+      {3, "", "idle"},
+      {4, "none", "printing"},
+      {5, "paused", "paused"},
+      {5, "offline-report,media-jam-error", "paused"},  // stopped wins, as paused does on Windows
+      {3, "offline-report", "offline"},
+      {4, "connecting-to-device", "offline"},
+      {3, "offline-report,media-jam", "offline"},
+      {3, "media-jam", "error"},
+      {3, "media-empty-error", "error"},
+      {3, "door-open", "error"},
+      {4, "toner-empty", "error"},
+      {3, "marker-supply-low-warning", "idle"},
+      {3, "media-empty-warning", "idle"},
+      {3, "toner-low-report", "idle"},
+      {3, "some-new-thing-error", "error"},
+      {3, "cups-waiting-for-job-completed", "idle"},
+      {3, "cups-missing-filter-warning, none", "idle"},
+      {0, "none", "unavailable"},
+      {7, "none", "unavailable"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cups::queue_state(c.state, c.reasons), c.expected) << c.state << " " << c.reasons;
+  }
+}
+
+TEST(CupsJobObservation, JobStates) {
+  using O = JobObservation;
+  const std::pair<int, O> cases[] = {{3, O::kActive},    {4, O::kActive},      {5, O::kActive},
+                                     {6, O::kActive},    {7, O::kDeleted},     {8, O::kDeleted},
+                                     {9, O::kCompleted}, {0, O::kQueryFailed}, {10, O::kQueryFailed}};
+  for (const auto& [state, expected] : cases) EXPECT_EQ(cups::job_observation(state), expected) << state;
+}
+
+}  // namespace
+}  // namespace tph

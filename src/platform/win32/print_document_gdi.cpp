@@ -1,0 +1,89 @@
+#include <windows.h>
+
+#include "platform/print_document.h"
+#include "platform/system_error.h"
+#include "platform/win32/win_handles.h"
+#include "support/text_conversion.h"
+
+namespace tph {
+namespace {
+
+// One document on a GDI printer device context: CreateDCW, GetDeviceCaps,
+// StartDocW, StartPage / StretchDIBits / EndPage per page, EndDoc; AbortDoc
+// when a started document is dropped, DeleteDC always.
+class GdiPrintDocument final : public PrintDocument {
+ public:
+  ~GdiPrintDocument() override {
+    if (started_ && !finished_) AbortDoc(dc_.get());
+    dc_.reset();  // DeleteDC
+  }
+
+  OsStatus open(const std::string& queue) override {
+    dc_.reset(CreateDCW(nullptr, win::wide(utf8_to_wide(queue)), nullptr, nullptr));
+    if (!dc_) return last_failure();
+    return OsStatus::Ok();
+  }
+
+  DocumentGeometry geometry() override {
+    DocumentGeometry g;
+    g.dpi_x = GetDeviceCaps(dc_.get(), LOGPIXELSX);
+    g.dpi_y = GetDeviceCaps(dc_.get(), LOGPIXELSY);
+    g.printable_width = GetDeviceCaps(dc_.get(), HORZRES);
+    g.printable_height = GetDeviceCaps(dc_.get(), VERTRES);
+    return g;
+  }
+
+  OsStatus start(const std::string& title, uint32_t& job_id) override {
+    const std::u16string wide_title = utf8_to_wide(title);
+    DOCINFOW info{};
+    info.cbSize = sizeof(DOCINFOW);
+    info.lpszDocName = win::wide(wide_title);
+    const int id = StartDocW(dc_.get(), &info);
+    if (id <= 0) return last_failure();
+    started_ = true;
+    job_id = static_cast<uint32_t>(id);
+    return OsStatus::Ok();
+  }
+
+  OsStatus start_page() override { return StartPage(dc_.get()) > 0 ? OsStatus::Ok() : last_failure(); }
+
+  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = static_cast<LONG>(width);
+    bmi.bmiHeader.biHeight = -static_cast<LONG>(height);  // rows stored top down
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    bmi.bmiHeader.biSizeImage = static_cast<DWORD>(static_cast<uint64_t>(width) * height * 4);
+    const int r = StretchDIBits(dc_.get(), where.x, where.y, where.width, where.height, 0, 0, static_cast<int>(width),
+                                static_cast<int>(height), bgrx, &bmi, DIB_RGB_COLORS, SRCCOPY);
+    if (r == 0 || r == static_cast<int>(GDI_ERROR)) return last_failure();
+    return OsStatus::Ok();
+  }
+
+  OsStatus end_page() override { return EndPage(dc_.get()) > 0 ? OsStatus::Ok() : last_failure(); }
+
+  OsStatus finish() override {
+    if (EndDoc(dc_.get()) <= 0) return last_failure();
+    finished_ = true;
+    return OsStatus::Ok();
+  }
+
+ private:
+  // Read right after the call that failed, before anything else runs.
+  static OsStatus last_failure() {
+    const DWORD e = GetLastError();
+    return OsStatus::Fail(e, describe_system_error(e));
+  }
+
+  win::DeviceContext dc_;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PrintDocument> new_print_document() { return std::make_unique<GdiPrintDocument>(); }
+
+}  // namespace tph

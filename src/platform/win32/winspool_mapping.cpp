@@ -1,0 +1,46 @@
+#include "platform/win32/winspool_mapping.h"
+
+#include "support/text_conversion.h"
+
+namespace tph::winspool {
+
+std::string_view queue_state(std::optional<uint32_t> status) {
+  if (!status) return "unavailable";
+  const uint32_t s = *status;
+  if (s & kTroubleMask) {
+    if (s & kPrinterStatusPaused) return "paused";
+    if (s & kPrinterStatusOffline) return "offline";
+    return "error";
+  }
+  return (s & kBusyMask) ? "printing" : "idle";
+}
+
+QueueList queue_list(const std::vector<RawQueueName>& names,
+                     const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of) {
+  QueueList list;
+  for (const RawQueueName& raw : names) {
+    if (raw.is_null) continue;
+    if (!raw.terminated) {
+      list.invalid_name = true;
+      list.queues.clear();
+      return list;
+    }
+    std::string name = wide_to_utf8(raw.units);
+    if (name.empty()) continue;
+    std::string_view state = queue_state(status_of(utf8_to_wide(name)));
+    list.queues.push_back({std::move(name), state});
+  }
+  return list;
+}
+
+JobObservation job_observation(const JobQuery& q) {
+  if (!q.opened) return JobObservation::kQueryFailed;
+  if (q.found) {
+    if (q.status & kJobStatusDeleted) return JobObservation::kDeleted;
+    if (q.status & (kJobStatusPrinted | kJobStatusComplete)) return JobObservation::kCompleted;
+    return JobObservation::kActive;
+  }
+  return q.last_error == kErrorInvalidParameter ? JobObservation::kNoSuchJob : JobObservation::kQueryFailed;
+}
+
+}  // namespace tph::winspool

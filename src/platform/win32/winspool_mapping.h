@@ -1,0 +1,59 @@
+#pragma once
+// What the Windows spooler reports, mapped to the spooler port's portable
+// results. Pure functions, without <windows.h>, so that every build compiles
+// and tests them.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/spooler.h"
+
+namespace tph::winspool {
+
+inline constexpr uint32_t kTroubleMask = 0x00FC18FF;
+inline constexpr uint32_t kBusyMask = 0x0001E700;
+inline constexpr uint32_t kPrinterStatusPaused = 0x1;
+inline constexpr uint32_t kPrinterStatusOffline = 0x80;
+
+inline constexpr uint32_t kJobStatusPrinted = 0x80;
+inline constexpr uint32_t kJobStatusDeleted = 0x100;
+inline constexpr uint32_t kJobStatusComplete = 0x1000;
+inline constexpr uint32_t kErrorInvalidParameter = 87;  // GetJobW: no such job
+
+// The longest queue name looked at, in UTF-16 code units with its NUL.
+inline constexpr size_t kMaxNameUnits = 32768;
+
+// One queue name as EnumPrintersW returned it.
+struct RawQueueName {
+  bool is_null = false;    // the record had no name pointer
+  bool terminated = true;  // a NUL was found within the first 32,768 code units
+  std::u16string units;    // the code units before the NUL (or all 32,768)
+};
+
+// The outcome of OpenPrinterW + GetJobW (level 1) for one job.
+struct JobQuery {
+  bool opened = false;      // the queue could be opened
+  bool found = false;       // the job information was read
+  uint32_t status = 0;      // the job's status bits, when found
+  uint32_t last_error = 0;  // the error code of the failed query, when not found
+};
+
+// The coarse state from a queue's status word; "unavailable" when the status
+// could not be read.
+std::string_view queue_state(std::optional<uint32_t> status);
+
+// The listing from the enumerated names, in their order: null and empty names
+// skipped, each name converted to UTF-8 (U+FFFD for unpaired surrogates) and
+// its state looked up under that converted name (NUL-terminated UTF-16). A
+// name without a terminator makes the whole list invalid.
+QueueList queue_list(const std::vector<RawQueueName>& names,
+                     const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of);
+
+// DELETED wins over PRINTED and COMPLETE; error 87 is "no such job".
+JobObservation job_observation(const JobQuery& query);
+
+}  // namespace tph::winspool

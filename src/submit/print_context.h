@@ -1,0 +1,23 @@
+#pragma once
+// What a print attempt may use: the open durable state, the clock, a way to
+// open a fresh document on the print system, and how that system is named.
+// Borrowed for one request.
+
+#include <functional>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/platform_info.h"
+#include "platform/print_document.h"
+#include "state/state_store.h"
+
+namespace tph {
+
+struct PrintContext {
+  StateStore& state;
+  Clock& clock;
+  std::function<std::unique_ptr<PrintDocument>()> new_document;
+  const PlatformInfo& info;
+};
+
+}  // namespace tph

@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Writes the hostile seeds of the fuzz corpora: shapes that once cost memory
+or time out of proportion to their size (long member names, deep nesting,
+many repeated names, compressed chunks that inflate far beyond their size)
+and bytes that once slipped through (a NUL after a document). Each seed is
+small enough for the fuzzers' -max_len."""
+
+import json
+import os
+import struct
+import sys
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "blackbox"))
+import pngs  # noqa: E402
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "seed-" + name), "wb") as f:
+        f.write(data)
+
+
+def bomb(size):
+    return zlib.compress(bytes(size), 9)
+
+
+def main():
+    hello = b'{"protocol":1,"request_id":"r","type":"hello"'
+    png = pngs.rgba8(16, 16)
+    submit = {"intent_id": "i", "printer": "p", "title": "t", "copies": 1, "media": None, "dpi": 300,
+              "payload": {"format": "png", "base64": __import__("base64").b64encode(png).decode(),
+                          "width_px": 16, "height_px": 16}}
+    requests = {
+        "long-key-repeats": hello + b',"' + b"k" * 20000 + b'":{' + b",".join([b'"a":1'] * 2000) + b"}}",
+        "long-key-containers": hello + b',"' + b"k" * 20000 + b'":[' + b",".join([b"{}"] * 10000) + b"]}",
+        "deep": hello + b',"x":' + b"[" * 126 + b"]" * 126 + b"}",
+        "nul-after": hello + b"}\x00garbage",
+        "path-like-name": json.dumps({"protocol": 1, "request_id": "r", "type": "submit",
+                                      "payload": dict(submit, **{"payload/payload": {"x": 1}})}).encode()[:-2]
+        + b',"payload/payload":{"x":1,"x":2}}}',
+    }
+    for name, data in requests.items():
+        write("fuzz_request", name, data)
+    write("fuzz_submit", "repeats", json.dumps(submit).encode()[:-1] + b',' + b",".join([b'"z":1'] * 3000) + b"}")
+    write("fuzz_submit", "array-form", json.dumps(list(submit.values())[:6] + [list(submit["payload"].values())]).encode())
+
+    record = {"intent_id": "a", "payload_sha256": "b" * 64, "state": "SUBMITTED", "printer": "p", "os_job_id": "1",
+              "created_at_ms": 1, "updated_at_ms": 1, "error_code": "", "error_message": ""}
+    ledger = json.dumps({"schema": 1, "updated_at_ms": 1, "jobs": {"a": record}}).encode()
+    write("fuzz_ledger", "nul-after", ledger + b"\x00{}")
+    write("fuzz_ledger", "unknown-member-repeats",
+          ledger.replace(b'"error_message": ""', b'"error_message": "", "' + b"u" * 5000 + b'": {' +
+                         b",".join([b'"a":1'] * 2000) + b"}"))
+
+    ihdr, rest = png[:33], png[33:]
+    for kind, prefix in ((b"zTXt", b"c\x00\x00"), (b"iTXt", b"c\x00\x01\x00\x00\x00"), (b"iCCP", b"p\x00\x00")):
+        write("fuzz_label_payload", "bomb-" + kind.decode(), ihdr + pngs.chunk(kind, prefix + bomb(50 << 20)) + rest)
+    raw = (b"\x00" + bytes(64)) * 16
+    no_trailer = ihdr + pngs.chunk(b"IDAT", zlib.compress(raw)[:-4]) + pngs.chunk(b"IEND", b"")
+    write("fuzz_label_payload", "no-adler", no_trailer)
+    write("fuzz_label_payload", "many-text", ihdr + b"".join(pngs.chunk(b"tEXt", b"k\x00v") for _ in range(2000)) + rest)
+    wide = struct.pack(">IIBBBBB", 300, 200, 16, 6, 0, 0, 1)
+    write("fuzz_label_payload", "wide-interlaced", pngs.SIGNATURE + pngs.chunk(b"IHDR", wide) +
+          pngs.chunk(b"IDAT", zlib.compress(bytes(300 * 200 * 8 + 2000), 9)) + pngs.chunk(b"IEND", b""))
+
+
+if __name__ == "__main__":
+    main()
