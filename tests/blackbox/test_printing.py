@@ -1,6 +1,6 @@
-"""Printing end to end. Windows build: through Wine's spooler into the CUPS
-PDF queues, with the printed pages measured by poppler-utils. Native build:
-no print system yet, so every attempt is refused truthfully and recorded."""
+"""Printing end to end into the CUPS PDF queues, with the printed pages
+measured by poppler-utils. Windows build: through Wine's spooler. Native
+build: through CUPS itself."""
 
 import base64
 import glob
@@ -16,6 +16,8 @@ from host import PDF_DIR, TARGET, Host, frame, request
 
 WINDOWS = TARGET == "windows"
 QUEUE = "Label_PDF"
+SYSTEM = "Windows" if WINDOWS else "CUPS"
+URI = "winspool" if WINDOWS else "cups"
 
 
 def submit_payload(intent, png, printer=QUEUE, copies=1, media=None, dpi=300, title=None):
@@ -73,8 +75,7 @@ def label_png(width, height):
     return pngs.rgba8(width, height, lambda x, y: ((x * 3) % 120, (y * 5) % 120, 60, 255))
 
 
-@unittest.skipUnless(WINDOWS, "prints through Wine's spooler")
-class WindowsPrintingTest(unittest.TestCase):
+class PrintingTest(unittest.TestCase):
     def setUp(self):
         self.host = Host()
         self.tag = uuid.uuid4().hex[:8]
@@ -90,7 +91,7 @@ class WindowsPrintingTest(unittest.TestCase):
         self.assertEqual(names, sorted(names, key=lambda n: n.encode()))
         self.assertEqual(result["default_printer"], "Label_PDF")
         for p in result["printers"]:
-            self.assertEqual(p["uri"], "winspool")
+            self.assertEqual(p["uri"], URI)
             self.assertEqual(p["enabled"], p["state"] in ("idle", "printing"))
 
     def test_disabled_queue_is_still_listed(self):
@@ -100,9 +101,12 @@ class WindowsPrintingTest(unittest.TestCase):
         finally:
             subprocess.run(["cupsenable", "Label_PDF_2"], check=True)
         entry = next(p for p in result["printers"] if p["name"] == "Label_PDF_2")
-        # Wine's spooler reports no status bits for a stopped CUPS queue, so
-        # the entry reads "idle"; the status mapping itself is unit-tested.
-        self.assertIn(entry["state"], ("idle", "paused", "offline", "error"))
+        if WINDOWS:
+            # Wine's spooler reports no status bits for a stopped CUPS queue, so
+            # the entry reads "idle"; the status mapping itself is unit-tested.
+            self.assertIn(entry["state"], ("idle", "paused", "offline", "error"))
+        else:
+            self.assertEqual((entry["state"], entry["enabled"]), ("paused", False))
 
     def test_label_prints_at_physical_size_centred(self):
         intent = "size-" + self.tag
@@ -139,6 +143,23 @@ class WindowsPrintingTest(unittest.TestCase):
         time.sleep(3)
         self.assertEqual(len(pdfs_titled(intent)), 1, "a repeat printed again")
 
+    def test_a_label_wider_than_the_page_is_shrunk_or_refused(self):
+        # A4 at 300 device pixels per inch is about 2480 pixels wide: a 3000
+        # pixel label at 300 dpi is shrunk to fit (above three quarters of its
+        # size), a 4000 pixel one would fall below and is refused.
+        wide, too_wide = "wide-" + self.tag, "toowide-" + self.tag
+        shrunk, refused = self.host.ask(request("submit", submit_payload(wide, label_png(3000, 300))),
+                                        request("submit", submit_payload(too_wide, label_png(4000, 300))))
+        self.assertTrue(shrunk["ok"], shrunk)
+        self.assertEqual(refused["error"]["code"], "MEDIA_MISMATCH")
+        files = wait_for_pdfs(wide, 1)
+        self.assertEqual(len(files), 1)
+        (x0, _, x1, _), (w, _) = ink_box(files[0])
+        self.assertGreaterEqual(x1 - x0, 0.75 * 3000)
+        self.assertLessEqual(x1 - x0, w)
+        time.sleep(1)
+        self.assertEqual(pdfs_titled(too_wide), [])
+
     def test_refusals_are_recorded(self):
         png = label_png(400, 200)
         unknown = "queue-" + self.tag
@@ -150,7 +171,8 @@ class WindowsPrintingTest(unittest.TestCase):
             request("get_job", {"intent_id": "never-" + self.tag}))
         self.assertEqual([r["error"]["code"] for r in replies],
                          ["PRINTER_UNAVAILABLE", "ATTEMPT_FAILED", "MEDIA_UNSUPPORTED", "JOB_NOT_FOUND"])
-        self.assertTrue(replies[0]["error"]["message"].startswith("Windows could not open the selected print queue: "))
+        self.assertTrue(replies[0]["error"]["message"].startswith(SYSTEM + " could not open the selected print queue: "),
+                        replies[0])
         self.assertEqual(self.host.read_ledger()["jobs"][media]["state"], "FAILED")
         time.sleep(2)
         self.assertEqual(pdfs_titled(unknown) + pdfs_titled(media), [])
@@ -188,32 +210,54 @@ class CrashDuringPrintTest(unittest.TestCase):
                                        request("submit", submit_payload(intent, png)))
                 self.assertEqual((job["result"]["state"], job["result"]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
                 self.assertEqual(repeat["error"]["code"], "UNKNOWN_OUTCOME")
-                if WINDOWS:
-                    time.sleep(3)
-                    self.assertLessEqual(len(pdfs_titled(intent)), 1)
+                time.sleep(3)
+                self.assertLessEqual(len(pdfs_titled(intent)), 1)
                 return
             self.fail("never caught the host between its two saves")
         finally:
             host.close()
 
 
-@unittest.skipIf(WINDOWS, "the native build has no print system yet")
-class NativePrintingTest(unittest.TestCase):
-    def test_every_queue_is_unavailable_and_recorded(self):
-        host = Host()
-        try:
-            png = label_png(400, 200)
-            listing, first, repeat, job = host.ask(
-                request("list_printers"),
-                request("submit", submit_payload("n-1", png)),
-                request("submit", submit_payload("n-1", png)),
-                request("get_job", {"intent_id": "n-1"}))
-            self.assertEqual(listing["result"], {"default_printer": "", "printers": []})
-            self.assertEqual(first["error"]["code"], "PRINTER_UNAVAILABLE")
-            self.assertEqual(repeat["error"]["code"], "ATTEMPT_FAILED")
-            self.assertEqual((job["result"]["state"], job["result"]["error_code"]), ("FAILED", "PRINTER_UNAVAILABLE"))
-        finally:
-            host.close()
+@unittest.skipIf(WINDOWS, "Wine's spooler does not report CUPS job states")
+class JobObservationTest(unittest.TestCase):
+    """get_job follows the real CUPS job: held in a stopped queue, printed once
+    the queue runs again, or cancelled."""
+
+    def setUp(self):
+        self.host = Host()
+        self.tag = uuid.uuid4().hex[:8]
+        subprocess.run(["cupsdisable", "Label_PDF_2"], check=True)
+
+    def tearDown(self):
+        subprocess.run(["cupsenable", "Label_PDF_2"], check=True)
+        self.host.close()
+
+    def state_of(self, intent):
+        return self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
+
+    def wait_for_state(self, intent, wanted, timeout=30):
+        deadline = time.time() + timeout
+        state = None
+        while time.time() < deadline:
+            state = self.state_of(intent)
+            if state == wanted:
+                break
+            time.sleep(0.5)
+        return state
+
+    def test_held_printed_and_cancelled_jobs(self):
+        png = label_png(400, 200)
+        held, cancelled = "held-" + self.tag, "cancel-" + self.tag
+        first, second = self.host.ask(request("submit", submit_payload(held, png, printer="Label_PDF_2")),
+                                      request("submit", submit_payload(cancelled, png, printer="Label_PDF_2")))
+        self.assertEqual((first["result"]["state"], second["result"]["state"]), ("SUBMITTED", "SUBMITTED"))
+        self.assertEqual(self.state_of(held), "OBSERVED")
+        subprocess.run(["cancel", "Label_PDF_2-" + second["result"]["os_job_id"]], check=True)
+        self.assertEqual(self.wait_for_state(cancelled, "UNKNOWN"), "UNKNOWN")
+        subprocess.run(["cupsenable", "Label_PDF_2"], check=True)
+        self.assertEqual(self.wait_for_state(held, "COMPLETED"), "COMPLETED")
+        self.assertEqual(len(wait_for_pdfs(held, 1)), 1)
+        self.assertEqual(pdfs_titled(cancelled), [])
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <cups/pwg.h>
 
 #include <cerrno>
+#include <cmath>
 #include <string>
 
 #include "platform/cups/cups_status.h"
@@ -91,8 +92,13 @@ class CupsPrintDocument final : public PrintDocument {
       return failed;
     }
     started_ = true;
-    surface_ = cairo_ps_surface_create_for_stream(&CupsPrintDocument::write, this, to_points(media_.width),
-                                                  to_points(media_.length));
+    // cairo writes the page height rounded up to a whole point and measures
+    // from there; a page of exactly that height, with the drawing moved down
+    // by the rounding, puts every pixel where the queue's media has it.
+    const double height = to_points(media_.length);
+    top_offset_ = std::ceil(height) - height;
+    surface_ = cairo_ps_surface_create_for_stream(&CupsPrintDocument::write, this, std::ceil(to_points(media_.width)),
+                                                  std::ceil(height));
     cr_ = cairo_create(surface_);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
     job_id = static_cast<uint32_t>(id);
@@ -108,7 +114,7 @@ class CupsPrintDocument final : public PrintDocument {
                                                                  static_cast<int>(width) * 4);
     cairo_save(cr_);
     cairo_translate(cr_, to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
-                    to_points(media_.top + where.y * kHmmPerInch / dpi_y_));
+                    top_offset_ + to_points(media_.top + where.y * kHmmPerInch / dpi_y_));
     cairo_scale(cr_, to_points(where.width * kHmmPerInch / dpi_x_) / width,
                 to_points(where.height * kHmmPerInch / dpi_y_) / height);
     cairo_set_source_surface(cr_, image, 0, 0);
@@ -203,6 +209,7 @@ class CupsPrintDocument final : public PrintDocument {
   http_t* http_ = nullptr;
   Media media_;
   int dpi_x_ = kFallbackDpi, dpi_y_ = kFallbackDpi;
+  double top_offset_ = 0;  // points the page is taller than the media
   int job_id_ = 0;
   bool started_ = false, finished_ = false, aborting_ = false, write_failed_ = false;
   OsStatus write_failure_;
