@@ -112,11 +112,11 @@ namespace {
 // The checks both decodes share, then the platform decoder over the
 // essential chunks, into `bgrx` or nowhere.
 template <typename Target>
-bool decode_into(const std::string& png, Target&& target) {
+bool decode_into(const std::string& png, bool check_image_data, Target&& target) {
   const auto* p = reinterpret_cast<const uint8_t*>(png.data());
   std::optional<uint64_t> need = decoded_size_from_header(p, png.size());
   if (!need || *need > kMaxDecodedBytes) return false;
-  std::optional<std::string> essential = essential_png(p, png.size());
+  std::optional<std::string> essential = essential_png(p, png.size(), check_image_data);
   if (!essential) return false;
   const uint32_t width = read_be32(p + 16);
   const uint32_t height = read_be32(p + 20);
@@ -130,7 +130,7 @@ bool decode_into(const std::string& png, Target&& target) {
 
 std::optional<PngSize> check_png_decodes(const std::string& png) {
   PngSize size;
-  bool ok = decode_into(png, [&size](uint32_t w, uint32_t h) -> uint8_t* {
+  bool ok = decode_into(png, /*check_image_data=*/true, [&size](uint32_t w, uint32_t h) -> uint8_t* {
     size = {w, h};
     return nullptr;
   });
@@ -138,9 +138,9 @@ std::optional<PngSize> check_png_decodes(const std::string& png) {
   return size;
 }
 
-std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory) {
+std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory, bool already_checked) {
   DeviceRaster raster;
-  bool ok = decode_into(png, [&raster, out_of_memory](uint32_t w, uint32_t h) -> uint8_t* {
+  bool ok = decode_into(png, !already_checked, [&raster, out_of_memory](uint32_t w, uint32_t h) -> uint8_t* {
     // The one large allocation of a submit. Its failure is an answer: the
     // caller records the attempt as failed and the host goes on serving.
     try {

@@ -23,7 +23,9 @@ namespace tph {
 // are dropped unread: alpha is not printed and colour management is not
 // applied, so none of them changes a printed pixel. The check inflates the
 // image data through a small buffer, never keeping it.
-std::optional<std::string> essential_png(const uint8_t* data, size_t size);
+// `check_image_data` false skips the inflation, for bytes that passed it
+// before.
+std::optional<std::string> essential_png(const uint8_t* data, size_t size, bool check_image_data = true);
 
 // A big-endian 32-bit value, as PNG stores its lengths and dimensions.
 inline uint32_t read_be32(const uint8_t* p) {

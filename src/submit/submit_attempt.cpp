@@ -26,7 +26,7 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
   const std::string& system = ctx.info.print_system;
   if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
   bool out_of_memory = false;
-  std::optional<DeviceRaster> raster = decode_png(png, &out_of_memory);
+  std::optional<DeviceRaster> raster = decode_png(png, &out_of_memory, /*already_checked=*/true);
   if (out_of_memory) return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
   if (!raster) return make(kBadRequest, named(kMsgSecondDecode, system));
   return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, *raster},
