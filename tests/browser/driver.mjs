@@ -1,6 +1,8 @@
 // Starts Debian's Chromium with the test extension and a user-level host
 // manifest, opens the extension's page and writes what it reports to a file.
 // Usage: node driver.mjs LAUNCHER TAG PRINTER OUTPUT
+// LAUNCHER "-" writes no manifest: the browser must find an installed host
+// through its system-wide manifest folder.
 import { chromium } from 'playwright-core';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -14,14 +16,16 @@ const extensionId = fs.readFileSync(path.join(here, 'extension-id.txt'), 'utf8')
 
 const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tph-chromium-'));
 const hosts = path.join(userDataDir, 'NativeMessagingHosts');
-fs.mkdirSync(hosts, { recursive: true });
-fs.writeFileSync(path.join(hosts, 'com.tavelin.print.json'), JSON.stringify({
-  name: 'com.tavelin.print',
-  description: 'Tavelin label print host (test)',
-  path: launcher,
-  type: 'stdio',
-  allowed_origins: [`chrome-extension://${extensionId}/`],
-}, null, 2));
+if (launcher !== '-') {
+  fs.mkdirSync(hosts, { recursive: true });
+  fs.writeFileSync(path.join(hosts, 'com.tavelin.print.json'), JSON.stringify({
+    name: 'com.tavelin.print',
+    description: 'Tavelin label print host (test)',
+    path: launcher,
+    type: 'stdio',
+    allowed_origins: [`chrome-extension://${extensionId}/`],
+  }, null, 2));
+}
 
 const context = await chromium.launchPersistentContext(userDataDir, {
   executablePath: '/usr/bin/chromium',

@@ -1,7 +1,11 @@
 """A real browser drives the host: Debian's Chromium loads the test extension,
 which talks to the host through connectNative and sendNativeMessage.
 
-Usage: test_browser.py TARGET (native or windows). Ends with one summary line."""
+Usage: test_browser.py TARGET [--installed] (TARGET native or windows). With
+--installed (native): the Debian package is installed first and the browser
+gets no manifest of the test's, so it can find the host only through the
+system-wide manifest the package installed; the package is removed after.
+Ends with one summary line."""
 
 import glob
 import json
@@ -15,6 +19,7 @@ import uuid
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "blackbox"))
 TARGET = sys.argv[1] if len(sys.argv) > 1 else "native"
+INSTALLED = "--installed" in sys.argv
 os.environ["TPH_TARGET"] = TARGET
 
 from host import PDF_DIR, ROOT, WINEPREFIX, Host  # noqa: E402
@@ -40,6 +45,28 @@ class BrowserTest(unittest.TestCase):
         cls.host = Host()
         cls.tag = uuid.uuid4().hex[:8]
         launcher = os.path.join(cls.host.scratch, "launch-host")
+        env = dict(os.environ)
+        if INSTALLED:
+            # The browser starts the installed host with its own environment,
+            # which keeps the host's state in the test's folder.
+            launcher = "-"
+            env["XDG_STATE_HOME"] = cls.host.state_root
+            subprocess.run(["dpkg", "-i", glob.glob(os.path.join(ROOT, "build", "native", "*.deb"))[0]], check=True,
+                           capture_output=True)
+        else:
+            cls.write_launcher(launcher)
+        out = os.path.join(cls.host.scratch, "results.json")
+        try:
+            subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
+                           check=True, timeout=900, cwd=HERE, env=env)
+        finally:
+            if INSTALLED:
+                subprocess.run(["dpkg", "-P", "tavelin-print-host"], check=True, capture_output=True)
+        with open(out) as f:
+            cls.results = json.load(f)
+
+    @classmethod
+    def write_launcher(cls, launcher):
         with open(launcher, "w") as f:
             if WINDOWS:
                 f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\nexec wine '%s' \"$@\"\n"
@@ -48,11 +75,6 @@ class BrowserTest(unittest.TestCase):
                 f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\nexec '%s' \"$@\"\n"
                         % (cls.host.state_root, cls.host.command[0]))
         os.chmod(launcher, 0o755)
-        out = os.path.join(cls.host.scratch, "results.json")
-        subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
-                       check=True, timeout=900, cwd=HERE)
-        with open(out) as f:
-            cls.results = json.load(f)
 
     @classmethod
     def tearDownClass(cls):
@@ -102,5 +124,6 @@ if __name__ == "__main__":
     suite = unittest.TestLoader().loadTestsFromTestCase(BrowserTest)
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
     failed = len(result.failures) + len(result.errors)
-    print("browser-%s: %d passed, %d failed" % (TARGET, result.testsRun - failed, failed))
+    print("browser-%s%s: %d passed, %d failed" % (TARGET, "-installed" if INSTALLED else "", result.testsRun - failed,
+                                                   failed))
     sys.exit(1 if failed else 0)

@@ -1,0 +1,210 @@
+"""The installers, installed for real: the Windows MSI with msiexec under Wine
+(install, upgrade, uninstall that keeps the ledger, reinstall), and the Debian
+package with dpkg (its files, its manifests, its removal). The Chromium test
+of the Debian package, which finds the host only through the system-wide
+manifest, is tests/browser/test_browser.py with --installed."""
+
+import glob
+import json
+import ntpath
+import os
+import subprocess
+import time
+import unittest
+import uuid
+
+import pngs
+from host import PDF_DIR, ROOT, TARGET, WINEPREFIX, Host, frame, request
+from test_printing import submit_payload
+
+CHROME_ID = open(os.path.join(ROOT, "tests", "browser", "extension-id.txt")).read().strip()
+FIREFOX_ID = "print-host-test@tavelin.example"
+KEYS = {
+    r"HKCU\Software\Google\Chrome\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.json",
+    r"HKCU\Software\Microsoft\Edge\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.json",
+    r"HKCU\Software\Mozilla\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.firefox.json",
+}
+BUILD = os.path.join(ROOT, "build", "windows")
+
+
+def wine(*args, timeout=300):
+    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+    r = subprocess.run(["wine", *args], capture_output=True, env=env, timeout=timeout)
+    r.out = (r.stdout + r.stderr).decode(errors="replace").replace("\r", "")
+    return r
+
+
+def unix_path(windows_path):
+    """C:\\users\\... inside the Wine prefix."""
+    drive, rest = ntpath.splitdrive(windows_path)
+    assert drive.upper() == "C:", windows_path
+    return os.path.join(WINEPREFIX, "drive_c", *[p for p in rest.split("\\") if p])
+
+
+def registered_manifest(key):
+    q = wine("reg", "query", key, "/ve")
+    if q.returncode != 0:
+        return None
+    line = next(l for l in q.out.splitlines() if "REG_SZ" in l)
+    return line.split("REG_SZ", 1)[1].strip()
+
+
+def installed_versions():
+    """DisplayVersion of every installed product named like ours, per view."""
+    q = wine("reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall", "/s")
+    versions, name = [], None
+    for line in q.out.splitlines():
+        if line.startswith("HKEY_"):
+            name = None
+        elif "DisplayName" in line and "Tavelin Print Host" in line:
+            name = True
+        elif "DisplayVersion" in line and name:
+            versions.append(line.split("REG_SZ", 1)[1].strip())
+    return versions
+
+
+def msi(version):
+    return os.path.join(BUILD, "tavelin-print-host-%s-x64.msi" % version)
+
+
+def build_msi(version):
+    """The windows build's `msi` target at another package version."""
+    subprocess.run(["cmake", "-DTPH_PACKAGE_VERSION=%s" % version, BUILD], check=True, capture_output=True)
+    try:
+        subprocess.run(["cmake", "--build", BUILD, "--target", "msi"], check=True, capture_output=True)
+    finally:
+        subprocess.run(["cmake", "-DTPH_PACKAGE_VERSION=0.2.0", BUILD], check=True, capture_output=True)
+
+
+@unittest.skipUnless(TARGET == "windows", "the MSI is the Windows build's installer")
+class MsiTest(unittest.TestCase):
+    def setUp(self):
+        for version in ("0.2.0", "0.2.1"):
+            if os.path.exists(msi(version)):
+                wine("msiexec", "/x", msi(version), "/qn")
+        if not os.path.exists(msi("0.2.1")):
+            build_msi("0.2.1")
+        self.host = Host()  # its state folder, emptied, is the one the installed host uses
+        self.tag = uuid.uuid4().hex[:8]
+
+    def tearDown(self):
+        wine("msiexec", "/x", msi("0.2.1"), "/qn")
+        self.host.close()
+
+    def installed_exe(self):
+        """The host as the Chrome manifest names it, resolved against the
+        manifest's folder, as Chrome does on Windows."""
+        manifest_path = registered_manifest(next(iter(KEYS)))
+        manifest = json.load(open(unix_path(manifest_path)))
+        return ntpath.join(ntpath.dirname(manifest_path), manifest["path"])
+
+    def ask_installed(self, *bodies):
+        exe = self.installed_exe()
+        r = subprocess.run(["wine", exe], input=b"".join(frame(b) for b in bodies), capture_output=True,
+                           env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"), timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        out, replies = r.stdout, []
+        while len(out) >= 4:
+            n = int.from_bytes(out[:4], "little")
+            replies.append(json.loads(out[4:4 + n]))
+            out = out[4 + n:]
+        return replies
+
+    def test_install_upgrade_uninstall_reinstall(self):
+        r = wine("msiexec", "/i", msi("0.2.0"), "/qn")
+        self.assertEqual(r.returncode, 0, r.out)
+        folder = None
+        for key, name in KEYS.items():
+            manifest_path = registered_manifest(key)
+            self.assertIsNotNone(manifest_path, key)
+            self.assertTrue(manifest_path.lower().endswith(r"\appdata\local\programs\tavelin" + "\\" + name), manifest_path)
+            folder = ntpath.dirname(manifest_path)
+            manifest = json.load(open(unix_path(manifest_path)))
+            self.assertEqual((manifest["name"], manifest["type"]), ("com.tavelin.print", "stdio"))
+            if "firefox" in name:
+                self.assertEqual(manifest["allowed_extensions"], [FIREFOX_ID])
+            else:
+                self.assertEqual(manifest["allowed_origins"], ["chrome-extension://%s/" % CHROME_ID])
+            self.assertTrue(os.path.isfile(unix_path(ntpath.join(folder, manifest["path"]))))
+        self.assertEqual(installed_versions().count("0.2.0") >= 1, True)
+
+        intent = "msi-" + self.tag
+        png = pngs.rgba8(300, 150)
+        hello, first = self.ask_installed(request("hello"), request("submit", submit_payload(intent, png)))
+        self.assertEqual(hello["result"]["platform"], "windows")
+        self.assertTrue(first["ok"], first)
+
+        r = wine("msiexec", "/i", msi("0.2.1"), "/qn")
+        self.assertEqual(r.returncode, 0, r.out)
+        self.assertEqual(set(installed_versions()), {"0.2.1"}, "one copy of the product, the new one")
+        self.assertTrue(self.ask_installed(request("hello"))[0]["ok"])
+
+        r = wine("msiexec", "/x", msi("0.2.1"), "/qn")
+        self.assertEqual(r.returncode, 0, r.out)
+        self.assertEqual(installed_versions(), [])
+        for key in KEYS:
+            self.assertIsNone(registered_manifest(key), key)
+        self.assertFalse(os.path.exists(unix_path(ntpath.join(folder, "tavelin-print-host.exe"))))
+        self.assertEqual(self.host.read_ledger()["jobs"][intent]["state"], "SUBMITTED", "the ledger stays")
+
+        r = wine("msiexec", "/i", msi("0.2.1"), "/qn")
+        self.assertEqual(r.returncode, 0, r.out)
+        again = self.ask_installed(request("submit", submit_payload(intent, png)))[0]
+        self.assertEqual(again["result"], dict(first["result"], duplicate=True))
+        time.sleep(3)
+        self.assertEqual(len(glob.glob(os.path.join(PDF_DIR, intent + "*.pdf"))), 1, "printed once")
+
+
+DEB_FILES = ["/usr/lib/tavelin-print-host/tavelin-print-host",
+             "/etc/chromium/native-messaging-hosts/com.tavelin.print.json",
+             "/etc/opt/chrome/native-messaging-hosts/com.tavelin.print.json",
+             "/usr/lib/mozilla/native-messaging-hosts/com.tavelin.print.json"]
+
+
+def deb():
+    return glob.glob(os.path.join(ROOT, "build", "native", "tavelin-print-host_*_amd64.deb"))[0]
+
+
+@unittest.skipIf(TARGET == "windows", "the Debian package is the Linux build's installer")
+class DebianPackageTest(unittest.TestCase):
+    def test_install_files_manifests_and_removal(self):
+        r = subprocess.run(["dpkg", "-i", deb()], capture_output=True, text=True)
+        if r.returncode != 0:
+            fix = subprocess.run(["apt-get", "install", "-f", "-y", "-q"], capture_output=True, text=True)
+            self.assertEqual(fix.returncode, 0, r.stdout + r.stderr + fix.stdout + fix.stderr)
+        try:
+            status = subprocess.run(["dpkg-query", "-W", "-f=${Status} ${Depends}", "tavelin-print-host"],
+                                    capture_output=True, text=True).stdout
+            self.assertIn("install ok installed", status)
+            for dependency in ("libcups2", "libcairo2", "libspng0", "libssl3"):
+                self.assertIn(dependency, status)
+            for path in DEB_FILES:
+                self.assertTrue(os.path.isfile(path), path)
+            for path in DEB_FILES[1:]:
+                manifest = json.load(open(path))
+                self.assertEqual(manifest["path"], DEB_FILES[0])
+                if "mozilla" in path:
+                    self.assertEqual(manifest["allowed_extensions"], [FIREFOX_ID])
+                else:
+                    self.assertEqual(manifest["allowed_origins"], ["chrome-extension://%s/" % CHROME_ID])
+            host = Host()
+            try:
+                host.command = [DEB_FILES[0]]
+                self.assertTrue(host.ask(request("hello"))[0]["ok"])
+            finally:
+                host.close()
+        finally:
+            r = subprocess.run(["dpkg", "-r", "tavelin-print-host"], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        # Removed: the program and everything but the configuration under
+        # /etc, which Debian keeps until the package is purged.
+        for path in DEB_FILES:
+            self.assertEqual(os.path.exists(path), path.startswith("/etc/"), path)
+        r = subprocess.run(["dpkg", "-P", "tavelin-print-host"], capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        for path in DEB_FILES:
+            self.assertFalse(os.path.exists(path), path)
+
+
+if __name__ == "__main__":
+    unittest.main()
