@@ -1,0 +1,367 @@
+// The connection to the print host and the typed calls on it.
+//
+// The retry rule, enforced here: a submit whose answer was lost (the port
+// dropped, the host crashed, the caller's timeout ran out) is repeated with
+// the SAME intent id until the host answers. The host then says what became
+// of the attempt: printed (`duplicate` true), failed for certain
+// (ATTEMPT_FAILED), or possibly printed (UNKNOWN_OUTCOME). The library never
+// makes up a new intent id: a deliberate reprint is the caller's decision.
+
+import { PrintHostError, isHostMissing } from './errors.js';
+import { isValidId } from './ids.js';
+import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, pngBytes, pngSize, toBase64 } from './png.js';
+
+/** The parts of `chrome.runtime` / `browser.runtime` the client uses. */
+export interface NativePort {
+  postMessage(message: unknown): void;
+  disconnect(): void;
+  onMessage: { addListener(listener: (message: any) => void): void };
+  onDisconnect: { addListener(listener: (port: any) => void): void };
+  /** Firefox reports why a port closed here. */
+  error?: { message?: string } | null;
+}
+
+export interface NativeRuntime {
+  connectNative(application: string): NativePort;
+  sendNativeMessage(application: string, message: unknown, callback?: (response: any) => void): any;
+  lastError?: { message?: string } | null;
+}
+
+export interface ClientOptions {
+  /** Defaults to `chrome.runtime`, else `browser.runtime`. */
+  runtime?: NativeRuntime;
+  /** True when `runtime` only returns promises (Firefox's `browser.runtime`). */
+  promises?: boolean;
+  hostName?: string;
+  /** "port": one host process for many requests (connectNative), reconnected
+   * when it drops. "message": a host process per request (sendNativeMessage). */
+  transport?: 'port' | 'message';
+  /** How long one request may wait for its answer; 0 waits for ever. */
+  timeoutMs?: number;
+  /** How often a submit whose answer was lost is repeated (same intent id). */
+  retries?: number;
+  /** The first pause before a repeat; it doubles each time, up to 8 s. */
+  retryDelayMs?: number;
+  /** Told about every repeat, for logs and tests. */
+  onRetry?: (info: { intentId: string; attempt: number; error: PrintHostError }) => void;
+}
+
+export interface CallOptions {
+  timeoutMs?: number;
+  signal?: AbortSignal;
+}
+
+export interface HelloResult {
+  arch: string;
+  capabilities: string[];
+  platform: string;
+  protocol: number;
+  version: string;
+}
+
+export interface PrinterEntry {
+  enabled: boolean;
+  name: string;
+  state: 'idle' | 'printing' | 'paused' | 'offline' | 'error' | 'unavailable';
+  uri: string;
+}
+
+export interface PrinterList {
+  default_printer: string;
+  printers: PrinterEntry[];
+}
+
+export type JobState = 'DISPATCHING' | 'SUBMITTED' | 'OBSERVED' | 'COMPLETED' | 'FAILED' | 'UNKNOWN';
+
+export interface SubmitResult {
+  duplicate: boolean;
+  intent_id: string;
+  os_job_id: string;
+  printer: string;
+  state: JobState;
+}
+
+export interface JobRecord {
+  created_at_ms: number;
+  error_code: string;
+  error_message: string;
+  intent_id: string;
+  os_job_id: string;
+  payload_sha256: string;
+  printer: string;
+  state: JobState;
+  updated_at_ms: number;
+}
+
+export interface PrintLabelOptions extends CallOptions {
+  printer: string;
+  png: LabelImage;
+  /** The label's resolution: its pixels print at this many per inch. */
+  dpi: number;
+  copies?: number;
+  title: string;
+  /** Made once with newIntentId() and kept with what it prints for. */
+  intentId: string;
+}
+
+export interface WaitOptions {
+  /** The states to wait for; by default the final ones. */
+  until?: JobState[];
+  intervalMs?: number;
+  timeoutMs?: number;
+  signal?: AbortSignal;
+}
+
+const FINAL_STATES: JobState[] = ['COMPLETED', 'FAILED', 'UNKNOWN'];
+const PROTOCOL = 1;
+
+interface Pending {
+  resolve(answer: any): void;
+  reject(error: PrintHostError): void;
+}
+
+function defaultRuntime(): NativeRuntime {
+  const g = globalThis as any;
+  const runtime = g.chrome?.runtime ?? g.browser?.runtime;
+  if (!runtime?.connectNative) {
+    throw new PrintHostError('HOST_NOT_FOUND', 'This context has no native messaging (add the "nativeMessaging" permission).',
+      'host-not-installed');
+  }
+  return runtime;
+}
+
+function lost(code: string, message: string): PrintHostError {
+  return new PrintHostError(code, message, 'host-busy-or-crashed');
+}
+
+function sleep(ms: number, signal?: AbortSignal): Promise<void> {
+  return new Promise((resolve, reject) => {
+    if (signal?.aborted) return reject(new PrintHostError('ABORTED', 'The wait was cancelled.', 'fix-the-request'));
+    const timer = setTimeout(resolve, ms);
+    signal?.addEventListener('abort', () => {
+      clearTimeout(timer);
+      reject(new PrintHostError('ABORTED', 'The wait was cancelled.', 'fix-the-request'));
+    }, { once: true });
+  });
+}
+
+export class PrintHostClient {
+  private readonly runtime: NativeRuntime;
+  private readonly promises: boolean;
+  private readonly hostName: string;
+  private readonly transport: 'port' | 'message';
+  private readonly timeoutMs: number;
+  private readonly retries: number;
+  private readonly retryDelayMs: number;
+  private readonly onRetry?: ClientOptions['onRetry'];
+  private port: NativePort | null = null;
+  private readonly pending = new Map<string, Pending>();
+  private sequence = 0;
+  // Requests over the port go one at a time: the host serves them one after
+  // another, and a request queued behind a long submit must not time out in
+  // the host's queue instead of ours.
+  private queue: Promise<unknown> = Promise.resolve();
+
+  constructor(options: ClientOptions = {}) {
+    this.runtime = options.runtime ?? defaultRuntime();
+    const g = globalThis as any;
+    this.promises = options.promises ?? (!g.chrome?.runtime && this.runtime === g.browser?.runtime);
+    this.hostName = options.hostName ?? 'com.tavelin.print';
+    this.transport = options.transport ?? 'port';
+    this.timeoutMs = options.timeoutMs ?? 60000;
+    this.retries = options.retries ?? 5;
+    this.retryDelayMs = options.retryDelayMs ?? 500;
+    this.onRetry = options.onRetry;
+  }
+
+  hello(options: CallOptions = {}): Promise<HelloResult> {
+    return this.call('hello', undefined, options);
+  }
+
+  listPrinters(options: CallOptions = {}): Promise<PrinterList> {
+    return this.call('list_printers', undefined, options);
+  }
+
+  getJob(intentId: string, options: CallOptions = {}): Promise<JobRecord> {
+    this.checkIntentId(intentId);
+    return this.call('get_job', { intent_id: intentId }, options);
+  }
+
+  /**
+   * Prints one label as the attempt `intentId`, at most once. A lost answer is
+   * repeated with the same id; the host's answer then tells what happened.
+   */
+  async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
+    this.checkIntentId(options.intentId);
+    const bytes = await pngBytes(options.png);
+    if (bytes.length > MAX_PNG_BYTES) {
+      throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The PNG label exceeds the helper limit.');
+    }
+    const size = pngSize(bytes);
+    if (!size) throw new PrintHostError('BAD_REQUEST', 'The raster payload is not a PNG.');
+    const payload = {
+      intent_id: options.intentId,
+      printer: options.printer,
+      title: options.title,
+      copies: options.copies ?? 1,
+      dpi: options.dpi,
+      payload: { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height },
+    };
+    return this.submitWithRetries('submit', payload, options.intentId, options);
+  }
+
+  /** Polls get_job until the attempt reaches one of `until` (by default a final state). */
+  async waitForJob(intentId: string, options: WaitOptions = {}): Promise<JobRecord> {
+    const until = options.until ?? FINAL_STATES;
+    const interval = options.intervalMs ?? 1000;
+    const deadline = options.timeoutMs === undefined ? Infinity : Date.now() + options.timeoutMs;
+    for (;;) {
+      const record = await this.getJob(intentId, { signal: options.signal });
+      if (until.includes(record.state)) return record;
+      if (Date.now() + interval > deadline) {
+        throw new PrintHostError('TIMEOUT', `The print attempt is still ${record.state}.`, 'host-busy-or-crashed');
+      }
+      await sleep(interval, options.signal);
+    }
+  }
+
+  /** Closes the port; a later call opens a new one. */
+  close(): void {
+    const port = this.port;
+    this.port = null;
+    port?.disconnect();
+    this.failAll(lost('HOST_DISCONNECTED', 'The connection to the print host was closed.'));
+  }
+
+  protected async submitWithRetries(type: string, payload: unknown, intentId: string, options: CallOptions): Promise<any> {
+    for (let attempt = 1; ; attempt++) {
+      try {
+        return await this.call(type, payload, options);
+      } catch (e) {
+        const error = e as PrintHostError;
+        if (!(error instanceof PrintHostError) || !error.answerLost || attempt > this.retries || options.signal?.aborted) {
+          if (error instanceof PrintHostError && error.answerLost) {
+            throw lost(error.code, `${error.message} The attempt may have printed: repeat it with the same intent id ` +
+              `(${intentId}) to learn what happened, never with a new one.`);
+          }
+          throw error;
+        }
+        this.onRetry?.({ intentId, attempt, error });
+        await sleep(Math.min(this.retryDelayMs * 2 ** (attempt - 1), 8000), options.signal);
+      }
+    }
+  }
+
+  private checkIntentId(intentId: string): void {
+    if (typeof intentId !== 'string' || !isValidId(intentId)) {
+      throw new PrintHostError('BAD_REQUEST', 'intent_id contains unsupported characters.');
+    }
+  }
+
+  /** One request and its answer's result; failures are PrintHostErrors. */
+  private call(type: string, payload: unknown, options: CallOptions): Promise<any> {
+    const requestId = `r${++this.sequence}.${Date.now().toString(36)}`;
+    const envelope: Record<string, unknown> = { protocol: PROTOCOL, request_id: requestId, type };
+    if (payload !== undefined) envelope.payload = payload;
+    if (encodedSize(envelope) > MAX_REQUEST_BYTES) {
+      return Promise.reject(new PrintHostError('PAYLOAD_TOO_LARGE', 'The request exceeds the 8 MiB message limit.'));
+    }
+    const answer = () =>
+      this.exchange(envelope, requestId, options).then((response) => {
+        if (response && response.ok === true) return response.result;
+        const error = response?.error;
+        if (error && typeof error.code === 'string') throw new PrintHostError(error.code, String(error.message));
+        throw lost('HOST_DISCONNECTED', 'The print host sent no usable answer.');
+      });
+    if (this.transport === 'message') return answer();
+    const next = this.queue.then(answer, answer);
+    this.queue = next.catch(() => undefined);
+    return next;
+  }
+
+  /** Sends one envelope and settles exactly once: answer, error or timeout. */
+  private exchange(envelope: Record<string, unknown>, requestId: string, options: CallOptions): Promise<any> {
+    return new Promise((resolve, reject) => {
+      let settled = false;
+      let timer: ReturnType<typeof setTimeout> | undefined;
+      const settle = (fn: () => void) => {
+        if (settled) return;
+        settled = true;
+        if (timer !== undefined) clearTimeout(timer);
+        this.pending.delete(requestId);
+        fn();
+      };
+      const entry: Pending = {
+        resolve: (a) => settle(() => resolve(a)),
+        reject: (e) => settle(() => reject(e)),
+      };
+      if (options.signal?.aborted) return entry.reject(new PrintHostError('ABORTED', 'The request was cancelled.', 'fix-the-request'));
+      options.signal?.addEventListener('abort', () =>
+        entry.reject(lost('ABORTED', 'The request was cancelled before its answer came.')), { once: true });
+      const timeoutMs = options.timeoutMs ?? this.timeoutMs;
+      if (timeoutMs > 0) {
+        timer = setTimeout(() => entry.reject(lost('TIMEOUT', `The print host did not answer within ${timeoutMs} ms.`)),
+          timeoutMs);
+      }
+      try {
+        if (this.transport === 'message') this.sendOnce(envelope, entry);
+        else this.sendOnPort(envelope, requestId, entry);
+      } catch (e) {
+        entry.reject(this.browserError(String((e as Error)?.message ?? e)));
+      }
+    });
+  }
+
+  private sendOnce(envelope: unknown, entry: Pending): void {
+    const onError = (message: string) => entry.reject(this.browserError(message));
+    if (this.promises) {
+      Promise.resolve(this.runtime.sendNativeMessage(this.hostName, envelope)).then(
+        (answer) => entry.resolve(answer),
+        (e) => onError(String(e?.message ?? e)));
+      return;
+    }
+    const returned = this.runtime.sendNativeMessage(this.hostName, envelope, (answer) => {
+      const error = this.runtime.lastError;
+      if (error) onError(String(error.message ?? 'unknown error'));
+      else entry.resolve(answer);
+    });
+    if (returned && typeof returned.then === 'function') returned.catch((e: any) => onError(String(e?.message ?? e)));
+  }
+
+  private sendOnPort(envelope: unknown, requestId: string, entry: Pending): void {
+    const port = this.port ?? this.connect();
+    this.pending.set(requestId, entry);
+    port.postMessage(envelope);
+  }
+
+  private connect(): NativePort {
+    const port = this.runtime.connectNative(this.hostName);
+    this.port = port;
+    port.onMessage.addListener((answer: any) => {
+      const id = typeof answer?.request_id === 'string' ? answer.request_id : '';
+      let entry = this.pending.get(id);
+      // An envelope the host could not parse is answered with an empty id;
+      // requests go one at a time, so it is the one in flight.
+      if (!entry && id === '' && this.pending.size === 1) entry = this.pending.values().next().value;
+      entry?.resolve(answer);
+    });
+    port.onDisconnect.addListener((closed: any) => {
+      if (this.port === port) this.port = null;
+      const message = closed?.error?.message ?? port.error?.message ?? this.runtime.lastError?.message ?? '';
+      this.failAll(this.browserError(message || 'The print host closed the connection.'));
+    });
+    return port;
+  }
+
+  private failAll(error: PrintHostError): void {
+    for (const entry of [...this.pending.values()]) entry.reject(error);
+  }
+
+  private browserError(message: string): PrintHostError {
+    if (isHostMissing(message)) {
+      return new PrintHostError('HOST_NOT_FOUND', `The print host is not installed for this browser (${message}).`,
+        'host-not-installed');
+    }
+    return lost('HOST_DISCONNECTED', `The connection to the print host dropped (${message}).`);
+  }
+}

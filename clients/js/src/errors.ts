@@ -1,0 +1,66 @@
+// One error class for everything that can go wrong, with the host's code and
+// a `kind` a user interface can switch on.
+
+/** What a user interface should do about a failure. */
+export type PrintErrorKind =
+  /** The request itself is wrong (bad field, too large, reused id with other output). */
+  | 'fix-the-request'
+  /** The queue is missing, refuses the job, or the label does not fit it. */
+  | 'choose-another-printer'
+  /** The attempt may have printed: ask the user before printing it again with a new id. */
+  | 'ask-the-user-before-reprinting'
+  /** The attempt failed for certain and is closed: a reprint needs a new intent id. */
+  | 'reprint-needs-a-new-id'
+  /** The browser cannot find the print host: it is not installed or not registered. */
+  | 'host-not-installed'
+  /** The host did not answer (it crashed, is busy or the port dropped); repeating with the same id is safe. */
+  | 'host-busy-or-crashed';
+
+const KIND_OF_CODE: Record<string, PrintErrorKind> = {
+  BAD_REQUEST: 'fix-the-request',
+  PAYLOAD_TOO_LARGE: 'fix-the-request',
+  PROTOCOL_MISMATCH: 'fix-the-request',
+  UNKNOWN_MESSAGE: 'fix-the-request',
+  INTENT_CONFLICT: 'fix-the-request',
+  JOB_NOT_FOUND: 'fix-the-request',
+  PRINTER_UNAVAILABLE: 'choose-another-printer',
+  MEDIA_UNSUPPORTED: 'choose-another-printer',
+  MEDIA_MISMATCH: 'choose-another-printer',
+  SUBMISSION_REJECTED: 'choose-another-printer',
+  PRINT_SYSTEM_UNAVAILABLE: 'choose-another-printer',
+  UNKNOWN_OUTCOME: 'ask-the-user-before-reprinting',
+  ATTEMPT_FAILED: 'reprint-needs-a-new-id',
+};
+
+/** The kind for a host error code; anything unknown is the host's trouble. */
+export function kindOfCode(code: string): PrintErrorKind {
+  return KIND_OF_CODE[code] ?? 'host-busy-or-crashed';
+}
+
+export class PrintHostError extends Error {
+  /** The host's error code ("PRINTER_UNAVAILABLE"), or one of the library's own:
+   * "HOST_NOT_FOUND", "HOST_DISCONNECTED", "TIMEOUT", "ABORTED". */
+  readonly code: string;
+  readonly kind: PrintErrorKind;
+
+  constructor(code: string, message: string, kind: PrintErrorKind = kindOfCode(code)) {
+    super(message);
+    this.name = 'PrintHostError';
+    this.code = code;
+    this.kind = kind;
+  }
+
+  /** True when no answer came back (the port dropped, or the time ran out):
+   * the request may be repeated as it is. An answer from the host, even an
+   * error, is never "lost". */
+  get answerLost(): boolean {
+    return this.code === 'HOST_DISCONNECTED' || this.code === 'TIMEOUT';
+  }
+}
+
+/** The browser's words when the host manifest is missing or names a missing program. */
+export function isHostMissing(browserMessage: string): boolean {
+  return /not found|No such native application|Access to the specified native messaging host is forbidden/i.test(
+    browserMessage,
+  );
+}

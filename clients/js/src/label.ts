@@ -1,0 +1,45 @@
+// A canvas of the exact pixel size of a physical label, so that what is drawn
+// on it prints at that size.
+
+export interface LabelSize {
+  widthIn?: number;
+  widthMm?: number;
+  heightIn?: number;
+  heightMm?: number;
+  /** The printer's resolution; the PNG carries this dpi to the host. */
+  dpi: number;
+}
+
+export function labelPixels(size: LabelSize): { width: number; height: number } {
+  const inches = (inch: number | undefined, mm: number | undefined, name: string): number => {
+    if (inch !== undefined) return inch;
+    if (mm !== undefined) return mm / 25.4;
+    throw new TypeError(`Give the label's ${name} in inches or millimetres.`);
+  };
+  if (!(size.dpi >= 72 && size.dpi <= 1200)) throw new RangeError('DPI must be between 72 and 1200.');
+  const width = Math.round(inches(size.widthIn, size.widthMm, 'width') * size.dpi);
+  const height = Math.round(inches(size.heightIn, size.heightMm, 'height') * size.dpi);
+  if (width < 16 || height < 16 || width > 10000 || height > 10000) {
+    throw new RangeError('Raster dimensions are outside the supported range.');
+  }
+  return { width, height };
+}
+
+/** An OffscreenCanvas (a page's canvas where there is none) of the label's pixel size, white. */
+export function labelCanvas(size: LabelSize): OffscreenCanvas | HTMLCanvasElement {
+  const { width, height } = labelPixels(size);
+  let canvas: OffscreenCanvas | HTMLCanvasElement;
+  if (typeof OffscreenCanvas !== 'undefined') {
+    canvas = new OffscreenCanvas(width, height);
+  } else {
+    canvas = document.createElement('canvas');
+    canvas.width = width;
+    canvas.height = height;
+  }
+  const g = canvas.getContext('2d') as CanvasRenderingContext2D | OffscreenCanvasRenderingContext2D | null;
+  if (g) {
+    g.fillStyle = '#fff';
+    g.fillRect(0, 0, width, height);
+  }
+  return canvas;
+}

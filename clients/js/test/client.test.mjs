@@ -1,0 +1,232 @@
+// The client against a fake runtime whose ports can drop, delay, reorder and
+// answer anything: the retry rule, request matching, settling exactly once,
+// the size checks and the id rule.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+
+import {
+  PrintHostClient, PrintHostError, isValidId, kindOfCode, labelPixels, newIntentId, pngSize,
+} from '../dist/index.js';
+
+// A minimal PNG header of the given size (the client reads only the header).
+function png(width = 40, height = 20, extra = 0) {
+  const b = new Uint8Array(33 + extra);
+  b.set([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0, 0, 0, 13, 73, 72, 68, 82]);
+  const v = new DataView(b.buffer);
+  v.setUint32(16, width);
+  v.setUint32(20, height);
+  return b;
+}
+
+function ok(message, result) {
+  return { protocol: 1, request_id: message.request_id, ok: true, result };
+}
+
+function fail(message, code, text = code) {
+  return { protocol: 1, request_id: message.request_id, ok: false, error: { code, message: text } };
+}
+
+// A runtime whose host is a function: host(message, port) answers by
+// port.answer(...), drops by port.drop(...), or stays silent.
+class FakeRuntime {
+  constructor(host) {
+    this.host = host;
+    this.lastError = null;
+    this.ports = [];
+    this.sent = [];
+  }
+
+  connectNative(name) {
+    const runtime = this;
+    const listeners = { message: [], disconnect: [] };
+    const port = {
+      name,
+      open: true,
+      onMessage: { addListener: (f) => listeners.message.push(f) },
+      onDisconnect: { addListener: (f) => listeners.disconnect.push(f) },
+      postMessage(message) {
+        assert.ok(port.open, 'posted on a closed port');
+        runtime.sent.push(structuredClone(message));
+        queueMicrotask(() => runtime.host(message, port));
+      },
+      disconnect() { port.open = false; },
+      answer(response, delayMs = 0) {
+        setTimeout(() => { if (port.open) listeners.message.forEach((f) => f(response)); }, delayMs);
+      },
+      drop(error = 'Native host has exited.') {
+        if (!port.open) return;
+        port.open = false;
+        runtime.lastError = { message: error };
+        listeners.disconnect.forEach((f) => f(port));
+        runtime.lastError = null;
+      },
+    };
+    this.ports.push(port);
+    if (this.refuse) queueMicrotask(() => port.drop(this.refuse));
+    return port;
+  }
+
+  sendNativeMessage(name, message, callback) {
+    this.sent.push(structuredClone(message));
+    const port = { answer: (response, delayMs = 0) => setTimeout(() => callback(response), delayMs),
+      drop: (error) => setTimeout(() => { this.lastError = { message: error }; callback(undefined); this.lastError = null; }) };
+    queueMicrotask(() => this.host(message, port));
+  }
+}
+
+function client(host, options = {}) {
+  const runtime = new FakeRuntime(host);
+  const retries = [];
+  const c = new PrintHostClient({ runtime, retryDelayMs: 1, timeoutMs: 200, onRetry: (i) => retries.push(i), ...options });
+  return { c, runtime, retries };
+}
+
+const label = (intentId) => ({ printer: 'Label_PDF', png: png(), dpi: 203, title: 'Order', intentId });
+
+test('answers are matched by request id, also out of order', async () => {
+  const held = [];
+  const { c } = client((m, port) => {
+    held.push([m, port]);
+    if (held.length === 2) {
+      held[1][1].answer(ok(held[1][0], 'second'));
+      held[0][1].answer(ok(held[0][0], 'first'), 5);
+    }
+  }, { transport: 'message' });
+  const [a, b] = await Promise.all([c.call('hello', undefined, {}), c.call('hello', undefined, {})]);
+  assert.deepEqual([a, b], ['first', 'second']);
+});
+
+test('over a port, requests go one at a time and each gets its own answer', async () => {
+  let inFlight = 0;
+  let most = 0;
+  const { c } = client((m, port) => {
+    inFlight++;
+    most = Math.max(most, inFlight);
+    setTimeout(() => { inFlight--; port.answer(ok(m, m.request_id)); }, 3);
+  });
+  const ids = await Promise.all([c.hello(), c.listPrinters(), c.getJob('a-1')]);
+  assert.equal(new Set(ids).size, 3);
+  assert.equal(most, 1);
+});
+
+test('a lost submit answer is repeated with the same intent id until the host answers', async () => {
+  const cases = [
+    ['the port drops', (m, port, n) => (n === 1 ? port.drop() : port.answer(ok(m, { duplicate: true, state: 'SUBMITTED' })))],
+    ['the host is silent past the timeout', (m, port, n) => (n === 1 ? undefined : port.answer(ok(m, { duplicate: true, state: 'SUBMITTED' })))],
+    ['the host answers only after the timeout', (m, port, n) => port.answer(ok(m, { duplicate: n > 1, state: 'SUBMITTED' }), n === 1 ? 400 : 0)],
+  ];
+  for (const [name, behaviour] of cases) {
+    let n = 0;
+    const { c, runtime, retries } = client((m, port) => behaviour(m, port, ++n));
+    const result = await c.printLabel(label('order-7'));
+    assert.equal(result.duplicate, true, name);
+    const intents = runtime.sent.map((m) => m.payload.intent_id);
+    assert.deepEqual(intents, ['order-7', 'order-7'], name);
+    assert.deepEqual(runtime.sent[0].payload, runtime.sent[1].payload, name);
+    assert.equal(retries.length, 1, name);
+  }
+});
+
+test('after the last repeat the error says to repeat with the same id, never a new one', async () => {
+  const { c, runtime } = client((m, port) => port.drop(), { retries: 2 });
+  await assert.rejects(c.printLabel(label('order-8')), (e) => {
+    assert.ok(e instanceof PrintHostError);
+    assert.equal(e.kind, 'host-busy-or-crashed');
+    assert.match(e.message, /same intent id \(order-8\)/);
+    return true;
+  });
+  assert.deepEqual(runtime.sent.map((m) => m.payload.intent_id), ['order-8', 'order-8', 'order-8']);
+});
+
+test("the host's answers are final: errors are typed and never repeated", async () => {
+  const table = [
+    ['ATTEMPT_FAILED', 'reprint-needs-a-new-id'],
+    ['UNKNOWN_OUTCOME', 'ask-the-user-before-reprinting'],
+    ['PRINTER_UNAVAILABLE', 'choose-another-printer'],
+    ['MEDIA_MISMATCH', 'choose-another-printer'],
+    ['INTENT_CONFLICT', 'fix-the-request'],
+    ['BAD_REQUEST', 'fix-the-request'],
+    ['STATE_UNAVAILABLE', 'host-busy-or-crashed'],
+  ];
+  for (const [code, kind] of table) {
+    const { c, runtime } = client((m, port) => port.answer(fail(m, code, 'because')));
+    await assert.rejects(c.printLabel(label('x-1')), (e) => e.code === code && e.kind === kind && e.message === 'because');
+    assert.equal(runtime.sent.length, 1, code);
+    assert.equal(kindOfCode(code), kind);
+  }
+});
+
+test('a missing host is reported as not installed and not repeated', async () => {
+  for (const transport of ['port', 'message']) {
+    const { c, runtime } = client((m, port) => port.drop('Specified native messaging host not found.'), { transport });
+    await assert.rejects(c.printLabel(label('x-2')), (e) => e.kind === 'host-not-installed' && e.code === 'HOST_NOT_FOUND');
+    assert.equal(runtime.sent.length, 1, transport);
+  }
+});
+
+test('every request settles exactly once, whatever arrives late', async () => {
+  const { c } = client((m, port) => {
+    port.answer(ok(m, 'late'), 300); // after the 200 ms timeout
+    setTimeout(() => port.drop(), 350);
+  });
+  let settlements = 0;
+  const p = c.hello().then(() => settlements++, (e) => { settlements++; return e; });
+  const error = await p;
+  assert.equal(error.code, 'TIMEOUT');
+  await new Promise((r) => setTimeout(r, 400));
+  assert.equal(settlements, 1);
+});
+
+test('the port is opened again after it drops', async () => {
+  let n = 0;
+  const { c, runtime } = client((m, port) => (++n === 1 ? port.drop() : port.answer(ok(m, 'again'))));
+  await assert.rejects(c.hello(), (e) => e.kind === 'host-busy-or-crashed');
+  assert.equal(await c.hello(), 'again');
+  assert.equal(runtime.ports.length, 2);
+});
+
+test('size limits and ids are checked before anything is sent', async () => {
+  const { c, runtime } = client(() => assert.fail('nothing may be sent'));
+  const cases = [
+    [{ ...label('big-1'), png: png(40, 20, 5 * 1024 * 1024) }, 'PAYLOAD_TOO_LARGE'],
+    [{ ...label('notpng-1'), png: new Uint8Array(40) }, 'BAD_REQUEST'],
+    [label('has space'), 'BAD_REQUEST'],
+    [label('x'.repeat(161)), 'BAD_REQUEST'],
+  ];
+  for (const [options, code] of cases) {
+    await assert.rejects(c.printLabel(options), (e) => e.code === code && e.kind === 'fix-the-request');
+  }
+  assert.equal(runtime.sent.length, 0);
+});
+
+test('intent ids obey the host rule and do not repeat', () => {
+  const ids = new Set();
+  for (let i = 0; i < 1000; i++) {
+    const id = newIntentId('order-1234');
+    assert.ok(isValidId(id) && id.startsWith('order-1234.'), id);
+    ids.add(id);
+  }
+  assert.equal(ids.size, 1000);
+  assert.throws(() => newIntentId('has space'));
+  assert.ok(isValidId('x'.repeat(160)) && !isValidId('x'.repeat(161)) && !isValidId(''));
+});
+
+test('waitForJob polls until a final state', async () => {
+  const states = ['SUBMITTED', 'OBSERVED', 'COMPLETED'];
+  let n = 0;
+  const { c } = client((m, port) => port.answer(ok(m, { intent_id: 'w-1', state: states[Math.min(n++, 2)] })));
+  const record = await c.waitForJob('w-1', { intervalMs: 1 });
+  assert.equal(record.state, 'COMPLETED');
+  assert.equal(n, 3);
+  const slow = client((m, port) => port.answer(ok(m, { state: 'SUBMITTED' }))).c;
+  await assert.rejects(slow.waitForJob('w-2', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'TIMEOUT');
+});
+
+test('label sizes and PNG headers', () => {
+  assert.deepEqual(labelPixels({ widthIn: 4, heightIn: 6, dpi: 203 }), { width: 812, height: 1218 });
+  assert.deepEqual(labelPixels({ widthMm: 100, heightMm: 150, dpi: 300 }), { width: 1181, height: 1772 });
+  assert.throws(() => labelPixels({ widthIn: 4, dpi: 203 }));
+  assert.throws(() => labelPixels({ widthIn: 4, heightIn: 6, dpi: 50 }));
+  assert.deepEqual(pngSize(png(812, 1218)), { width: 812, height: 1218 });
+  assert.equal(pngSize(new Uint8Array(30)), null);
+});
