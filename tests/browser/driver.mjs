@@ -36,8 +36,15 @@ const context = await chromium.launchPersistentContext(userDataDir, {
 });
 try {
   const page = await context.newPage();
+  page.on('console', (m) => console.error(`page: ${m.text()}`));
+  page.on('pageerror', (e) => console.error(`page error: ${e}`));
   await page.goto(`chrome-extension://${extensionId}/page.html?tag=${tag}&printer=${printer}`);
-  await page.waitForFunction(() => window.__results !== undefined, null, { timeout: 600000 });
+  try {
+    await page.waitForFunction(() => window.__results !== undefined, null, { timeout: Number(process.env.TPH_PAGE_TIMEOUT_MS || 900000) });
+  } catch (e) {
+    console.error('page log:', await page.evaluate(() => document.getElementById('log').textContent));
+    throw e;
+  }
   const results = await page.evaluate(() => window.__results);
   fs.writeFileSync(output, JSON.stringify(results, null, 2));
 } finally {

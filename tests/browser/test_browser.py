@@ -1,17 +1,26 @@
-"""A real browser drives the host: Debian's Chromium loads the test extension,
-which talks to the host through connectNative and sendNativeMessage.
+"""A real browser drives the host through the client library: Debian's
+Chromium (Playwright opens the test extension's page) or Firefox ESR (web-ext
+loads the extension as a temporary add-on, whose background script reports
+to a loopback listener). The same suite runs in both.
 
-Usage: test_browser.py TARGET [--installed] (TARGET native or windows). With
---installed (native): the Debian package is installed first and the browser
-gets no manifest of the test's, so it can find the host only through the
-system-wide manifest the package installed; the package is removed after.
+Usage: test_browser.py TARGET [--firefox] [--installed]
+  TARGET      native or windows (the Windows build under Wine)
+  --firefox   Firefox ESR instead of Chromium
+  --installed (native, Chromium) install the Debian package first and give the
+              browser no manifest of the test's: it must find the host through
+              the system-wide manifest; the package is purged after.
 Ends with one summary line."""
 
 import glob
+import http.server
 import json
 import os
+import shutil
+import signal
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 import uuid
@@ -19,12 +28,16 @@ import uuid
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "blackbox"))
 TARGET = sys.argv[1] if len(sys.argv) > 1 else "native"
+FIREFOX = "--firefox" in sys.argv
 INSTALLED = "--installed" in sys.argv
 os.environ["TPH_TARGET"] = TARGET
 
 from host import PDF_DIR, ROOT, WINEPREFIX, Host  # noqa: E402
 
 WINDOWS = TARGET == "windows"
+EXTENSION = os.path.join(HERE, "extension")
+GECKO_ID = "print-host-test@tavelin.example"
+INSTALLED_HOST = "/usr/lib/tavelin-print-host/tavelin-print-host"
 
 
 def pdfs(prefix):
@@ -39,34 +52,91 @@ def wait_for_pdfs(prefix, count, timeout=60):
     return pdfs(prefix)
 
 
+def host_pids():
+    """The running print host processes of this run's build."""
+    found = []
+    binary = os.path.realpath(os.path.join(ROOT, "build", "native", "tavelin-print-host"))
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if WINDOWS:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    if b"tavelin-print-host.exe" in f.read():
+                        found.append(int(pid))
+            elif os.path.realpath("/proc/%s/exe" % pid) in (binary, INSTALLED_HOST):
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+class KillWhilePrinting(threading.Thread):
+    """Kills the host once the ledger holds the attempt as DISPATCHING: it is
+    then decoding or printing, and its answer never comes."""
+
+    def __init__(self, ledger_path, intent):
+        super().__init__(daemon=True)
+        self.ledger_path, self.intent = ledger_path, intent
+        self.killed = []
+        self.stop = False
+
+    def run(self):
+        while not self.stop:
+            try:
+                ledger = json.loads(open(self.ledger_path, "rb").read())
+            except (OSError, ValueError):
+                ledger = {}
+            record = ledger.get("jobs", {}).get(self.intent)
+            if record and record["state"] == "DISPATCHING":
+                for pid in host_pids():
+                    try:
+                        os.kill(pid, signal.SIGKILL)
+                        self.killed.append(pid)
+                    except OSError:
+                        pass
+                return
+            time.sleep(0.002)
+
+
+def copy_library(extension_dir):
+    """The built client library, where the extension imports it from."""
+    lib = os.path.join(extension_dir, "lib")
+    shutil.rmtree(lib, ignore_errors=True)
+    shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), lib)
+
+
+class Results(http.server.BaseHTTPRequestHandler):
+    received = None
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        type(self).received = json.loads(body)
+        self.send_response(204)
+        self.send_header("Access-Control-Allow-Origin", "*")
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
 class BrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.host = Host()
         cls.tag = uuid.uuid4().hex[:8]
-        launcher = os.path.join(cls.host.scratch, "launch-host")
-        env = dict(os.environ)
-        if INSTALLED:
-            # The browser starts the installed host with its own environment,
-            # which keeps the host's state in the test's folder.
-            launcher = "-"
-            env["XDG_STATE_HOME"] = cls.host.state_root
-            subprocess.run(["dpkg", "-i", glob.glob(os.path.join(ROOT, "build", "native", "*.deb"))[0]], check=True,
-                           capture_output=True)
-        else:
-            cls.write_launcher(launcher)
-        out = os.path.join(cls.host.scratch, "results.json")
+        cls.watcher = KillWhilePrinting(cls.host.ledger_path, "kill-" + cls.tag)
+        cls.watcher.start()
         try:
-            subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
-                           check=True, timeout=900, cwd=HERE, env=env)
+            cls.results = cls.run_firefox() if FIREFOX else cls.run_chromium()
         finally:
-            if INSTALLED:
-                subprocess.run(["dpkg", "-P", "tavelin-print-host"], check=True, capture_output=True)
-        with open(out) as f:
-            cls.results = json.load(f)
+            cls.watcher.stop = True
 
     @classmethod
-    def write_launcher(cls, launcher):
+    def tearDownClass(cls):
+        cls.host.close()
+
+    @classmethod
+    def launcher(cls):
+        launcher = os.path.join(cls.host.scratch, "launch-host")
         with open(launcher, "w") as f:
             if WINDOWS:
                 f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\nexec wine '%s' \"$@\"\n"
@@ -75,10 +145,76 @@ class BrowserTest(unittest.TestCase):
                 f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\nexec '%s' \"$@\"\n"
                         % (cls.host.state_root, cls.host.command[0]))
         os.chmod(launcher, 0o755)
+        return launcher
 
     @classmethod
-    def tearDownClass(cls):
-        cls.host.close()
+    def run_chromium(cls):
+        copy_library(EXTENSION)
+        env = dict(os.environ)
+        launcher = "-"
+        if INSTALLED:
+            # The browser starts the installed host with its own environment,
+            # which keeps the host's state in the test's folder.
+            env["XDG_STATE_HOME"] = cls.host.state_root
+            subprocess.run(["dpkg", "-i", glob.glob(os.path.join(ROOT, "build", "native", "*.deb"))[0]], check=True,
+                           capture_output=True)
+        else:
+            launcher = cls.launcher()
+        out = os.path.join(cls.host.scratch, "results.json")
+        try:
+            subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
+                           check=True, timeout=1200, cwd=HERE, env=env)
+        finally:
+            if INSTALLED:
+                subprocess.run(["dpkg", "-P", "tavelin-print-host"], check=True, capture_output=True)
+        with open(out) as f:
+            return json.load(f)
+
+    @classmethod
+    def run_firefox(cls):
+        source = os.path.join(cls.host.scratch, "addon")
+        shutil.copytree(EXTENSION, source, ignore=shutil.ignore_patterns("lib"))
+        copy_library(source)
+        manifest = json.load(open(os.path.join(source, "manifest.json")))
+        manifest.pop("key")
+        manifest["browser_specific_settings"] = {"gecko": {"id": GECKO_ID}}
+        manifest["background"] = {"scripts": ["background.js"], "type": "module"}
+        manifest["host_permissions"] = ["http://127.0.0.1/*"]
+        json.dump(manifest, open(os.path.join(source, "manifest.json"), "w"), indent=2)
+
+        server = http.server.HTTPServer(("127.0.0.1", 0), Results)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        json.dump({"tag": cls.tag, "printer": "Label_PDF", "bigLabel": {"width": 6000, "height": 8000},
+                   "report": "http://127.0.0.1:%d/results" % server.server_address[1]},
+                  open(os.path.join(source, "config.json"), "w"))
+
+        home = os.path.join(cls.host.scratch, "home")
+        hosts = os.path.join(home, ".mozilla", "native-messaging-hosts")
+        os.makedirs(hosts)
+        json.dump({"name": "com.tavelin.print", "description": "Tavelin label print host (test)",
+                   "path": cls.launcher(), "type": "stdio", "allowed_extensions": [GECKO_ID]},
+                  open(os.path.join(hosts, "com.tavelin.print.json"), "w"))
+        web_ext = os.path.join(HERE, "node_modules", ".bin", "web-ext")
+        profile = tempfile.mkdtemp(prefix="tph-firefox-")
+        p = subprocess.Popen([web_ext, "run", "--firefox=/usr/bin/firefox-esr", "--source-dir", source,
+                              "--firefox-profile", profile, "--no-reload", "--no-input", "--arg=-headless"],
+                             env=dict(os.environ, HOME=home), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)
+        try:
+            deadline = time.time() + 1200
+            while Results.received is None and time.time() < deadline and p.poll() is None:
+                time.sleep(0.5)
+        finally:
+            os.killpg(p.pid, signal.SIGTERM)
+            try:
+                p.wait(30)
+            except subprocess.TimeoutExpired:
+                os.killpg(p.pid, signal.SIGKILL)
+            server.shutdown()
+            shutil.rmtree(profile, ignore_errors=True)
+        if Results.received is None:
+            raise AssertionError("Firefox reported no results")
+        return Results.received
 
     def test_page_finished(self):
         self.assertNotIn("error", self.results)
@@ -86,11 +222,7 @@ class BrowserTest(unittest.TestCase):
     def test_hello(self):
         result = self.results["hello"]["result"]
         self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency"])
-        if WINDOWS:
-            self.assertEqual(result, {"arch": "x86_64", "platform": "windows", "protocol": 1, "version": "0.2.0",
-                                      "capabilities": ["list_printers", "submit_png", "get_job", "durable_idempotency"]})
-        else:
-            self.assertEqual((result["platform"], result["version"]), ("linux", "0.2.0"))
+        self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", "0.2.0"))
 
     def test_list_printers(self):
         names = [p["name"] for p in self.results["list"]["result"]["printers"]]
@@ -107,8 +239,9 @@ class BrowserTest(unittest.TestCase):
     def test_twenty_distinct_attempts_at_once(self):
         answers = self.results["distinct"]
         self.assertEqual(len(answers), 20)
-        self.assertEqual(sorted(a["request_id"] for a in answers), sorted("d%d" % i for i in range(20)))
         self.assertTrue(all(a["ok"] and not a["result"]["duplicate"] for a in answers), answers)
+        self.assertEqual(sorted(a["result"]["intent_id"] for a in answers),
+                         sorted("many-%s-%d" % (self.tag, i) for i in range(20)))
         self.assertEqual(len(wait_for_pdfs("browser-%s-many-" % self.tag, 20)), 20)
 
     def test_twenty_at_once_with_one_intent_print_once(self):
@@ -119,11 +252,31 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual((len(fresh), len(repeats)), (1, 19), answers)
         self.assertEqual(len(wait_for_pdfs("browser-%s-shared" % self.tag, 1)), 1)
 
+    def test_a_host_killed_while_printing_is_repeated_with_the_same_id(self):
+        intent = "kill-" + self.tag
+        self.assertTrue(self.watcher.killed, "the host was never caught printing")
+        self.assertGreaterEqual(len(self.results["killedRetries"]), 1)
+        self.assertEqual(set(self.results["killedRetries"]), {intent})
+        # The new host recovered the cut-short attempt: it may be in the
+        # queue, so it is never printed again; the user decides.
+        self.assertEqual(self.results["killed"]["error"]["code"], "UNKNOWN_OUTCOME")
+        self.assertEqual(self.results["killed"]["error"]["kind"], "ask-the-user-before-reprinting")
+        jobs = self.host.read_ledger()["jobs"]
+        self.assertEqual((jobs[intent]["state"], jobs[intent]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
+        self.assertEqual([k for k in jobs if k.startswith("kill-")], [intent], "no other id was made up")
+        self.assertLessEqual(len(wait_for_pdfs("browser-%s-killed" % self.tag, 1, timeout=5)), 1)
+
+    def test_a_missing_host_is_reported_as_not_installed(self):
+        self.assertEqual(self.results["absent"]["error"]["kind"], "host-not-installed")
+
+    def test_label_canvas_has_the_labels_pixels(self):
+        self.assertEqual(self.results["labelCanvas"], [812, 1218])
+
 
 if __name__ == "__main__":
     suite = unittest.TestLoader().loadTestsFromTestCase(BrowserTest)
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
     failed = len(result.failures) + len(result.errors)
-    print("browser-%s%s: %d passed, %d failed" % (TARGET, "-installed" if INSTALLED else "", result.testsRun - failed,
-                                                   failed))
+    name = "browser-%s%s%s" % (TARGET, "-firefox" if FIREFOX else "", "-installed" if INSTALLED else "")
+    print("%s: %d passed, %d failed" % (name, result.testsRun - failed, failed))
     sys.exit(1 if failed else 0)

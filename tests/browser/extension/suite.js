@@ -1,0 +1,77 @@
+// The browser suite, run through the client library in Chromium (page.js) and
+// Firefox (background.js): one host process over a port, a host process per
+// message (processes overlap and wait for each other's ledger lock), a host
+// killed while it prints and the library's automatic repeat, and a host that
+// is not installed.
+import { PrintHostClient, labelCanvas, newIntentId } from './lib/index.js';
+
+async function drawnLabel(width, height, shade = '#000') {
+  const canvas = new OffscreenCanvas(width, height);
+  const g = canvas.getContext('2d');
+  g.fillStyle = '#fff';
+  g.fillRect(0, 0, width, height);
+  g.fillStyle = shade;
+  g.fillRect(8, 8, width - 16, height - 16);
+  return canvas.convertToBlob({ type: 'image/png' });
+}
+
+// Settles to what a caller sees: the result, or the typed error.
+function outcome(promise) {
+  return promise.then(
+    (result) => ({ ok: true, result }),
+    (e) => ({ ok: false, error: { code: e.code, kind: e.kind, message: e.message } }));
+}
+
+export async function runSuite({ tag, printer, log, bigLabel }) {
+  const results = { tag };
+  const label = await drawnLabel(400, 200);
+  const port = new PrintHostClient({ timeoutMs: 120000 });
+  const first = { printer, png: label, dpi: 300, title: `browser-${tag}-port`, intentId: `port-${tag}` };
+  results.hello = await outcome(port.hello());
+  results.list = await outcome(port.listPrinters());
+  results.submit = await outcome(port.printLabel(first));
+  results.repeat = await outcome(port.printLabel({ ...first, title: 'another title, same output' }));
+  results.job = await outcome(port.getJob(first.intentId));
+  // The port's host process holds the ledger lock for as long as it runs:
+  // hosts started per message would wait for it.
+  port.close();
+  log('port done');
+
+  const perMessage = new PrintHostClient({ transport: 'message', timeoutMs: 300000, retries: 0 });
+  const distinct = [];
+  for (let i = 0; i < 20; i++) {
+    distinct.push(outcome(perMessage.printLabel({ printer, png: label, dpi: 300, title: `browser-${tag}-many-${i}`,
+      intentId: `many-${tag}-${i}` })));
+  }
+  results.distinct = await Promise.all(distinct);
+  log('distinct done');
+
+  const shared = [];
+  for (let i = 0; i < 20; i++) {
+    shared.push(outcome(perMessage.printLabel({ printer, png: label, dpi: 300, title: `browser-${tag}-shared`,
+      intentId: `shared-${tag}` })));
+  }
+  results.shared = await Promise.all(shared);
+  log('shared done');
+
+  // The test kills the host while it prints this one; the library repeats it
+  // with the same intent id over a new port, and the new host answers from
+  // its ledger.
+  const retries = [];
+  const survivor = new PrintHostClient({ timeoutMs: 300000, retryDelayMs: 200, onRetry: (r) => retries.push(r.intentId) });
+  const big = await drawnLabel(bigLabel.width, bigLabel.height, '#333');
+  results.killed = await outcome(survivor.printLabel({ printer, png: big, dpi: 1200, title: `browser-${tag}-killed`,
+    intentId: `kill-${tag}` }));
+  results.killedRetries = retries;
+  survivor.close();
+  log('killed done');
+
+  const absent = new PrintHostClient({ hostName: 'com.tavelin.absent', retries: 3 });
+  results.absent = await outcome(absent.printLabel({ printer, png: label, dpi: 300, title: 'never',
+    intentId: newIntentId('absent') }));
+  results.labelCanvas = (() => {
+    const c = labelCanvas({ widthIn: 4, heightIn: 6, dpi: 203 });
+    return [c.width, c.height];
+  })();
+  return results;
+}
