@@ -104,6 +104,19 @@ def copy_library(extension_dir):
     shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), lib)
 
 
+def write_launcher(host):
+    """What a host manifest names: this build's host with the test's state."""
+    launcher = os.path.join(host.scratch, "launch-host")
+    with open(launcher, "w") as f:
+        if WINDOWS:
+            f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\nexec wine '%s' \"$@\"\n"
+                    % (WINEPREFIX, os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")))
+        else:
+            f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\nexec '%s' \"$@\"\n" % (host.state_root, host.command[0]))
+    os.chmod(launcher, 0o755)
+    return launcher
+
+
 class Results(http.server.BaseHTTPRequestHandler):
     received = None
 
@@ -135,19 +148,6 @@ class BrowserTest(unittest.TestCase):
         cls.host.close()
 
     @classmethod
-    def launcher(cls):
-        launcher = os.path.join(cls.host.scratch, "launch-host")
-        with open(launcher, "w") as f:
-            if WINDOWS:
-                f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\nexec wine '%s' \"$@\"\n"
-                        % (WINEPREFIX, os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")))
-            else:
-                f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\nexec '%s' \"$@\"\n"
-                        % (cls.host.state_root, cls.host.command[0]))
-        os.chmod(launcher, 0o755)
-        return launcher
-
-    @classmethod
     def run_chromium(cls):
         copy_library(EXTENSION)
         env = dict(os.environ)
@@ -159,7 +159,7 @@ class BrowserTest(unittest.TestCase):
             subprocess.run(["dpkg", "-i", glob.glob(os.path.join(ROOT, "build", "native", "*.deb"))[0]], check=True,
                            capture_output=True)
         else:
-            launcher = cls.launcher()
+            launcher = write_launcher(cls.host)
         out = os.path.join(cls.host.scratch, "results.json")
         try:
             subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
@@ -192,7 +192,7 @@ class BrowserTest(unittest.TestCase):
         hosts = os.path.join(home, ".mozilla", "native-messaging-hosts")
         os.makedirs(hosts)
         json.dump({"name": "com.tavelin.print", "description": "Tavelin label print host (test)",
-                   "path": cls.launcher(), "type": "stdio", "allowed_extensions": [GECKO_ID]},
+                   "path": write_launcher(cls.host), "type": "stdio", "allowed_extensions": [GECKO_ID]},
                   open(os.path.join(hosts, "com.tavelin.print.json"), "w"))
         web_ext = os.path.join(HERE, "node_modules", ".bin", "web-ext")
         profile = tempfile.mkdtemp(prefix="tph-firefox-")
@@ -273,8 +273,32 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(self.results["labelCanvas"], [812, 1218])
 
 
+@unittest.skipIf(FIREFOX or INSTALLED, "the example extension is tried in Chromium")
+class ExampleExtensionTest(unittest.TestCase):
+    """The example a vendor copies, used as a person would."""
+
+    def test_prints_a_label_and_follows_it(self):
+        host = Host()
+        try:
+            copy_library_into = os.path.join(ROOT, "examples", "extension", "print-client")
+            shutil.rmtree(copy_library_into, ignore_errors=True)
+            shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), copy_library_into)
+            launcher = write_launcher(host)
+            order = "ex-" + uuid.uuid4().hex[:8]
+            # Wine's spooler forgets a finished job, so there the job stays SUBMITTED.
+            wait_for = "following it" if WINDOWS else "Order %s: COMPLETED" % order
+            out = os.path.join(host.scratch, "status.txt")
+            subprocess.run(["node", os.path.join(HERE, "example.mjs"), launcher, "Label_PDF", order, wait_for, out],
+                           check=True, timeout=600, cwd=HERE)
+            self.assertIn(wait_for, open(out).read())
+            self.assertEqual(len(wait_for_pdfs("Order_" + order, 1)), 1)
+        finally:
+            host.close()
+
+
 if __name__ == "__main__":
     suite = unittest.TestLoader().loadTestsFromTestCase(BrowserTest)
+    suite.addTests(unittest.TestLoader().loadTestsFromTestCase(ExampleExtensionTest))
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
     failed = len(result.failures) + len(result.errors)
     name = "browser-%s%s%s" % (TARGET, "-firefox" if FIREFOX else "", "-installed" if INSTALLED else "")

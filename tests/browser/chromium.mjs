@@ -1,0 +1,37 @@
+// Starts Debian's Chromium with unpacked extensions and, unless the launcher
+// is "-", a user-level host manifest that lets them call it.
+import { chromium } from 'playwright-core';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+
+export async function withChromium(extensions, launcher, use) {
+  const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tph-chromium-'));
+  if (launcher !== '-') {
+    const hosts = path.join(userDataDir, 'NativeMessagingHosts');
+    fs.mkdirSync(hosts, { recursive: true });
+    fs.writeFileSync(path.join(hosts, 'com.tavelin.print.json'), JSON.stringify({
+      name: 'com.tavelin.print',
+      description: 'Tavelin label print host (test)',
+      path: launcher,
+      type: 'stdio',
+      allowed_origins: extensions.map((e) => `chrome-extension://${e.id}/`),
+    }, null, 2));
+  }
+  const dirs = extensions.map((e) => e.dir).join(',');
+  const context = await chromium.launchPersistentContext(userDataDir, {
+    executablePath: '/usr/bin/chromium',
+    headless: false,
+    args: ['--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', `--disable-extensions-except=${dirs}`, `--load-extension=${dirs}`],
+  });
+  try {
+    const page = await context.newPage();
+    page.on('console', (m) => console.error(`page: ${m.text()}`));
+    page.on('pageerror', (e) => console.error(`page error: ${e}`));
+    return await use(page);
+  } finally {
+    await context.close();
+    fs.rmSync(userDataDir, { recursive: true, force: true });
+  }
+}

@@ -1,0 +1,23 @@
+// Uses the example extension as a person would: opens its page, picks the
+// printer, types an order number, clicks Print and reads what it shows.
+// Usage: node example.mjs LAUNCHER PRINTER ORDER WAIT_FOR OUTPUT
+import fs from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { withChromium } from './chromium.mjs';
+
+const [launcher, printer, order, waitFor, output] = process.argv.slice(2);
+const here = path.dirname(fileURLToPath(import.meta.url));
+const id = 'pfjaboakoaajjlneahdfjnbnifiddllj';  // from the example manifest's key
+const dir = path.join(here, '..', '..', 'examples', 'extension');
+
+await withChromium([{ dir, id }], launcher, async (page) => {
+  await page.goto(`chrome-extension://${id}/print.html`);
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'Ready.', null, { timeout: 60000 });
+  await page.selectOption('#printer', printer);
+  await page.fill('#order', order);
+  await page.click('#print');
+  await page.waitForFunction((w) => document.getElementById('status').textContent.includes(w), waitFor,
+    { timeout: 120000 });
+  fs.writeFileSync(output, await page.textContent('#status'));
+});
