@@ -24,7 +24,8 @@ int run_host(HostPorts ports) {
   Result<StateStore> opened = open_state(ports.files, ports.clock);
   if (!opened.ok()) return fatal(ports.channel, opened.error());
   StateStore& store = opened.value();
-  HostContext context{PrintContext{store, ports.clock, ports.new_document, ports.info}, ports.spooler};
+  HostContext context{PrintContext{store, ports.clock, ports.new_document, ports.info, ports.new_raw_job},
+                      ports.spooler};
 
   for (;;) {
     IncomingMessage in = read_message(ports.channel);

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/platform_info.h"
 #include "platform/print_document.h"
+#include "platform/raw_print_job.h"
 #include "platform/spooler.h"
 
 namespace tph {
@@ -18,6 +19,7 @@ struct HostPorts {
   Spooler& spooler;
   std::function<std::unique_ptr<PrintDocument>()> new_document;
   const PlatformInfo& info;
+  std::function<std::unique_ptr<RawPrintJob>()> new_raw_job;
 };
 
 // The whole life of the host process: open the durable state, serve requests

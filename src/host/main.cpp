@@ -7,5 +7,6 @@
 int main() {
   auto channel = tph::open_standard_channel();
   return tph::run_host(tph::HostPorts{*channel, tph::system_file_system(), tph::system_clock(),
-                                      tph::system_spooler(), tph::new_print_document, tph::platform_info()});
+                                      tph::system_spooler(), tph::new_print_document, tph::platform_info(),
+                                      tph::new_raw_print_job});
 }

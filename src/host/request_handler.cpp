@@ -27,9 +27,9 @@ struct Envelope {
 const JsonShape& envelope_shape() {
   static const JsonShape shape{
       {{"protocol", &kScalarShape}, {"request_id", &kScalarShape}, {"type", &kScalarShape},
-       {"payload", &submit_payload_shape()}},
+       {"payload", &print_payload_shape()}},
       nullptr,
-      {&kScalarShape, &kScalarShape, &kScalarShape, &submit_payload_shape()}};
+      {&kScalarShape, &kScalarShape, &kScalarShape, &print_payload_shape()}};
   return shape;
 }
 
@@ -73,6 +73,12 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
     std::optional<SubmitRequest> request = bind_submit_request(e.payload ? *e.payload : null, parsed);
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
     return handle_submit(std::move(*request), ctx.print);
+  }
+  if (e.type == "submit_raw") {
+    Json null;
+    std::optional<RawSubmitRequest> request = bind_raw_request(e.payload ? *e.payload : null, parsed);
+    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
+    return handle_submit_raw(std::move(*request), ctx.print);
   }
   if (e.type == "get_job") {
     const Json* id = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
-// What a print attempt may use: the open durable state, the clock, a way to
-// open a fresh document on the print system, and how that system is named.
+// What a print attempt may use: the open durable state, the clock, ways to
+// open a fresh document or raw job on the print system, and how that system
+// is named.
 // Borrowed for one request.
 
 #include <functional>
@@ -9,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/platform_info.h"
 #include "platform/print_document.h"
+#include "platform/raw_print_job.h"
 #include "state/state_store.h"
 
 namespace tph {
@@ -18,6 +20,7 @@ struct PrintContext {
   Clock& clock;
   std::function<std::unique_ptr<PrintDocument>()> new_document;
   const PlatformInfo& info;
+  std::function<std::unique_ptr<RawPrintJob>()> new_raw_job;
 };
 
 }  // namespace tph

@@ -55,27 +55,33 @@ Json submit_reply(const JobRecord& record, bool duplicate) {
 
 Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output) {
+  return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
+                     [&]() { return print_attempt(ctx, request, png); });
+}
+
+Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
+                         const std::function<Result<uint32_t>()>& print) {
   HostLedger& ledger = ctx.state.ledger;
-  if (auto it = ledger.jobs.find(request.intent_id); it != ledger.jobs.end()) {
-    return answer_repeat(it->second, output, request.printer);
+  if (auto it = ledger.jobs.find(key.intent_id); it != ledger.jobs.end()) {
+    return answer_repeat(it->second, output, key.printer);
   }
 
   const uint64_t created = now_ms(ctx.clock);
   JobRecord record;
-  record.intent_id = request.intent_id;
+  record.intent_id = key.intent_id;
   record.payload_sha256 = output.fingerprint;
   record.state = job_state::kDispatching;
-  record.printer = request.printer;
+  record.printer = key.printer;
   record.created_at_ms = created;
   record.updated_at_ms = created;
-  ledger.jobs.emplace(request.intent_id, std::move(record));
+  ledger.jobs.emplace(key.intent_id, std::move(record));
   ledger.updated_at_ms = created;
   if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
 
-  Result<uint32_t> printed = print_attempt(ctx, request, png);
+  Result<uint32_t> printed = print();
 
   const uint64_t now = now_ms(ctx.clock);
-  auto it = ledger.jobs.find(request.intent_id);
+  auto it = ledger.jobs.find(key.intent_id);
   if (it == ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
   JobRecord& stored = it->second;
   stored.updated_at_ms = now;

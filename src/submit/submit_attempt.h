@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "submit/print_context.h"
@@ -17,6 +18,18 @@ Result<Json> submit_attempt(PrintContext& context, const SubmitRequest& request,
 // current fingerprint, or a record written with the older layout whose
 // fingerprint and printer both match.
 bool same_output(const JobRecord& record, const OutputIdentity& output, const std::string& printer);
+
+// What names an attempt in the ledger.
+struct AttemptKey {
+  const std::string& intent_id;
+  const std::string& printer;
+};
+
+// The attempt rules for any kind of job: a known intent_id is answered from
+// its record; a new one is recorded DISPATCHING and saved, `print` runs, and
+// its outcome is saved before the reply.
+Result<Json> run_attempt(PrintContext& context, const AttemptKey& key, const OutputIdentity& output,
+                         const std::function<Result<uint32_t>()>& print);
 
 // The submit reply for a record.
 Json submit_reply(const JobRecord& record, bool duplicate);

@@ -1,6 +1,7 @@
 #include "submit/submit_handler.h"
 
 #include "submit/label_payload.h"
+#include "submit/raw_printer.h"
 #include "submit/submit_attempt.h"
 
 namespace tph {
@@ -13,6 +14,21 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   const OutputIdentity output =
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
   return submit_attempt(context, request, png.value(), output);
+}
+
+Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {
+  Result<std::string> bytes = decode_raw_request(request);
+  if (!bytes.ok()) return bytes.take_error();
+  request.base64 = std::string();
+  // The language stands where a PNG label's media token does; the domain
+  // keeps raw and PNG fingerprints apart.
+  OutputIdentity output;
+  output.fingerprint = output_fingerprint(kRawFingerprintDomain, bytes.value(), request.printer, request.language,
+                                          0, request.copies);
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&]() {
+    return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, request.copies, bytes.value()},
+                     context.info.print_system);
+  });
 }
 
 }  // namespace tph

@@ -1,5 +1,6 @@
 #pragma once
 #include "submit/print_context.h"
+#include "submit/raw_request.h"
 #include "submit/submit_request.h"
 
 namespace tph {
@@ -7,5 +8,9 @@ namespace tph {
 // The submit message: field checks, payload decoding and fingerprint, then
 // the attempt.
 Result<Json> handle_submit(SubmitRequest request, PrintContext& context);
+
+// The submit_raw message: field checks and decoding, a fingerprint of its
+// own kind, then the same attempt rules.
+Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context);
 
 }  // namespace tph

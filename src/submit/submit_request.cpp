@@ -11,13 +11,17 @@ namespace {
 constexpr uint64_t kU32 = std::numeric_limits<uint32_t>::max();
 constexpr uint64_t kU16 = std::numeric_limits<uint16_t>::max();
 
+}  // namespace
+
 // Moves the text out of the parsed document: a label's base64 is the bulk of
 // a request, and the document is not read again.
-bool take_text(Json* v, std::string& out) {
+bool take_json_text(Json* v, std::string& out) {
   if (!v || !v->is_string()) return false;
   out = std::move(v->get_ref<std::string&>());
   return true;
 }
+
+namespace {
 
 template <typename T>
 bool take_unsigned(Json* v, uint64_t max, T& out) {
@@ -28,10 +32,14 @@ bool take_unsigned(Json* v, uint64_t max, T& out) {
   return true;
 }
 
+}  // namespace
+
+bool take_json_u16(Json* v, uint16_t& out) { return take_unsigned(v, kU16, out); }
+
 // The members of an object by key, or of an array by position; null for a
 // missing one. False when the shape does not match at all, or when the
 // object names one of its members twice.
-bool members(Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys,
+bool json_members(Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys,
              std::vector<Json*>& out) {
   out.assign(keys.size(), nullptr);
   if (v.is_object()) {
@@ -51,16 +59,18 @@ bool members(Json& v, const StrictJson& parsed, std::initializer_list<const char
   return false;
 }
 
+namespace {
+
 bool bind_raster(Json& v, const StrictJson& parsed, RasterPayload& r) {
   std::vector<Json*> m;
-  if (!members(v, parsed, {"format", "base64", "width_px", "height_px"}, m)) return false;
-  return take_text(m[0], r.format) && take_text(m[1], r.base64) && take_unsigned(m[2], kU32, r.width_px) &&
+  if (!json_members(v, parsed, {"format", "base64", "width_px", "height_px"}, m)) return false;
+  return take_json_text(m[0], r.format) && take_json_text(m[1], r.base64) && take_unsigned(m[2], kU32, r.width_px) &&
          take_unsigned(m[3], kU32, r.height_px);
 }
 
 }  // namespace
 
-const JsonShape& submit_payload_shape() {
+const JsonShape& print_payload_shape() {
   static const JsonShape raster{
       {{"format", &kScalarShape}, {"base64", &kScalarShape}, {"width_px", &kScalarShape},
        {"height_px", &kScalarShape}},
@@ -68,7 +78,8 @@ const JsonShape& submit_payload_shape() {
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape}};
   static const JsonShape payload{
       {{"intent_id", &kScalarShape}, {"printer", &kScalarShape}, {"title", &kScalarShape},
-       {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster}},
+       {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster},
+       {"language", &kScalarShape}, {"base64", &kScalarShape}},
       nullptr,
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &raster}};
   return payload;
@@ -76,12 +87,12 @@ const JsonShape& submit_payload_shape() {
 
 std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed) {
   std::vector<Json*> m;
-  if (!members(payload, parsed, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
+  if (!json_members(payload, parsed, {"intent_id", "printer", "title", "copies", "media", "dpi", "payload"},
                m)) {
     return std::nullopt;
   }
   SubmitRequest r;
-  if (!take_text(m[0], r.intent_id) || !take_text(m[1], r.printer) || !take_text(m[2], r.title)) return std::nullopt;
+  if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) return std::nullopt;
   if (m[3] && !take_unsigned(m[3], kU16, r.copies)) return std::nullopt;  // absent means 1
   if (m[4] && !m[4]->is_null()) {
     if (!m[4]->is_string()) return std::nullopt;
@@ -116,12 +127,19 @@ bool is_valid_media_token(std::string_view value) {
   return true;
 }
 
+Status validate_attempt_fields(const std::string& intent_id, const std::string& printer, const std::string& title,
+                               uint16_t copies) {
+  using namespace errors;
+  if (!is_valid_identifier(intent_id, kIntentIdMaxBytes)) return unsupported_characters("intent_id");
+  if (!is_valid_text_field(printer, 256)) return bad_text_field("printer");
+  if (!is_valid_text_field(title, 200)) return bad_text_field("title");
+  if (copies < 1 || copies > 10) return make(kBadRequest, kMsgCopies);
+  return Status::Ok();
+}
+
 Status validate_submit_request(const SubmitRequest& r) {
   using namespace errors;
-  if (!is_valid_identifier(r.intent_id, kIntentIdMaxBytes)) return unsupported_characters("intent_id");
-  if (!is_valid_text_field(r.printer, 256)) return bad_text_field("printer");
-  if (!is_valid_text_field(r.title, 200)) return bad_text_field("title");
-  if (r.copies < 1 || r.copies > 10) return make(kBadRequest, kMsgCopies);
+  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s;
   if (r.dpi < 72 || r.dpi > 1200) return make(kBadRequest, kMsgDpi);
   if (r.payload.format != "png") return make(kBadRequest, kMsgPngOnly);
   auto in_range = [](uint32_t v) { return v >= 16 && v <= 10000; };

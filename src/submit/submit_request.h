@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/host_error.h"
 #include "support/strict_json.h"
@@ -28,17 +29,31 @@ struct SubmitRequest {
   RasterPayload payload;
 };
 
-// The members of a submit payload the binding reads, for the parser.
-const JsonShape& submit_payload_shape();
+// The members of a submit or submit_raw payload that the bindings read, for
+// the parser.
+const JsonShape& print_payload_shape();
+
+// Pieces of the print messages' bindings: text moved out of the parsed
+// document; an integer of 0..65535; the members of an object by key (false
+// when the object names one of them twice) or of an array by position (false
+// for another count), null for a missing one.
+bool take_json_text(Json* v, std::string& out);
+bool take_json_u16(Json* v, uint16_t& out);
+bool json_members(Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys, std::vector<Json*>& out);
 
 // Binds the envelope payload (an object, or an array of the seven fields in
-// order; the raster likewise), parsed with submit_payload_shape(). `parsed`
+// order; the raster likewise), parsed with print_payload_shape(). `parsed`
 // tells which objects repeat a member name, which is refused. Nothing on any
 // mismatch. Strings are moved out of `payload`.
 std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed);
 
 // The field checks, in their fixed order; the first failure is returned.
 Status validate_submit_request(const SubmitRequest& request);
+
+// The checks every print message shares, in this order: intent_id, printer,
+// title, copies.
+Status validate_attempt_fields(const std::string& intent_id, const std::string& printer, const std::string& title,
+                               uint16_t copies);
 
 // 1..max_bytes bytes and no control character (U+0000-U+001F, U+007F-U+009F).
 bool is_valid_text_field(std::string_view value, size_t max_bytes);

@@ -23,7 +23,7 @@ std::string payload_with(const std::string& key, const std::string& json) {
 }
 
 std::optional<SubmitRequest> bind_payload(const std::string& payload) {
-  static const JsonShape wrapper{{{"payload", &submit_payload_shape()}}};
+  static const JsonShape wrapper{{{"payload", &print_payload_shape()}}};
   StrictJson parsed = parse_strict_json(R"({"payload":)" + payload + "}", wrapper);
   if (!parsed.ok) return std::nullopt;
   return bind_submit_request(parsed.value["payload"], parsed);

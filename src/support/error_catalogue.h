@@ -47,6 +47,10 @@ inline constexpr std::string_view kMsgInvalidPng = "The raster payload is not a 
 inline constexpr std::string_view kMsgDecodedMismatch = "The decoded PNG dimensions do not match its header.";
 inline constexpr std::string_view kMsgSecondDecode = "{} could not decode the PNG label.";
 inline constexpr std::string_view kMsgTooLarge = "The PNG label exceeds the helper limit.";
+inline constexpr std::string_view kMsgLanguageChars = "language contains unsupported characters.";
+inline constexpr std::string_view kMsgRawNotBase64 = "The raw label is not valid base64.";
+inline constexpr std::string_view kMsgRawEmpty = "The raw label is empty.";
+inline constexpr std::string_view kMsgRawTooLarge = "The raw label exceeds the helper limit.";
 inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
 inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
 inline constexpr std::string_view kMsgIntentConflict =
@@ -82,6 +86,7 @@ inline constexpr std::string_view kCtxEndPage = "{} could not finish the label p
 inline constexpr std::string_view kCtxEndDoc =
     "{} may have queued the label but did not acknowledge the completed document";
 inline constexpr std::string_view kCtxStartDoc = "{} rejected the print job";
+inline constexpr std::string_view kCtxRawWrite = "{} could not send the label to the print queue";
 inline constexpr std::string_view kCtxOpenQueue = "{} could not open the selected print queue";
 inline constexpr std::string_view kCtxEnumerate = "{} could not enumerate print queues";
 

@@ -113,7 +113,7 @@ void BM_SubmitCpuPath(benchmark::State& state) {
   if (f.png.empty()) return state.SkipWithError("TPH_BENCH_PNG not set");
   const std::string doc = R"({"payload":)" + f.body + "}";
   for (auto _ : state) {
-    static const JsonShape wrapper{{{"payload", &submit_payload_shape()}}};
+    static const JsonShape wrapper{{{"payload", &print_payload_shape()}}};
     StrictJson parsed = parse_strict_json(doc, wrapper);
     std::optional<SubmitRequest> r = bind_submit_request(parsed.value["payload"], parsed);
     if (!r || !validate_submit_request(*r).ok()) return state.SkipWithError("invalid");

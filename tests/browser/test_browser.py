@@ -221,7 +221,7 @@ class BrowserTest(unittest.TestCase):
 
     def test_hello(self):
         result = self.results["hello"]["result"]
-        self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency"])
+        self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw"])
         self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", "0.2.0"))
 
     def test_list_printers(self):

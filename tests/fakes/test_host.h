@@ -10,13 +10,14 @@
 #include "fakes/fake_spooler.h"
 #include "fakes/memory_file_system.h"
 #include "fakes/recording_print_document.h"
+#include "fakes/recording_raw_print_job.h"
 #include "host/host_context.h"
 #include "host/request_handler.h"
 
 namespace tph::testing {
 
 inline const PlatformInfo& test_platform_info() {
-  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency"},
+  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw"},
                                  "Windows", "winspool"};
   return info;
 }
@@ -27,6 +28,7 @@ struct TestHost {
   FakeSpooler spooler;
   // What every document printed through this host records, and how it fails.
   std::shared_ptr<PrintLog> print_log = std::make_shared<PrintLog>();
+  std::shared_ptr<RawLog> raw_log = std::make_shared<RawLog>();
   std::unique_ptr<StateStore> store;
   std::unique_ptr<HostContext> context;
 
@@ -43,7 +45,8 @@ struct TestHost {
                      [this]() -> std::unique_ptr<PrintDocument> {
                        return std::make_unique<RecordingPrintDocument>(print_log);
                      },
-                     test_platform_info()},
+                     test_platform_info(),
+                     [this]() -> std::unique_ptr<RawPrintJob> { return std::make_unique<RecordingRawPrintJob>(raw_log); }},
         spooler});
   }
   // Ends the process: the lock is released, memory is gone.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/cups/cups_connection.h"
 #include "platform/cups/cups_status.h"
 #include "platform/print_document.h"
 #include "platform/system_error.h"
@@ -73,11 +74,9 @@ class CupsPrintDocument final : public PrintDocument {
   }
 
   OsStatus start(const std::string& title, uint32_t& job_id) override {
-    http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000, nullptr);
-    if (!http_) {
-      const int e = errno;
-      return OsStatus::Fail(static_cast<uint32_t>(e), describe_system_error(static_cast<uint32_t>(e)));
-    }
+    OsStatus failure;
+    http_ = cups::connect_to_scheduler(failure);
+    if (!http_) return failure;
     // No options: the document carries its own pages, and a queue default
     // such as extra copies must not print a label twice.
     const int id = cupsCreateJob(http_, dest_->name, title.c_str(), 0, nullptr);

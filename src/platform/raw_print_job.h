@@ -1,0 +1,30 @@
+#pragma once
+// One raw job on one queue: the bytes go to the printer as they are, without
+// any driver or filter between. Open it on a queue, start it with a title
+// (which gives the job id), write the bytes (as often as there are copies),
+// finish. Destroying a job that was started and not finished aborts it;
+// destroying an open one closes the queue. Each step answers with one status
+// carrying the system's error code and description.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/os_status.h"
+
+namespace tph {
+
+class RawPrintJob {
+ public:
+  virtual ~RawPrintJob() = default;
+  virtual OsStatus open(const std::string& queue) = 0;
+  virtual OsStatus start(const std::string& title, uint32_t& job_id) = 0;
+  // Writes all of the bytes, however many calls the system needs.
+  virtual OsStatus write(const uint8_t* data, size_t size) = 0;
+  virtual OsStatus finish() = 0;
+};
+
+// A fresh raw job of this platform's print system, for one attempt.
+std::unique_ptr<RawPrintJob> new_raw_print_job();
+
+}  // namespace tph

@@ -1,0 +1,74 @@
+#include <windows.h>
+#include <winspool.h>
+
+#include "platform/raw_print_job.h"
+#include "platform/system_error.h"
+#include "platform/win32/win_handles.h"
+#include "support/text_conversion.h"
+
+namespace tph {
+namespace {
+
+// A spooler document of datatype RAW: OpenPrinterW, StartDocPrinterW at
+// level 1, WritePrinter until every byte is taken, EndDocPrinter; AbortPrinter
+// when a started document is dropped, ClosePrinter always.
+class WinspoolRawPrintJob final : public RawPrintJob {
+ public:
+  ~WinspoolRawPrintJob() override {
+    if (started_ && !finished_) AbortPrinter(printer_.get());
+  }
+
+  OsStatus open(const std::string& queue) override {
+    const std::u16string name = utf8_to_wide(queue);
+    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer_.out(), nullptr)) return last_failure();
+    return OsStatus::Ok();
+  }
+
+  OsStatus start(const std::string& title, uint32_t& job_id) override {
+    const std::u16string wide_title = utf8_to_wide(title);
+    wchar_t datatype[] = L"RAW";
+    DOC_INFO_1W info{};
+    info.pDocName = const_cast<wchar_t*>(win::wide(wide_title));
+    info.pOutputFile = nullptr;
+    info.pDatatype = datatype;
+    const DWORD id = StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info));
+    if (id == 0) return last_failure();
+    started_ = true;
+    job_id = id;
+    return OsStatus::Ok();
+  }
+
+  OsStatus write(const uint8_t* data, size_t size) override {
+    while (size > 0) {
+      const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(data), chunk, &written)) return last_failure();
+      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      data += written;
+      size -= written;
+    }
+    return OsStatus::Ok();
+  }
+
+  OsStatus finish() override {
+    if (!EndDocPrinter(printer_.get())) return last_failure();
+    finished_ = true;
+    return OsStatus::Ok();
+  }
+
+ private:
+  static OsStatus last_failure() {
+    const DWORD e = GetLastError();
+    return OsStatus::Fail(e, describe_system_error(e));
+  }
+
+  win::PrinterHandle printer_;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<RawPrintJob> new_raw_print_job() { return std::make_unique<WinspoolRawPrintJob>(); }
+
+}  // namespace tph

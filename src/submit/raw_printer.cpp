@@ -1,0 +1,23 @@
+#include "submit/raw_printer.h"
+
+#include "support/error_catalogue.h"
+
+namespace tph {
+
+Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system) {
+  using namespace errors;
+  auto failure = [&print_system](const char* code, std::string_view sentence, const OsStatus& s) {
+    return with_context(code, named(sentence, print_system), s.description);
+  };
+  if (OsStatus s = job->open(raw.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
+  uint32_t job_id = 0;
+  if (OsStatus s = job->start(raw.title, job_id); !s.ok) return failure(kSubmissionRejected, kCtxStartDoc, s);
+  const auto* data = reinterpret_cast<const uint8_t*>(raw.bytes.data());
+  for (uint16_t copy = 0; copy < raw.copies; ++copy) {
+    if (OsStatus s = job->write(data, raw.bytes.size()); !s.ok) return failure(kUnknownOutcome, kCtxRawWrite, s);
+  }
+  if (OsStatus s = job->finish(); !s.ok) return failure(kUnknownOutcome, kCtxEndDoc, s);
+  return job_id;
+}
+
+}  // namespace tph

@@ -1,0 +1,36 @@
+#include "submit/raw_request.h"
+
+#include "submit/base64.h"
+#include "submit/label_payload.h"
+#include "submit/submit_request.h"
+#include "support/error_catalogue.h"
+
+namespace tph {
+
+std::optional<RawSubmitRequest> bind_raw_request(Json& payload, const StrictJson& parsed) {
+  std::vector<Json*> m;
+  if (!json_members(payload, parsed, {"intent_id", "printer", "title", "copies", "language", "base64"}, m)) {
+    return std::nullopt;
+  }
+  RawSubmitRequest r;
+  if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) {
+    return std::nullopt;
+  }
+  if (m[3] && !take_json_u16(m[3], r.copies)) return std::nullopt;  // absent means 1
+  if (!take_json_text(m[4], r.language) || !take_json_text(m[5], r.base64)) return std::nullopt;
+  return r;
+}
+
+Result<std::string> decode_raw_request(const RawSubmitRequest& r) {
+  using namespace errors;
+  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s.take_error();
+  if (!is_valid_media_token(r.language)) return make(kBadRequest, kMsgLanguageChars);
+  if (r.base64.size() > kMaxBase64Chars) return make(kPayloadTooLarge, kMsgRawTooLarge);
+  std::optional<std::string> bytes = decode_base64_strict(r.base64);
+  if (!bytes) return make(kBadRequest, kMsgRawNotBase64);
+  if (bytes->empty()) return make(kBadRequest, kMsgRawEmpty);
+  if (bytes->size() > kMaxRawBytes) return make(kPayloadTooLarge, kMsgRawTooLarge);
+  return std::move(*bytes);
+}
+
+}  // namespace tph
