@@ -101,8 +101,11 @@ inline constexpr std::string_view kPfxWriteMessage = "Cannot write native respon
 
 // A sentence of the catalogue with the print system's name in place of "{}".
 inline std::string named(std::string_view sentence, std::string_view print_system) {
-  std::string m(sentence);
-  if (size_t at = m.find("{}"); at != std::string::npos) m.replace(at, 2, print_system);
+  const size_t at = sentence.find("{}");
+  if (at == std::string_view::npos) return std::string(sentence);
+  std::string m;
+  m.reserve(sentence.size() + print_system.size());
+  m.append(sentence.substr(0, at)).append(print_system).append(sentence.substr(at + 2));
   return m;
 }
 

@@ -1,0 +1,165 @@
+"""Raw printer-language labels end to end: a fake network label printer (a TCP
+listener on a loopback port that records every connection's bytes) behind a
+CUPS raw queue, Label_Raw. Both builds: the Windows one sends a RAW spooler
+document through Wine's spooler, the native one a raw CUPS job."""
+
+import base64
+import json
+import os
+import socket
+import subprocess
+import threading
+import time
+import unittest
+import uuid
+
+import pngs
+from host import TARGET, Host, frame, request
+
+QUEUE = "Label_Raw"
+
+
+class FakeLabelPrinter(threading.Thread):
+    """Accepts connections as a network printer's raw port does and keeps the
+    bytes of each."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(8)
+        self.port = self.server.getsockname()[1]
+        self.connections = []
+        self.lock = threading.Lock()
+
+    def run(self):
+        while True:
+            try:
+                conn, _ = self.server.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.receive, args=(conn,), daemon=True).start()
+
+    def receive(self, conn):
+        data = b""
+        with conn:
+            while True:
+                chunk = conn.recv(1 << 16)
+                if not chunk:
+                    break
+                data += chunk
+        with self.lock:
+            self.connections.append(data)
+
+    def deliveries(self, marker, wait=10, expect=1):
+        """The connections that carried `marker`, once `expect` of them came or
+        `wait` seconds passed (and a little longer, for any extra one)."""
+        deadline = time.time() + wait
+        while time.time() < deadline and len(self.matching(marker)) < expect:
+            time.sleep(0.1)
+        time.sleep(1.5)
+        return self.matching(marker)
+
+    def matching(self, marker):
+        with self.lock:
+            return [c for c in self.connections if marker in c]
+
+
+def zpl(marker):
+    return ("^XA^FO50,50^ADN,36,20^FD%s^FS^FO50,120^BY3^BCN,100,Y,N,N^FD>;1234567890^FS^XZ\n" % marker).encode()
+
+
+def raw_payload(intent, data, printer=QUEUE, copies=1, language="zpl", title=None):
+    return {"intent_id": intent, "printer": printer, "title": title or intent, "copies": copies,
+            "language": language, "base64": base64.b64encode(data).decode()}
+
+
+class RawLabelTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.printer = FakeLabelPrinter()
+        cls.printer.start()
+        # CUPS 2.4 warns that raw queues are deprecated, and serves them.
+        subprocess.run(["lpadmin", "-p", QUEUE, "-E", "-v", "socket://127.0.0.1:%d" % cls.printer.port, "-m", "raw"],
+                       check=True, capture_output=True)
+        subprocess.run(["cupsenable", QUEUE], check=True)
+        subprocess.run(["cupsaccept", QUEUE], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.printer.server.close()
+
+    def setUp(self):
+        self.host = Host()
+        self.tag = uuid.uuid4().hex[:10]
+
+    def tearDown(self):
+        self.host.close()
+
+    def test_bytes_arrive_exactly_and_copies_in_one_job(self):
+        one, three = zpl("one-" + self.tag), zpl("three-" + self.tag)
+        first, second = self.host.ask(request("submit_raw", raw_payload("raw-one-" + self.tag, one)),
+                                      request("submit_raw", raw_payload("raw-three-" + self.tag, three, copies=3)))
+        self.assertEqual((first["result"]["state"], first["result"]["duplicate"]), ("SUBMITTED", False), first)
+        self.assertTrue(second["ok"], second)
+        self.assertEqual(self.printer.deliveries(one), [one])
+        self.assertEqual(self.printer.deliveries(three), [three * 3])
+
+    def test_repeats_conflicts_and_refusals(self):
+        data = zpl("repeat-" + self.tag)
+        intent = "raw-repeat-" + self.tag
+        png = pngs.rgba8(40, 20)
+        replies = self.host.ask(
+            request("submit_raw", raw_payload(intent, data)),
+            request("submit_raw", raw_payload(intent, data, title="another title")),
+            request("submit_raw", raw_payload(intent, data + b"^XA^XZ")),
+            request("submit", {"intent_id": intent, "printer": QUEUE, "title": "t", "copies": 1, "dpi": 203,
+                               "payload": {"format": "png", "base64": base64.b64encode(png).decode(),
+                                           "width_px": 40, "height_px": 20}}),
+            request("submit_raw", raw_payload("raw-nowhere-" + self.tag, data, printer="No_Such_Queue")),
+            request("get_job", {"intent_id": intent}))
+        first, repeat, other, png_reply, nowhere, job = replies
+        self.assertTrue(first["ok"], first)
+        self.assertEqual(repeat["result"], dict(first["result"], duplicate=True))
+        self.assertEqual(other["error"]["code"], "INTENT_CONFLICT")
+        self.assertEqual(png_reply["error"]["code"], "INTENT_CONFLICT")
+        self.assertEqual(nowhere["error"]["code"], "PRINTER_UNAVAILABLE")
+        self.assertEqual(self.host.read_ledger()["jobs"]["raw-nowhere-" + self.tag]["state"], "FAILED")
+        self.assertEqual(job["result"]["os_job_id"], first["result"]["os_job_id"])
+        self.assertEqual(self.printer.deliveries(data), [data], "a repeat sends nothing")
+
+    def test_killed_between_the_saves_is_unknown_and_sent_at_most_once(self):
+        # Five MiB of label, ten times over: long enough to catch the host
+        # with the attempt recorded and the bytes on their way.
+        for attempt in range(5):
+            intent = "raw-kill-%s-%d" % (self.tag, attempt)
+            marker = intent.encode()
+            data = marker + b" " * (5 * 1024 * 1024 - len(marker) - 1) + b"\n"
+            running = self.host.start()
+            running.send(frame(request("submit_raw", raw_payload(intent, data, copies=10))))
+            caught = False
+            deadline = time.time() + 60
+            while time.time() < deadline and running.proc.poll() is None:
+                try:
+                    text = open(self.host.ledger_path, "rb").read()
+                except FileNotFoundError:
+                    text = b""
+                if b'"DISPATCHING"' in text:
+                    running.kill()
+                    caught = True
+                    break
+                time.sleep(0.002)
+            if not caught:
+                running.kill()
+                continue
+            job, repeat = self.host.ask(request("get_job", {"intent_id": intent}),
+                                        request("submit_raw", raw_payload(intent, data, copies=10)))
+            self.assertEqual((job["result"]["state"], job["result"]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
+            self.assertEqual(repeat["error"]["code"], "UNKNOWN_OUTCOME")
+            self.assertLessEqual(len(self.printer.deliveries(marker, wait=5)), 1)
+            return
+        self.fail("never caught the host between its two saves")
+
+
+if __name__ == "__main__":
+    unittest.main()
