@@ -42,6 +42,12 @@ def main():
                                       "payload": dict(submit, **{"payload/payload": {"x": 1}})}).encode()[:-2]
         + b',"payload/payload":{"x":1,"x":2}}}',
     }
+    raw = {"intent_id": "r-1", "printer": "Label_Raw", "title": "t", "copies": 2, "language": "zpl",
+           "base64": __import__("base64").b64encode(b"^XA^FDlabel^FS^XZ").decode()}
+    requests["submit-raw"] = json.dumps({"protocol": 1, "request_id": "r", "type": "submit_raw",
+                                         "payload": raw}).encode()
+    requests["submit-raw-array"] = json.dumps({"protocol": 1, "request_id": "r", "type": "submit_raw",
+                                               "payload": list(raw.values())}).encode()
     for name, data in requests.items():
         write("fuzz_request", name, data)
     write("fuzz_submit", "repeats", json.dumps(submit).encode()[:-1] + b',' + b",".join([b'"z":1'] * 3000) + b"}")

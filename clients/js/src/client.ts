@@ -104,6 +104,17 @@ export interface PrintLabelOptions extends CallOptions {
   intentId: string;
 }
 
+export interface PrintRawOptions extends CallOptions {
+  printer: string;
+  /** The printer-language bytes (ZPL, EPL, TSPL, ESC/POS...), sent as they are. */
+  data: Blob | ArrayBuffer | Uint8Array | string;
+  /** A token naming the language, e.g. "zpl"; recorded, not interpreted. */
+  language: string;
+  copies?: number;
+  title: string;
+  intentId: string;
+}
+
 export interface WaitOptions {
   /** The states to wait for; by default the final ones. */
   until?: JobState[];
@@ -208,6 +219,27 @@ export class PrintHostClient {
       payload: { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height },
     };
     return this.submitWithRetries('submit', payload, options.intentId, options);
+  }
+
+  /**
+   * Sends printer-language bytes to a (raw) queue as the attempt `intentId`,
+   * at most once, with the same retry rule as printLabel.
+   */
+  async printRaw(options: PrintRawOptions): Promise<SubmitResult> {
+    this.checkIntentId(options.intentId);
+    const data = options.data;
+    const bytes = typeof data === 'string' ? new TextEncoder().encode(data) : await pngBytes(data);
+    if (bytes.length === 0) throw new PrintHostError('BAD_REQUEST', 'The raw label is empty.');
+    if (bytes.length > MAX_PNG_BYTES) throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The raw label exceeds the helper limit.');
+    const payload = {
+      intent_id: options.intentId,
+      printer: options.printer,
+      title: options.title,
+      copies: options.copies ?? 1,
+      language: options.language,
+      base64: toBase64(bytes),
+    };
+    return this.submitWithRetries('submit_raw', payload, options.intentId, options);
   }
 
   /** Polls get_job until the attempt reaches one of `until` (by default a final state). */

@@ -8,7 +8,7 @@
 
 export { PrintHostClient } from './client.js';
 export type {
-  CallOptions, ClientOptions, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions,
+  CallOptions, ClientOptions, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions, PrintRawOptions,
   PrinterEntry, PrinterList, SubmitResult, WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';

@@ -222,6 +222,20 @@ test('waitForJob polls until a final state', async () => {
   await assert.rejects(slow.waitForJob('w-2', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'TIMEOUT');
 });
 
+test('raw labels: the bytes as they are, and the same retry rule', async () => {
+  let n = 0;
+  const { c, runtime } = client((m, port) => (++n === 1 ? port.drop() : port.answer(ok(m, { duplicate: true }))));
+  const result = await c.printRaw({ printer: 'Label_Raw', data: '^XA^FDhi^FS^XZ', language: 'zpl', title: 'Raw',
+    intentId: 'raw-1', copies: 2 });
+  assert.equal(result.duplicate, true);
+  assert.deepEqual(runtime.sent.map((m) => [m.type, m.payload.intent_id]), [['submit_raw', 'raw-1'], ['submit_raw', 'raw-1']]);
+  assert.equal(Buffer.from(runtime.sent[0].payload.base64, 'base64').toString(), '^XA^FDhi^FS^XZ');
+  assert.equal(runtime.sent[0].payload.copies, 2);
+  const empty = client(() => assert.fail('nothing may be sent')).c;
+  await assert.rejects(empty.printRaw({ printer: 'Q', data: '', language: 'zpl', title: 't', intentId: 'raw-2' }),
+    (e) => e.kind === 'fix-the-request');
+});
+
 test('label sizes and PNG headers', () => {
   assert.deepEqual(labelPixels({ widthIn: 4, heightIn: 6, dpi: 203 }), { width: 812, height: 1218 });
   assert.deepEqual(labelPixels({ widthMm: 100, heightMm: 150, dpi: 300 }), { width: 1181, height: 1772 });
