@@ -109,6 +109,26 @@ class Host:
             f.write(data)
 
 
+def kill_between_saves(host, body, timeout=60):
+    """Starts the host with one print request and SIGKILLs it as soon as the
+    ledger holds an attempt in DISPATCHING: it is then decoding or printing.
+    True when it was caught there (False: it finished first)."""
+    running = host.start()
+    running.send(frame(body))
+    deadline = time.time() + timeout
+    while time.time() < deadline and running.proc.poll() is None:
+        try:
+            text = open(host.ledger_path, "rb").read()
+        except FileNotFoundError:
+            text = b""
+        if b'"DISPATCHING"' in text:
+            running.kill()
+            return True
+        time.sleep(0.002)
+    running.kill()
+    return False
+
+
 class RunningHost:
     """A host process kept running, written to and read from step by step."""
 

@@ -76,7 +76,9 @@ def legacy_fingerprint(png, printer, media, dpi, copies):
     return hashlib.sha256(png + printer.encode() + (media or "").encode() + struct.pack("<IH", dpi, copies)).hexdigest()
 
 
-class HostileRequestTest(unittest.TestCase):
+class BoundedMemoryTest(unittest.TestCase):
+    """A fresh host per test, and the memory bound of the module's docstring."""
+
     @classmethod
     def setUpClass(cls):
         host = Host()
@@ -97,6 +99,9 @@ class HostileRequestTest(unittest.TestCase):
             bound = self.base + 8 * MB + extra + 4 * body_bytes
             self.assertLessEqual(self.host.peak_rss, bound,
                                  "peak %d MB over the bound %d MB" % (self.host.peak_rss >> 20, bound >> 20))
+
+
+class HostileRequestTest(BoundedMemoryTest):
 
     def test_shapes_that_used_to_cost_memory_or_time(self):
         long_key = "k" * MB
@@ -146,22 +151,7 @@ class HostileRequestTest(unittest.TestCase):
                          "The print job does not match protocol 1.")
 
 
-class HostilePngTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        host = Host()
-        try:
-            host.ask(request("hello"))
-            cls.base = host.peak_rss
-        finally:
-            host.close()
-
-    def setUp(self):
-        self.host = Host()
-
-    def tearDown(self):
-        self.host.close()
-
+class HostilePngTest(BoundedMemoryTest):
     def submit(self, intent, png, **kw):
         body = request("submit", submit_payload(intent, png, **kw))
         reply = self.host.ask(body, timeout=300)[0]
@@ -205,12 +195,6 @@ class HostilePngTest(unittest.TestCase):
                     self.assertEqual(reply["error"]["message"], message)
                 else:
                     self.assertEqual(reply["error"]["code"], "PRINTER_UNAVAILABLE", reply)
-
-    def assert_within(self, body_bytes, extra=0):
-        if NATIVE:
-            bound = self.base + 8 * MB + extra + 4 * body_bytes
-            self.assertLessEqual(self.host.peak_rss, bound,
-                                 "peak %d MB over the bound %d MB" % (self.host.peak_rss >> 20, bound >> 20))
 
 
 class FingerprintTest(unittest.TestCase):

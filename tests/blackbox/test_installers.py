@@ -17,13 +17,12 @@ import pngs
 from host import PDF_DIR, ROOT, TARGET, WINEPREFIX, Host, frame, request
 from test_printing import submit_payload
 
-CHROME_ID = open(os.path.join(ROOT, "tests", "browser", "extension-id.txt")).read().strip()
+import test_registration  # its constants; importing its classes would run its tests here too
+
+CHROME_ID, KEYS = test_registration.CHROME_ID, test_registration.KEYS
+
+# The Firefox id the packages are built for by default.
 FIREFOX_ID = "print-host-test@tavelin.example"
-KEYS = {
-    r"HKCU\Software\Google\Chrome\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.json",
-    r"HKCU\Software\Microsoft\Edge\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.json",
-    r"HKCU\Software\Mozilla\NativeMessagingHosts\com.tavelin.print": "com.tavelin.print.firefox.json",
-}
 BUILD = os.path.join(ROOT, "build", "windows")
 
 

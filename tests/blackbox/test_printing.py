@@ -12,7 +12,7 @@ import unittest
 import uuid
 
 import pngs
-from host import PDF_DIR, TARGET, Host, frame, request
+from host import PDF_DIR, TARGET, Host, frame, kill_between_saves, request
 
 WINDOWS = TARGET == "windows"
 QUEUE = "Label_PDF"
@@ -189,22 +189,7 @@ class CrashDuringPrintTest(unittest.TestCase):
             png = label_png(2400, 3000) if WINDOWS else pngs.solid_rgb(10000, 8000, (20, 20, 20))
             for attempt in range(5):
                 intent = "crash-%s-%d" % (uuid.uuid4().hex[:6], attempt)
-                running = host.start()
-                running.send(frame(request("submit", submit_payload(intent, png))))
-                caught = False
-                deadline = time.time() + 60
-                while time.time() < deadline and running.proc.poll() is None:
-                    try:
-                        text = open(host.ledger_path, "rb").read()
-                    except FileNotFoundError:
-                        text = b""
-                    if b'"DISPATCHING"' in text:
-                        running.kill()
-                        caught = True
-                        break
-                    time.sleep(0.002)
-                if not caught:
-                    running.kill()
+                if not kill_between_saves(host, request("submit", submit_payload(intent, png))):
                     continue
                 job, repeat = host.ask(request("get_job", {"intent_id": intent}),
                                        request("submit", submit_payload(intent, png)))

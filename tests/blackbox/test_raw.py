@@ -14,7 +14,7 @@ import unittest
 import uuid
 
 import pngs
-from host import TARGET, Host, frame, request
+from host import Host, kill_between_saves, request
 
 QUEUE = "Label_Raw"
 
@@ -135,22 +135,7 @@ class RawLabelTest(unittest.TestCase):
             intent = "raw-kill-%s-%d" % (self.tag, attempt)
             marker = intent.encode()
             data = marker + b" " * (5 * 1024 * 1024 - len(marker) - 1) + b"\n"
-            running = self.host.start()
-            running.send(frame(request("submit_raw", raw_payload(intent, data, copies=10))))
-            caught = False
-            deadline = time.time() + 60
-            while time.time() < deadline and running.proc.poll() is None:
-                try:
-                    text = open(self.host.ledger_path, "rb").read()
-                except FileNotFoundError:
-                    text = b""
-                if b'"DISPATCHING"' in text:
-                    running.kill()
-                    caught = True
-                    break
-                time.sleep(0.002)
-            if not caught:
-                running.kill()
+            if not kill_between_saves(self.host, request("submit_raw", raw_payload(intent, data, copies=10))):
                 continue
             job, repeat = self.host.ask(request("get_job", {"intent_id": intent}),
                                         request("submit_raw", raw_payload(intent, data, copies=10)))

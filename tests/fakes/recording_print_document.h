@@ -8,37 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "fakes/step_recorder.h"
 #include "platform/print_document.h"
-#include "platform/system_error.h"
 
 namespace tph::testing {
 
-struct PrintLog {
+// Steps: "open", "start", "start_page", "draw", "end_page", "finish", "abort", "release".
+struct PrintLog : StepLog {
   // The device as the document reports it.
   DocumentGeometry geometry{600, 600, 4800, 6600};
   uint32_t job_id = 42;
-  uint32_t error_code = 1804;
-  // Step name -> the occurrence (1-based) that fails.
-  std::map<std::string, int> fail_on;
-
-  std::vector<std::string> steps;  // "open", "start", "start_page", "draw", "end_page", "finish", "abort", "release"
   std::string queue, title;
   PageRect drawn;
   int documents = 0;
-
-  std::string sequence() const {
-    std::string s;
-    for (const auto& c : steps) s += (s.empty() ? "" : " ") + c;
-    return s;
-  }
 };
 
-class RecordingPrintDocument final : public PrintDocument {
+class RecordingPrintDocument final : public PrintDocument, StepRecorder {
  public:
-  explicit RecordingPrintDocument(std::shared_ptr<PrintLog> log) : log_(std::move(log)) { ++log_->documents; }
+  explicit RecordingPrintDocument(std::shared_ptr<PrintLog> log) : StepRecorder(*log), log_(std::move(log)) {
+    ++log_->documents;
+  }
   ~RecordingPrintDocument() override {
-    if (started_ && !finished_) log_->steps.push_back("abort");
-    if (opened_) log_->steps.push_back("release");
+    if (started_ && !finished_) note("abort");
+    if (opened_) note("release");
   }
 
   OsStatus open(const std::string& queue) override {
@@ -68,17 +60,7 @@ class RecordingPrintDocument final : public PrintDocument {
   }
 
  private:
-  bool failing(const std::string& step) {
-    log_->steps.push_back(step);
-    int& count = counts_[step];
-    ++count;
-    auto it = log_->fail_on.find(step);
-    return it != log_->fail_on.end() && it->second == count;
-  }
-  OsStatus failure() const { return OsStatus::Fail(log_->error_code, describe_system_error(log_->error_code)); }
-
   std::shared_ptr<PrintLog> log_;
-  std::map<std::string, int> counts_;
   bool opened_ = false, started_ = false, finished_ = false;
 };
 

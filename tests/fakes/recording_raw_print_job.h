@@ -7,32 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "fakes/step_recorder.h"
 #include "platform/raw_print_job.h"
-#include "platform/system_error.h"
 
 namespace tph::testing {
 
-struct RawLog {
+// Steps: "open", "start", "write", "finish", "abort", "close".
+struct RawLog : StepLog {
   uint32_t job_id = 77;
-  uint32_t error_code = 1804;
-  std::map<std::string, int> fail_on;  // step -> failing occurrence (1-based)
-  std::vector<std::string> steps;      // "open", "start", "write", "finish", "abort", "close"
   std::string queue, title, bytes;
   int jobs = 0;
-
-  std::string sequence() const {
-    std::string s;
-    for (const auto& c : steps) s += (s.empty() ? "" : " ") + c;
-    return s;
-  }
 };
 
-class RecordingRawPrintJob final : public RawPrintJob {
+class RecordingRawPrintJob final : public RawPrintJob, StepRecorder {
  public:
-  explicit RecordingRawPrintJob(std::shared_ptr<RawLog> log) : log_(std::move(log)) { ++log_->jobs; }
+  explicit RecordingRawPrintJob(std::shared_ptr<RawLog> log) : StepRecorder(*log), log_(std::move(log)) {
+    ++log_->jobs;
+  }
   ~RecordingRawPrintJob() override {
-    if (started_ && !finished_) log_->steps.push_back("abort");
-    if (opened_) log_->steps.push_back("close");
+    if (started_ && !finished_) note("abort");
+    if (opened_) note("close");
   }
   OsStatus open(const std::string& queue) override {
     log_->queue = queue;
@@ -59,17 +53,7 @@ class RecordingRawPrintJob final : public RawPrintJob {
   }
 
  private:
-  bool failing(const std::string& step) {
-    log_->steps.push_back(step);
-    int& count = counts_[step];
-    ++count;
-    auto it = log_->fail_on.find(step);
-    return it != log_->fail_on.end() && it->second == count;
-  }
-  OsStatus failure() const { return OsStatus::Fail(log_->error_code, describe_system_error(log_->error_code)); }
-
   std::shared_ptr<RawLog> log_;
-  std::map<std::string, int> counts_;
   bool opened_ = false, started_ = false, finished_ = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include "platform/file_system.h"
 #include "platform/system_error.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
 
@@ -12,10 +13,7 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;  // 7
 
-OsStatus last_failure() {
-  DWORD e = GetLastError();
-  return OsStatus::Fail(e, describe_system_error(e), e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND);
-}
+OsStatus last_failure() { return win::last_error_status(); }
 
 class Win32LockFile final : public LockFile {
  public:

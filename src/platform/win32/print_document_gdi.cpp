@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "platform/print_document.h"
-#include "platform/system_error.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
 
@@ -20,7 +20,7 @@ class GdiPrintDocument final : public PrintDocument {
 
   OsStatus open(const std::string& queue) override {
     dc_.reset(CreateDCW(nullptr, win::wide(utf8_to_wide(queue)), nullptr, nullptr));
-    if (!dc_) return last_failure();
+    if (!dc_) return win::last_error_status();
     return OsStatus::Ok();
   }
 
@@ -39,13 +39,13 @@ class GdiPrintDocument final : public PrintDocument {
     info.cbSize = sizeof(DOCINFOW);
     info.lpszDocName = win::wide(wide_title);
     const int id = StartDocW(dc_.get(), &info);
-    if (id <= 0) return last_failure();
+    if (id <= 0) return win::last_error_status();
     started_ = true;
     job_id = static_cast<uint32_t>(id);
     return OsStatus::Ok();
   }
 
-  OsStatus start_page() override { return StartPage(dc_.get()) > 0 ? OsStatus::Ok() : last_failure(); }
+  OsStatus start_page() override { return StartPage(dc_.get()) > 0 ? OsStatus::Ok() : win::last_error_status(); }
 
   OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
     BITMAPINFO bmi{};
@@ -58,25 +58,19 @@ class GdiPrintDocument final : public PrintDocument {
     bmi.bmiHeader.biSizeImage = static_cast<DWORD>(static_cast<uint64_t>(width) * height * 4);
     const int r = StretchDIBits(dc_.get(), where.x, where.y, where.width, where.height, 0, 0, static_cast<int>(width),
                                 static_cast<int>(height), bgrx, &bmi, DIB_RGB_COLORS, SRCCOPY);
-    if (r == 0 || r == static_cast<int>(GDI_ERROR)) return last_failure();
+    if (r == 0 || r == static_cast<int>(GDI_ERROR)) return win::last_error_status();
     return OsStatus::Ok();
   }
 
-  OsStatus end_page() override { return EndPage(dc_.get()) > 0 ? OsStatus::Ok() : last_failure(); }
+  OsStatus end_page() override { return EndPage(dc_.get()) > 0 ? OsStatus::Ok() : win::last_error_status(); }
 
   OsStatus finish() override {
-    if (EndDoc(dc_.get()) <= 0) return last_failure();
+    if (EndDoc(dc_.get()) <= 0) return win::last_error_status();
     finished_ = true;
     return OsStatus::Ok();
   }
 
  private:
-  // Read right after the call that failed, before anything else runs.
-  static OsStatus last_failure() {
-    const DWORD e = GetLastError();
-    return OsStatus::Fail(e, describe_system_error(e));
-  }
-
   win::DeviceContext dc_;
   bool started_ = false;
   bool finished_ = false;

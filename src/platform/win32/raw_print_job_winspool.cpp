@@ -2,7 +2,7 @@
 #include <winspool.h>
 
 #include "platform/raw_print_job.h"
-#include "platform/system_error.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
 
@@ -20,7 +20,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
 
   OsStatus open(const std::string& queue) override {
     const std::u16string name = utf8_to_wide(queue);
-    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer_.out(), nullptr)) return last_failure();
+    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer_.out(), nullptr)) return win::last_error_status();
     return OsStatus::Ok();
   }
 
@@ -32,7 +32,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
     info.pOutputFile = nullptr;
     info.pDatatype = datatype;
     const DWORD id = StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info));
-    if (id == 0) return last_failure();
+    if (id == 0) return win::last_error_status();
     started_ = true;
     job_id = id;
     return OsStatus::Ok();
@@ -42,7 +42,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
     while (size > 0) {
       const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
       DWORD written = 0;
-      if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(data), chunk, &written)) return last_failure();
+      if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(data), chunk, &written)) return win::last_error_status();
       if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
       data += written;
       size -= written;
@@ -51,17 +51,12 @@ class WinspoolRawPrintJob final : public RawPrintJob {
   }
 
   OsStatus finish() override {
-    if (!EndDocPrinter(printer_.get())) return last_failure();
+    if (!EndDocPrinter(printer_.get())) return win::last_error_status();
     finished_ = true;
     return OsStatus::Ok();
   }
 
  private:
-  static OsStatus last_failure() {
-    const DWORD e = GetLastError();
-    return OsStatus::Fail(e, describe_system_error(e));
-  }
-
   win::PrinterHandle printer_;
   bool started_ = false;
   bool finished_ = false;

@@ -5,6 +5,7 @@
 
 #include "platform/spooler.h"
 #include "platform/system_error.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/win_handles.h"
 #include "platform/win32/winspool_mapping.h"
 #include "support/text_conversion.h"
@@ -110,10 +111,7 @@ class Win32Spooler final : public Spooler {
     return q;
   }
 
-  static OsStatus fail() {
-    DWORD e = GetLastError();
-    return OsStatus::Fail(e, describe_system_error(e));
-  }
+  static OsStatus fail() { return win::last_error_status(); }
 };
 
 }  // namespace
