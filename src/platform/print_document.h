@@ -49,6 +49,10 @@ class PrintDocument {
   virtual OsStatus end_page() = 0;
   // Ends the document; success means the print system acknowledged it whole.
   virtual OsStatus finish() = 0;
+  // False while it is certain that no byte of the document has reached the
+  // print system (so a failure now, with the document aborted, prints
+  // nothing). A spooler that may hold pages as they are drawn says true.
+  virtual bool anything_sent() const = 0;
 };
 
 // A fresh document of this platform's print system, for one attempt.

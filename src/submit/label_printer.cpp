@@ -22,17 +22,21 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
   if (OsStatus s = document->start(job.title, job_id); !s.ok) {
     return failure(kSubmissionRejected, kCtxStartDoc, s);
   }
-  // From here on a failure leaves the document unfinished: releasing it
-  // aborts it, and the outcome is unknown.
+  // From here on a failure leaves the document unfinished, and releasing it
+  // aborts it. The outcome is unknown once anything may have reached the
+  // print system; before that the attempt failed for certain.
+  auto unfinished = [&](std::string_view sentence, const OsStatus& s) {
+    return failure(document->anything_sent() ? kUnknownOutcome : kSubmissionRejected, sentence, s);
+  };
   const PageRect where{place.x, place.y, place.width, place.height};
   for (uint16_t copy = 0; copy < job.copies; ++copy) {
-    if (OsStatus s = document->start_page(); !s.ok) return failure(kUnknownOutcome, kCtxStartPage, s);
+    if (OsStatus s = document->start_page(); !s.ok) return unfinished(kCtxStartPage, s);
     if (OsStatus s = document->draw(where, job.raster.width, job.raster.height, job.raster.pixels.data()); !s.ok) {
-      return failure(kUnknownOutcome, kCtxRender, s);
+      return unfinished(kCtxRender, s);
     }
-    if (OsStatus s = document->end_page(); !s.ok) return failure(kUnknownOutcome, kCtxEndPage, s);
+    if (OsStatus s = document->end_page(); !s.ok) return unfinished(kCtxEndPage, s);
   }
-  if (OsStatus s = document->finish(); !s.ok) return failure(kUnknownOutcome, kCtxEndDoc, s);
+  if (OsStatus s = document->finish(); !s.ok) return unfinished(kCtxEndDoc, s);
   return job_id;
 }
 

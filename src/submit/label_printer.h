@@ -19,7 +19,8 @@ struct LabelJob {
 // Prints one document with one page per copy, the label at its physical size
 // and centred. Returns the print system's job id, or an error whose code
 // tells whether the attempt failed for certain (PRINTER_UNAVAILABLE,
-// MEDIA_MISMATCH, SUBMISSION_REJECTED) or may have reached the print system
+// MEDIA_MISMATCH, SUBMISSION_REJECTED, or a page failure while the document
+// says nothing was sent yet) or may have reached the print system
 // (UNKNOWN_OUTCOME). Messages name `print_system`. The document is released
 // on every path; a started one that did not complete is aborted.
 Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,

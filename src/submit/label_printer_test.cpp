@@ -92,6 +92,27 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
   }
 }
 
+// A document written out only when it ends (a CUPS PostScript document) has
+// sent nothing while its pages are drawn: a failure there, with the job
+// withdrawn, fails the attempt for certain. Once it is being written out,
+// the outcome is unknown.
+TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"start_page", "SUBMISSION_REJECTED"}, {"draw", "SUBMISSION_REJECTED"}, {"end_page", "SUBMISSION_REJECTED"},
+      {"finish", "UNKNOWN_OUTCOME"}};
+  const DeviceRaster raster{100, 100, std::vector<uint8_t>(100 * 100 * 4)};
+  for (const auto& [step, code] : cases) {
+    auto log = std::make_shared<PrintLog>();
+    log->sends_pages = false;
+    log->fail_on = {{step, 1}};
+    Result<uint32_t> r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, raster}, "CUPS");
+    ASSERT_FALSE(r.ok()) << step;
+    EXPECT_STREQ(r.error().code, code) << step;
+    EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
+  }
+}
+
 TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   auto log = std::make_shared<PrintLog>();
   log->geometry = DocumentGeometry{600, 600, 1700, 3600};

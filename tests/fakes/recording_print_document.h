@@ -21,6 +21,8 @@ struct PrintLog : StepLog {
   std::string queue, title;
   PageRect drawn;
   int documents = 0;
+  // Like a spooler (true) or like a document written out only when it ends (false).
+  bool sends_pages = true;
 };
 
 class RecordingPrintDocument final : public PrintDocument, StepRecorder {
@@ -54,14 +56,16 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
   }
   OsStatus end_page() override { return failing("end_page") ? failure() : OsStatus::Ok(); }
   OsStatus finish() override {
+    finishing_ = true;
     if (failing("finish")) return failure();
     finished_ = true;
     return OsStatus::Ok();
   }
+  bool anything_sent() const override { return log_->sends_pages || finishing_; }
 
  private:
   std::shared_ptr<PrintLog> log_;
-  bool opened_ = false, started_ = false, finished_ = false;
+  bool opened_ = false, started_ = false, finished_ = false, finishing_ = false;
 };
 
 }  // namespace tph::testing

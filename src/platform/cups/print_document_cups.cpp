@@ -132,6 +132,10 @@ class CupsPrintDocument final : public PrintDocument {
     return OsStatus::Ok();
   }
 
+  // cairo writes the PostScript document out when it is finished, so until
+  // then the queue has the empty job and nothing else.
+  bool anything_sent() const override { return bytes_sent_ > 0; }
+
   OsStatus finish() override {
     cairo_destroy(cr_);
     cr_ = nullptr;
@@ -154,6 +158,8 @@ class CupsPrintDocument final : public PrintDocument {
   static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
     auto* self = static_cast<CupsPrintDocument*>(closure);
     if (self->aborting_ || self->write_failed_) return CAIRO_STATUS_WRITE_ERROR;
+    // Counted before the call: a failed write may still have sent part.
+    self->bytes_sent_ += length;
     if (cupsWriteRequestData(self->http_, reinterpret_cast<const char*>(data), length) != HTTP_STATUS_CONTINUE) {
       self->write_failed_ = true;
       self->write_failure_ = cups::last_failure();
@@ -212,6 +218,7 @@ class CupsPrintDocument final : public PrintDocument {
   int job_id_ = 0;
   bool started_ = false, finished_ = false, aborting_ = false, write_failed_ = false;
   OsStatus write_failure_;
+  uint64_t bytes_sent_ = 0;
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
 };

@@ -70,6 +70,9 @@ class GdiPrintDocument final : public PrintDocument {
     return OsStatus::Ok();
   }
 
+  // The spooler may hold every page from StartPage on.
+  bool anything_sent() const override { return true; }
+
  private:
   win::DeviceContext dc_;
   bool started_ = false;
