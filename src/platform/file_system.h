@@ -34,6 +34,8 @@ struct FileContent {
   OsStatus status;         // status.not_found when the file or its path does not exist
   bool too_large = false;  // the file holds more than the reader's limit (status failed)
   std::string bytes;
+
+  static FileContent TooLarge() { return FileContent{OsStatus::Fail(0, "file too large"), true, {}}; }
 };
 
 class FileSystem {

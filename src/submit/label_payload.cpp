@@ -15,9 +15,6 @@ namespace {
 
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-// What a decode target answers when the raster's memory cannot be had.
-uint8_t* const kNoMemory = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(1));
-
 bool has_png_header(const uint8_t* p, size_t size) {
   return size >= 24 && std::memcmp(p, kSignature, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0;
 }
@@ -110,7 +107,8 @@ std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t siz
 namespace {
 
 // The checks both decodes share, then the platform decoder over the
-// essential chunks, into `bgrx` or nowhere.
+// essential chunks, into the buffer `target` gives for the image's size
+// (null: decode and drop the rows), or not at all when it gives none.
 template <typename Target>
 bool decode_into(const std::string& png, bool check_image_data, Target&& target) {
   const auto* p = reinterpret_cast<const uint8_t*>(png.data());
@@ -120,17 +118,17 @@ bool decode_into(const std::string& png, bool check_image_data, Target&& target)
   if (!essential) return false;
   const uint32_t width = read_be32(p + 16);
   const uint32_t height = read_be32(p + 20);
-  uint8_t* bgrx = target(width, height);
-  if (bgrx == kNoMemory) return false;
+  std::optional<uint8_t*> bgrx = target(width, height);
+  if (!bgrx) return false;
   return platform_decode_png(reinterpret_cast<const uint8_t*>(essential->data()), essential->size(), width, height,
-                             bgrx);
+                             *bgrx);
 }
 
 }  // namespace
 
 std::optional<PngSize> check_png_decodes(const std::string& png) {
   PngSize size;
-  bool ok = decode_into(png, /*check_image_data=*/true, [&size](uint32_t w, uint32_t h) -> uint8_t* {
+  bool ok = decode_into(png, /*check_image_data=*/true, [&size](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
     size = {w, h};
     return nullptr;
   });
@@ -140,14 +138,14 @@ std::optional<PngSize> check_png_decodes(const std::string& png) {
 
 std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory, bool already_checked) {
   DeviceRaster raster;
-  bool ok = decode_into(png, !already_checked, [&raster, out_of_memory](uint32_t w, uint32_t h) -> uint8_t* {
+  bool ok = decode_into(png, !already_checked, [&raster, out_of_memory](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
     // The one large allocation of a submit. Its failure is an answer: the
     // caller records the attempt as failed and the host goes on serving.
     try {
       raster.pixels.resize(static_cast<size_t>(w) * h * 4);
     } catch (const std::bad_alloc&) {
       if (out_of_memory) *out_of_memory = true;
-      return kNoMemory;
+      return std::nullopt;
     }
     raster.width = w;
     raster.height = h;

@@ -189,9 +189,7 @@ class ShapedSax {
 
   void note_repeat(const Frame& f) {
     const auto* object = f.container->get_ptr<const Json::object_t*>();
-    if (out_.objects_with_repeats.empty() || out_.objects_with_repeats.back() != object) {
-      out_.objects_with_repeats.push_back(object);
-    }
+    out_.objects_with_repeats.insert(object);
   }
 
   const JsonShape& root_shape_;
@@ -204,7 +202,7 @@ class ShapedSax {
 
 bool StrictJson::has_repeated_member(const Json& object) const {
   const auto* p = object.get_ptr<const Json::object_t*>();
-  return p && std::find(objects_with_repeats.begin(), objects_with_repeats.end(), p) != objects_with_repeats.end();
+  return p && objects_with_repeats.count(p) > 0;
 }
 
 StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -51,7 +52,7 @@ struct StrictJson {
   bool ok = false;
   Json value;
   // Kept objects in which a counted member name occurs twice (see JsonShape).
-  std::vector<const Json::object_t*> objects_with_repeats;
+  std::unordered_set<const Json::object_t*> objects_with_repeats;
 
   bool has_repeated_member(const Json& object) const;
 };

@@ -148,11 +148,7 @@ FileContent MemoryFileSystem::read_file(const std::string& path, size_t max_byte
     c.status = OsStatus::Fail(2, describe_system_error(2), true);
     return c;
   }
-  if (it->second.size() > max_bytes) {
-    c.status = OsStatus::Fail(0, "file too large");
-    c.too_large = true;
-    return c;
-  }
+  if (it->second.size() > max_bytes) return FileContent::TooLarge();
   c.bytes = it->second;
   return c;
 }

@@ -9,7 +9,7 @@
 
 import { PrintHostError, isHostMissing } from './errors.js';
 import { isValidId } from './ids.js';
-import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, pngBytes, pngSize, toBase64 } from './png.js';
+import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, bytesOf, pngSize, toBase64 } from './png.js';
 
 /** The parts of `chrome.runtime` / `browser.runtime` the client uses. */
 export interface NativePort {
@@ -204,7 +204,7 @@ export class PrintHostClient {
    */
   async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
     this.checkIntentId(options.intentId);
-    const bytes = await pngBytes(options.png);
+    const bytes = await bytesOf(options.png);
     if (bytes.length > MAX_PNG_BYTES) {
       throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The PNG label exceeds the helper limit.');
     }
@@ -228,7 +228,7 @@ export class PrintHostClient {
   async printRaw(options: PrintRawOptions): Promise<SubmitResult> {
     this.checkIntentId(options.intentId);
     const data = options.data;
-    const bytes = typeof data === 'string' ? new TextEncoder().encode(data) : await pngBytes(data);
+    const bytes = typeof data === 'string' ? new TextEncoder().encode(data) : await bytesOf(data);
     if (bytes.length === 0) throw new PrintHostError('BAD_REQUEST', 'The raw label is empty.');
     if (bytes.length > MAX_PNG_BYTES) throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The raw label exceeds the helper limit.');
     const payload = {

@@ -10,7 +10,8 @@ export const MAX_REQUEST_BYTES = 8 * 1024 * 1024;
 
 const SIGNATURE = [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a];
 
-export async function pngBytes(image: LabelImage): Promise<Uint8Array> {
+/** The bytes of a label: as given, or a canvas encoded as PNG. */
+export async function bytesOf(image: LabelImage): Promise<Uint8Array> {
   if (image instanceof Uint8Array) return image;
   if (image instanceof ArrayBuffer) return new Uint8Array(image);
   if (typeof Blob !== 'undefined' && image instanceof Blob) return new Uint8Array(await image.arrayBuffer());

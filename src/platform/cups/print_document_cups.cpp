@@ -3,14 +3,12 @@
 #include <cups/cups.h>
 #include <cups/pwg.h>
 
-#include <cerrno>
 #include <cmath>
 #include <string>
 
 #include "platform/cups/cups_connection.h"
 #include "platform/cups/cups_status.h"
 #include "platform/print_document.h"
-#include "platform/system_error.h"
 
 namespace tph {
 namespace {

@@ -134,13 +134,7 @@ class PosixFileSystem final : public FileSystem {
       c.status = OsStatus::Fail(0, "not a regular file");
       return c;
     }
-    auto too_large = [&c] {
-      c.status = OsStatus::Fail(0, "file too large");
-      c.too_large = true;
-      c.bytes.clear();
-      return c;
-    };
-    if (static_cast<uint64_t>(st.st_size) > max_bytes) return too_large();
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) return FileContent::TooLarge();
     c.bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[64 * 1024];
     for (;;) {
@@ -152,7 +146,7 @@ class PosixFileSystem final : public FileSystem {
         return c;
       }
       if (n == 0) break;
-      if (c.bytes.size() + static_cast<size_t>(n) > max_bytes) return too_large();  // it grew meanwhile
+      if (c.bytes.size() + static_cast<size_t>(n) > max_bytes) return FileContent::TooLarge();  // it grew meanwhile
       c.bytes.append(buffer, static_cast<size_t>(n));
     }
     return c;

@@ -120,18 +120,12 @@ class Win32FileSystem final : public FileSystem {
       c.status = OsStatus::Fail(0, "not a regular file");
       return c;
     }
-    auto too_large = [&c] {
-      c.status = OsStatus::Fail(0, "file too large");
-      c.too_large = true;
-      c.bytes.clear();
-      return c;
-    };
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h.get(), &size)) {
       c.status = last_failure();
       return c;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return too_large();
+    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return FileContent::TooLarge();
     char buffer[64 * 1024];
     for (;;) {
       DWORD got = 0;
@@ -141,7 +135,7 @@ class Win32FileSystem final : public FileSystem {
         return c;
       }
       if (got == 0) break;
-      if (c.bytes.size() + got > max_bytes) return too_large();
+      if (c.bytes.size() + got > max_bytes) return FileContent::TooLarge();
       c.bytes.append(buffer, got);
     }
     return c;
