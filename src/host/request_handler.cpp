@@ -16,6 +16,9 @@
 namespace tph {
 namespace {
 
+// The most a browser accepts in one message from a native host.
+constexpr size_t kMaxReplyBytes = 1u << 20;
+
 struct Envelope {
   uint32_t protocol = 0;
   std::string request_id;
@@ -112,7 +115,12 @@ std::optional<std::string> answer_request(std::string body, HostContext& ctx, st
   }
   Result<Json> result = dispatch(*envelope, parsed, ctx);
   if (!result.ok()) return encode_failure(request_id, result.error());
-  return encode_success(request_id, result.value());
+  std::optional<std::string> reply = encode_success(request_id, result.value());
+  // A browser drops the port on a larger message from its host.
+  if (reply && reply->size() > kMaxReplyBytes) {
+    return encode_failure(request_id, errors::make(errors::kPayloadTooLarge, errors::kMsgReplyTooLarge));
+  }
+  return reply;
 }
 
 }  // namespace

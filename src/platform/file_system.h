@@ -17,6 +17,11 @@ class LockFile {
   virtual ~LockFile() = default;
   // Takes an exclusive lock on the whole file, waiting without limit.
   virtual OsStatus lock_exclusive() = 0;
+  // Ok while the file now at the path this lock was opened from is the very
+  // file this lock holds. A lock file deleted or replaced, or a state folder
+  // moved or renamed, fails: another host could then lock a new file at the
+  // path and print the same attempts again.
+  virtual OsStatus still_at_its_path() = 0;
 };
 
 // A file opened for writing, truncated to zero length. Destruction closes it.
@@ -49,7 +54,10 @@ class FileSystem {
   // success; an existing component that is not a folder is a failure.
   virtual OsStatus create_directories(const std::string& path) = 0;
   // Opens the lock file for reading and writing, creating it empty if missing,
-  // never truncating it.
+  // never truncating it, never following a link; anything but a regular file
+  // there fails. Where the platform can, later reads and replacements of
+  // files in the lock's folder go through that folder as it was opened, not
+  // through its path again.
   virtual OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) = 0;
   // Reads a whole regular file of at most `max_bytes` bytes. Anything else
   // there (a folder, a pipe, a device) fails at once, without a read that

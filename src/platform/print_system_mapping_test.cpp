@@ -71,7 +71,10 @@ TEST(CupsQueueState, PrinterStateAndReasons) {
     int state;
     const char* reasons;
     std::string expected;
+    bool accepting = true;
   } cases[] = {
+      {3, "none", "error", false},  // rejecting jobs (cupsreject)
+      {5, "paused", "error", false},
       {3, "none", "idle"},
       {3, "", "idle"},
       {4, "none", "printing"},
@@ -94,7 +97,7 @@ TEST(CupsQueueState, PrinterStateAndReasons) {
       {7, "none", "unavailable"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(cups::queue_state(c.state, c.reasons), c.expected) << c.state << " " << c.reasons;
+    EXPECT_EQ(cups::queue_state(c.state, c.reasons, c.accepting), c.expected) << c.state << " " << c.reasons;
   }
 }
 
@@ -104,6 +107,28 @@ TEST(CupsJobObservation, JobStates) {
                                      {6, O::kActive},    {7, O::kDeleted},     {8, O::kDeleted},
                                      {9, O::kCompleted}, {0, O::kQueryFailed}, {10, O::kQueryFailed}};
   for (const auto& [state, expected] : cases) EXPECT_EQ(cups::job_observation(state), expected) << state;
+}
+
+TEST(CupsJobObservation, OnlyTheAttemptsOwnJobCounts) {
+  const uint64_t record_ms = 1'700'000'000'500;
+  struct Case {
+    const char* uri;
+    const char* queue;
+    long long created_s;
+    bool expected;
+  } cases[] = {
+      {"ipp://localhost/printers/Label_PDF", "Label_PDF", 1'700'000'000, true},  // the record's own second
+      {"ipp://localhost/printers/Label_PDF", "Label_PDF", 1'700'000'100, true},
+      {"ipp://localhost/classes/Labels", "Labels", 1'700'000'100, true},
+      {"ipp://localhost/printers/Label_PDF", "Label_PDF", 1'699'999'999, false},  // older than the attempt
+      {"ipp://localhost/printers/Other", "Label_PDF", 1'700'000'100, false},      // a reused id on another queue
+      {"ipp://localhost/printers/XLabel_PDF", "Label_PDF", 1'700'000'100, false},
+      {"ipp://localhost/printers/Label_PDF", "", 1'700'000'100, false},
+      {"", "Label_PDF", 1'700'000'100, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cups::is_attempt_job(c.uri, c.queue, c.created_s, record_ms), c.expected) << c.uri << " " << c.created_s;
+  }
 }
 
 }  // namespace

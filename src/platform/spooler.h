@@ -40,8 +40,11 @@ class Spooler {
   virtual QueueList list_queues() = 0;
   // The user's default queue; "" when there is none or it cannot be read.
   virtual std::string default_queue() = 0;
-  // One job of a queue.
-  virtual JobObservation observe_job(const std::string& queue, uint32_t job_id) = 0;
+  // One job of a queue, as an attempt recorded at `record_created_ms`
+  // created it. Where job ids can be handed out again (CUPS, after it lost
+  // its spool), a job with that id on another queue or created before the
+  // record is "no such job".
+  virtual JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) = 0;
 };
 
 Spooler& system_spooler();

@@ -9,6 +9,13 @@
 #include "platform/clock.h"
 
 namespace tph {
+namespace {
+
+// Each retry follows a lock file replaced between our open and our lock;
+// only a path that keeps changing under us uses them all up.
+constexpr int kLockAttempts = 100;
+
+}  // namespace
 
 Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   using namespace errors;
@@ -21,12 +28,21 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   if (OsStatus s = fs.create_directories(store.folder); !s.ok) {
     return with_description(kStateUnavailable, kPfxCreateState, s.description);
   }
-  if (OsStatus s = fs.open_lock_file(fs.join(store.folder, kLockFileName), store.lock); !s.ok) {
-    return with_description(kStateUnavailable, kPfxOpenLock, s.description);
-  }
-  // From here on every early return destroys `store`, closing the lock file.
-  if (OsStatus s = store.lock->lock_exclusive(); !s.ok) {
-    return with_description(kStateUnavailable, kPfxLockState, s.description);
+  // The lock counts only if, once held, the file at the path is still the
+  // one locked: a host that exited may have had its lock file deleted
+  // meanwhile, and another may have made a new one. Then lock that one.
+  for (int attempt = 0;; ++attempt) {
+    if (OsStatus s = fs.open_lock_file(fs.join(store.folder, kLockFileName), store.lock); !s.ok) {
+      return with_description(kStateUnavailable, kPfxOpenLock, s.description);
+    }
+    // From here on every early return destroys `store`, closing the lock file.
+    if (OsStatus s = store.lock->lock_exclusive(); !s.ok) {
+      return with_description(kStateUnavailable, kPfxLockState, s.description);
+    }
+    OsStatus guards = store.lock->still_at_its_path();
+    if (guards.ok) break;
+    if (attempt == kLockAttempts - 1) return with_description(kStateUnavailable, kPfxLockState, guards.description);
+    store.lock.reset();
   }
 
   FileContent content = fs.read_file(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
@@ -51,8 +67,19 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   return store;
 }
 
+Status check_state_guard(StateStore& store) {
+  using namespace errors;
+  if (!store.lost) {
+    OsStatus s = store.lock->still_at_its_path();
+    if (s.ok) return Status::Ok();
+    store.lost = true;
+  }
+  return make(kStateUnavailable, kMsgStateMoved);
+}
+
 Status save_ledger(StateStore& store) {
   using namespace errors;
+  if (Status s = check_state_guard(store); !s.ok()) return s;
   std::optional<std::string> bytes;
   try {
     bytes = encode_ledger(store.ledger);

@@ -32,6 +32,10 @@ struct StateStore {
   HostLedger ledger;
   std::unique_ptr<LockFile> lock;  // closing it releases the lock
   FileSystem* fs = nullptr;
+  // The lock no longer guards the state at the folder's path (the lock file
+  // was deleted or replaced, or the folder moved). Nothing more may be saved
+  // or printed: the host answers the request at hand and stops.
+  bool lost = false;
 };
 
 // Locates and creates the state folder, takes the exclusive lock (waiting as
@@ -39,8 +43,13 @@ struct StateStore {
 // when the repair changed it. Every failure releases the lock.
 Result<StateStore> open_state(FileSystem& fs, Clock& clock);
 
-// Writes the whole in-memory ledger to ledger.json atomically. Callers set the
-// time stamps first; this changes nothing in memory.
+// Writes the whole in-memory ledger to ledger.json atomically, once the lock
+// has proved that it still guards the state at the folder's path. Callers
+// set the time stamps first; this changes nothing in memory.
 Status save_ledger(StateStore& store);
+
+// Proves that the held lock still guards the state at the folder's path;
+// otherwise marks the store lost and fails with STATE_UNAVAILABLE.
+Status check_state_guard(StateStore& store);
 
 }  // namespace tph

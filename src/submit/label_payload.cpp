@@ -44,7 +44,9 @@ Result<std::string> decode_label_payload(const SubmitRequest& request) {
 
 namespace {
 
-std::string hex_of(const std::array<uint8_t, 32>& digest) {
+std::optional<std::string> hex_of(const std::optional<std::array<uint8_t, 32>>& computed) {
+  if (!computed) return std::nullopt;
+  const std::array<uint8_t, 32>& digest = *computed;
   static const char* kHex = "0123456789abcdef";
   std::string out;
   out.reserve(64);
@@ -70,7 +72,7 @@ void update_field(Sha256& sha, std::string_view bytes) {
 
 }  // namespace
 
-std::string output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
                                const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
   Sha256 sha;
   update_field(sha, domain);
@@ -84,18 +86,19 @@ std::string output_fingerprint(std::string_view domain, std::string_view body, c
   return hex_of(sha.finish());
 }
 
-OutputIdentity compute_output_fingerprint(const std::string& png, const std::string& printer,
-                                          const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
-  OutputIdentity id;
-  id.fingerprint = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
+std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
+                                                         const std::optional<std::string>& media, uint32_t dpi,
+                                                         uint16_t copies) {
+  std::optional<std::string> current = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
   Sha256 sha;
   sha.update(png.data(), png.size());
   sha.update(printer.data(), printer.size());
   if (media) sha.update(media->data(), media->size());
   update_le(sha, dpi, 4);
   update_le(sha, copies, 2);
-  id.legacy_fingerprint = hex_of(sha.finish());
-  return id;
+  std::optional<std::string> legacy = hex_of(sha.finish());
+  if (!current || !legacy) return std::nullopt;
+  return OutputIdentity{std::move(*current), std::move(*legacy)};
 }
 
 std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t size) {

@@ -41,11 +41,13 @@ struct OutputIdentity {
 inline constexpr std::string_view kPngFingerprintDomain = "tavelin.print/png";
 
 // The current layout, for any kind of job (`domain` keeps kinds apart).
-std::string output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+// Nothing when the platform's SHA-256 failed: the request fails rather than
+// share one made-up fingerprint with every other label.
+std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
                                const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
-// Both fingerprints of a PNG label.
-OutputIdentity compute_output_fingerprint(const std::string& png, const std::string& printer,
+// Both fingerprints of a PNG label; nothing when SHA-256 failed.
+std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
                                           const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
 // The bytes a decoded PNG would take (RGBA at 8 or 16 bits per sample),

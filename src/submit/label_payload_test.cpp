@@ -136,17 +136,23 @@ TEST(Sha256, KnownVector) {
   Sha256 sha;
   sha.update("ab", 2);
   sha.update("c", 1);
-  std::array<uint8_t, 32> d = sha.finish();
-  EXPECT_EQ(d[0], 0xba);
-  EXPECT_EQ(d[1], 0x78);
-  EXPECT_EQ(d[31], 0xad);
+  std::optional<std::array<uint8_t, 32>> d = sha.finish();
+  ASSERT_TRUE(d);
+  EXPECT_EQ((*d)[0], 0xba);
+  EXPECT_EQ((*d)[1], 0x78);
+  EXPECT_EQ((*d)[31], 0xad);
+  // The library refuses data after the digest was taken; that failure must
+  // surface, not yield a digest of whatever the context holds.
+  sha.update("d", 1);
+  EXPECT_FALSE(sha.finish());
 }
 
 std::string sha_hex(const std::string& bytes) {
   Sha256 sha;
   sha.update(bytes.data(), bytes.size());
   std::string out;
-  for (uint8_t b : sha.finish()) {
+  const std::array<uint8_t, 32> digest = sha.finish().value();
+  for (uint8_t b : digest) {
     static const char* hex = "0123456789abcdef";
     out += hex[b >> 4];
     out += hex[b & 15];
@@ -163,19 +169,19 @@ std::string le(uint64_t v, int bytes) {
 TEST(Fingerprint, EachFieldCarriesItsLength) {
   const std::string expected = sha_hex(le(17, 8) + "tavelin.print/png" + le(3, 8) + "PNG" + le(5, 8) + "Queue" +
                                        std::string(1, '\1') + le(5, 8) + "media" + le(300, 4) + le(2, 2));
-  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2).fingerprint, expected);
+  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2)->fingerprint, expected);
   // Bytes moved between printer and media, or a media token dropped, are other output.
-  const std::string moved = compute_output_fingerprint("PNG", "Queuemed", std::string("ia"), 300, 2).fingerprint;
-  const std::string none = compute_output_fingerprint("PNG", "Queuemedia", std::nullopt, 300, 2).fingerprint;
+  const std::string moved = compute_output_fingerprint("PNG", "Queuemed", std::string("ia"), 300, 2)->fingerprint;
+  const std::string none = compute_output_fingerprint("PNG", "Queuemedia", std::nullopt, 300, 2)->fingerprint;
   EXPECT_NE(moved, expected);
   EXPECT_NE(none, expected);
-  EXPECT_NE(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 1).fingerprint, expected);
+  EXPECT_NE(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 1)->fingerprint, expected);
   EXPECT_NE(output_fingerprint("tavelin.print/raw", "PNG", "Queue", std::string("media"), 300, 2), expected);
 }
 
 TEST(Fingerprint, TheOlderLayoutIsStillComputed) {
   const std::string joined = std::string("PNGQueuemedia") + std::string("\x2c\x01\x00\x00\x02\x00", 6);
-  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2).legacy_fingerprint,
+  EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2)->legacy_fingerprint,
             sha_hex(joined));
 }
 

@@ -6,7 +6,7 @@
 namespace tph {
 
 Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
-                             const std::string& print_system) {
+                             const std::string& print_system, uint32_t& started_job_id) {
   using namespace errors;
   auto failure = [&print_system](const char* code, std::string_view sentence, const OsStatus& s) {
     return with_context(code, named(sentence, print_system), s.description);
@@ -22,6 +22,7 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
   if (OsStatus s = document->start(job.title, job_id); !s.ok) {
     return failure(kSubmissionRejected, kCtxStartDoc, s);
   }
+  started_job_id = job_id;
   // From here on a failure leaves the document unfinished, and releasing it
   // aborts it. The outcome is unknown once anything may have reached the
   // print system; before that the attempt failed for certain.

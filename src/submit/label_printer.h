@@ -23,7 +23,8 @@ struct LabelJob {
 // says nothing was sent yet) or may have reached the print system
 // (UNKNOWN_OUTCOME). Messages name `print_system`. The document is released
 // on every path; a started one that did not complete is aborted.
+// `started_job_id` is set once the print system numbered the document.
 Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
-                             const std::string& print_system);
+                             const std::string& print_system, uint32_t& started_job_id);
 
 }  // namespace tph

@@ -72,8 +72,9 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
   for (const auto& c : cases) {
     auto log = std::make_shared<PrintLog>();
     log->fail_on = c.fail_on;
+    uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, raster}, "CUPS");
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, raster}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
@@ -105,8 +106,9 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
     auto log = std::make_shared<PrintLog>();
     log->sends_pages = false;
     log->fail_on = {{step, 1}};
+    uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, raster}, "CUPS");
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, raster}, "CUPS", started);
     ASSERT_FALSE(r.ok()) << step;
     EXPECT_STREQ(r.error().code, code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
@@ -117,8 +119,9 @@ TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   auto log = std::make_shared<PrintLog>();
   log->geometry = DocumentGeometry{600, 600, 1700, 3600};
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
+  uint32_t started = 0;
   Result<uint32_t> r =
-      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, raster}, "Windows");
+      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, raster}, "Windows", started);
   ASSERT_FALSE(r.ok());
   EXPECT_STREQ(r.error().code, "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");

@@ -4,7 +4,8 @@
 
 namespace tph {
 
-Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system) {
+Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system,
+                           uint32_t& started_job_id) {
   using namespace errors;
   auto failure = [&print_system](const char* code, std::string_view sentence, const OsStatus& s) {
     return with_context(code, named(sentence, print_system), s.description);
@@ -12,6 +13,7 @@ Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, 
   if (OsStatus s = job->open(raw.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
   uint32_t job_id = 0;
   if (OsStatus s = job->start(raw.title, job_id); !s.ok) return failure(kSubmissionRejected, kCtxStartDoc, s);
+  started_job_id = job_id;
   const auto* data = reinterpret_cast<const uint8_t*>(raw.bytes.data());
   for (uint16_t copy = 0; copy < raw.copies; ++copy) {
     if (OsStatus s = job->write(data, raw.bytes.size()); !s.ok) return failure(kUnknownOutcome, kCtxRawWrite, s);

@@ -22,7 +22,8 @@ Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output
 }
 
 // Renders and prints a new attempt; the job id or the error that ended it.
-Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png) {
+Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
+                               uint32_t& started_job_id) {
   const std::string& system = ctx.info.print_system;
   if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
   bool out_of_memory = false;
@@ -30,7 +31,7 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
   if (out_of_memory) return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
   if (!raster) return make(kBadRequest, named(kMsgSecondDecode, system));
   return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, *raster},
-                     system);
+                     system, started_job_id);
 }
 
 }  // namespace
@@ -56,11 +57,11 @@ Json submit_reply(const JobRecord& record, bool duplicate) {
 Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output) {
   return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
-                     [&]() { return print_attempt(ctx, request, png); });
+                     [&](uint32_t& started_job_id) { return print_attempt(ctx, request, png, started_job_id); });
 }
 
 Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
-                         const std::function<Result<uint32_t>()>& print) {
+                         const PrintStep& print) {
   HostLedger& ledger = ctx.state.ledger;
   if (auto it = ledger.jobs.find(key.intent_id); it != ledger.jobs.end()) {
     return answer_repeat(it->second, output, key.printer);
@@ -78,7 +79,11 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   ledger.updated_at_ms = created;
   if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
 
-  Result<uint32_t> printed = print();
+  // The record is on disk; nothing reaches the print system unless the
+  // lock still guards the folder it is in.
+  if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
+  uint32_t started_job_id = 0;
+  Result<uint32_t> printed = print(started_job_id);
 
   const uint64_t now = now_ms(ctx.clock);
   auto it = ledger.jobs.find(key.intent_id);
@@ -89,6 +94,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   if (!printed.ok()) {
     const HostError& e = printed.error();
     stored.state = std::string_view(e.code) == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
+    if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
     stored.error_code = e.code;
     stored.error_message = e.message;
     if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();

@@ -25,11 +25,17 @@ struct AttemptKey {
   const std::string& printer;
 };
 
+// How one attempt is handed to the print system: the job id, or the error
+// that ended it. `started_job_id` is set as soon as the print system gave
+// the job a number, so an outcome left unknown still names its job.
+using PrintStep = std::function<Result<uint32_t>(uint32_t& started_job_id)>;
+
 // The attempt rules for any kind of job: a known intent_id is answered from
-// its record; a new one is recorded DISPATCHING and saved, `print` runs, and
-// its outcome is saved before the reply.
+// its record; a new one is recorded DISPATCHING and saved, `print` runs
+// (once the lock has proved again that it guards the state), and its
+// outcome is saved before the reply.
 Result<Json> run_attempt(PrintContext& context, const AttemptKey& key, const OutputIdentity& output,
-                         const std::function<Result<uint32_t>()>& print);
+                         const PrintStep& print);
 
 // The submit reply for a record.
 Json submit_reply(const JobRecord& record, bool duplicate);

@@ -1,5 +1,6 @@
 #include "submit/submit_handler.h"
 
+#include "support/error_catalogue.h"
 #include "submit/label_payload.h"
 #include "submit/raw_printer.h"
 #include "submit/submit_attempt.h"
@@ -11,9 +12,10 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   Result<std::string> png = decode_label_payload(request);
   if (!png.ok()) return png.take_error();
   request.payload.base64 = std::string();  // the text is no longer needed; free it before printing
-  const OutputIdentity output =
+  const std::optional<OutputIdentity> output =
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
-  return submit_attempt(context, request, png.value(), output);
+  if (!output) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
+  return submit_attempt(context, request, png.value(), *output);
 }
 
 Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {
@@ -22,12 +24,14 @@ Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) 
   request.base64 = std::string();
   // The language stands where a PNG label's media token does; the domain
   // keeps raw and PNG fingerprints apart.
+  std::optional<std::string> fingerprint =
+      output_fingerprint(kRawFingerprintDomain, bytes.value(), request.printer, request.language, 0, request.copies);
+  if (!fingerprint) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
   OutputIdentity output;
-  output.fingerprint = output_fingerprint(kRawFingerprintDomain, bytes.value(), request.printer, request.language,
-                                          0, request.copies);
-  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&]() {
+  output.fingerprint = std::move(*fingerprint);
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](uint32_t& started_job_id) {
     return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, request.copies, bytes.value()},
-                     context.info.print_system);
+                     context.info.print_system, started_job_id);
   });
 }
 

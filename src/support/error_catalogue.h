@@ -74,6 +74,13 @@ inline constexpr std::string_view kMsgStateVersion =
 inline constexpr std::string_view kMsgNoAppData =
     "Cannot locate the current user's application-data directory.";
 inline constexpr std::string_view kMsgCannotEncodeState = "Cannot encode print-helper state.";
+inline constexpr std::string_view kMsgStateMoved =
+    "The print-helper state folder was moved or its lock file was replaced while this helper ran; it stops "
+    "without printing.";
+inline constexpr std::string_view kMsgReplyTooLarge =
+    "The reply would exceed the 1 MiB a browser accepts from the print helper.";
+inline constexpr std::string_view kMsgFingerprintFailed =
+    "The print helper could not compute the label's fingerprint; nothing was printed.";
 inline constexpr std::string_view kMsgHostRestarted =
     "The helper restarted before the operating system acknowledged this job.";
 

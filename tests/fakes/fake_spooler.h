@@ -20,7 +20,7 @@ class FakeSpooler final : public Spooler {
 
   QueueList list_queues() override { return queues; }
   std::string default_queue() override { return default_name; }
-  JobObservation observe_job(const std::string&, uint32_t job_id) override {
+  JobObservation observe_job(const std::string&, uint32_t job_id, uint64_t) override {
     ++job_queries;
     if (!queue_opens) return JobObservation::kQueryFailed;
     auto it = jobs.find(job_id);

@@ -39,6 +39,10 @@ class MemoryLockFile final : public LockFile {
     }
     return s;
   }
+  OsStatus still_at_its_path() override {
+    if (fs_.lock_replaced) return OsStatus::Fail(0, "the lock file at the state folder's path is another file");
+    return OsStatus::Ok();
+  }
 
  private:
   MemoryFileSystem& fs_;

@@ -42,6 +42,9 @@ class MemoryFileSystem final : public FileSystem {
   std::vector<std::string> list(const std::string& folder) const;  // names of files in a folder
   const std::vector<std::string>& log() const { return log_; }
   bool locked() const { return locked_ > 0; }
+  // The lock file now at the lock's path is another file (deleted and made
+  // again, or the folder moved away): every lock's identity check fails.
+  bool lock_replaced = false;
 
   // --- FileSystem
   char separator() const override { return '/'; }

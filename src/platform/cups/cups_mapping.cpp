@@ -1,5 +1,7 @@
 #include "platform/cups/cups_mapping.h"
 
+#include <string>
+
 namespace tph::cups {
 namespace {
 
@@ -48,10 +50,11 @@ void for_each_reason(std::string_view reasons, Visit visit) {
 
 }  // namespace
 
-std::string_view queue_state(int printer_state, std::string_view reasons) {
+std::string_view queue_state(int printer_state, std::string_view reasons, bool accepting) {
   if (printer_state != kPrinterIdle && printer_state != kPrinterProcessing && printer_state != kPrinterStopped) {
     return "unavailable";
   }
+  if (!accepting) return "error";
   if (printer_state == kPrinterStopped) return "paused";
   bool offline = false, error = false;
   for_each_reason(reasons, [&](std::string_view reason) {
@@ -83,6 +86,20 @@ JobObservation job_observation(int job_state) {
     default:
       return JobObservation::kQueryFailed;
   }
+}
+
+bool is_attempt_job(std::string_view job_printer_uri, std::string_view queue, long long created_s,
+                    uint64_t record_created_ms) {
+  if (queue.empty() || created_s < 0) return false;
+  bool on_queue = false;
+  for (std::string_view folder : {"/printers/", "/classes/"}) {
+    std::string tail(folder);
+    tail += queue;
+    on_queue = on_queue || ends_with(job_printer_uri, tail);
+  }
+  // The record is written before the job is created, so a job of this
+  // attempt was created in the record's second or later.
+  return on_queue && static_cast<uint64_t>(created_s) >= record_created_ms / 1000;
 }
 
 }  // namespace tph::cups

@@ -3,6 +3,7 @@
 // mapped to the spooler port's portable results. Pure functions, without
 // <cups/...>, so that every build compiles and tests them.
 
+#include <cstdint>
 #include <string_view>
 
 #include "platform/spooler.h"
@@ -19,8 +20,10 @@ inline constexpr int kPrinterStopped = 5;
 // is "paused"; then offline or connecting reasons are "offline"; then a
 // reason of error severity (a jam, empty media or toner, an open door, any
 // "-error" reason) is "error"; then processing is "printing" and idle "idle".
-// A state that cannot be read is "unavailable".
-std::string_view queue_state(int printer_state, std::string_view reasons);
+// A state that cannot be read is "unavailable". A queue that rejects jobs
+// (cupsreject) is "error" whatever else it says: nothing sent there prints
+// until somebody lets it accept jobs again.
+std::string_view queue_state(int printer_state, std::string_view reasons, bool accepting = true);
 
 // IPP job-state values.
 inline constexpr int kJobPending = 3;
@@ -35,5 +38,14 @@ inline constexpr int kJobCompleted = 9;
 // canceled, aborted: deleted (nothing is known to have printed); any other
 // value: the query failed.
 JobObservation job_observation(int job_state);
+
+// Whether a job the scheduler reports under a remembered job id is the job
+// an attempt created: it must sit on the attempt's queue (its
+// job-printer-uri ends in "/printers/<queue>" or "/classes/<queue>") and
+// must have been created (time-at-creation, seconds since the epoch) no
+// earlier than the attempt's record. A scheduler that lost its spool hands
+// the same ids out again, to other queues and later jobs.
+bool is_attempt_job(std::string_view job_printer_uri, std::string_view queue, long long created_s,
+                    uint64_t record_created_ms);
 
 }  // namespace tph::cups

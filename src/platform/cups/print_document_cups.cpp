@@ -6,8 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "platform/cups/cups_connection.h"
-#include "platform/cups/cups_status.h"
+#include "platform/cups/cups_scheduler.h"
 #include "platform/print_document.h"
 
 namespace tph {
@@ -43,22 +42,18 @@ class CupsPrintDocument final : public PrintDocument {
     aborting_ = true;  // whatever cairo still flushes goes nowhere
     if (cr_) cairo_destroy(cr_);
     if (surface_) cairo_surface_destroy(surface_);
-    if (http_) httpClose(http_);  // drops an unfinished request
-    if (started_ && !finished_) cupsCancelJob2(CUPS_HTTP_DEFAULT, dest_->name, job_id_, 0);
     if (info_) cupsFreeDestInfo(info_);
-    if (dest_) cupsFreeDests(1, dest_);
   }
 
   OsStatus open(const std::string& queue) override {
-    const size_t slash = queue.find('/');
-    const std::string name = queue.substr(0, slash);
-    const std::string instance = slash == std::string::npos ? "" : queue.substr(slash + 1);
-    dest_ = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.c_str(), instance.empty() ? nullptr : instance.c_str());
-    if (!dest_) return cups::last_failure();
-    info_ = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest_);
-    if (!info_) return cups::last_failure();
-    read_media();
-    read_resolution();
+    cups::Scheduler scheduler;
+    if (OsStatus s = scheduler.connect(); !s.ok) return s;
+    if (OsStatus s = cups::find_destination(scheduler, queue, dest_); !s.ok) return s;
+    info_ = cupsCopyDestInfo(scheduler.http(), dest_.get());
+    if (!info_) return scheduler.failure("Reading the queue's attributes");
+    read_media(scheduler.http());
+    read_resolution(scheduler.http());
+    queue_ = queue;
     return OsStatus::Ok();
   }
 
@@ -72,23 +67,7 @@ class CupsPrintDocument final : public PrintDocument {
   }
 
   OsStatus start(const std::string& title, uint32_t& job_id) override {
-    OsStatus failure;
-    http_ = cups::connect_to_scheduler(failure);
-    if (!http_) return failure;
-    // No options: the document carries its own pages, and a queue default
-    // such as extra copies must not print a label twice.
-    const int id = cupsCreateJob(http_, dest_->name, title.c_str(), 0, nullptr);
-    if (id <= 0) return cups::last_failure();
-    job_id_ = id;
-    if (cupsStartDocument(http_, dest_->name, id, title.c_str(), CUPS_FORMAT_POSTSCRIPT, 1) != HTTP_STATUS_CONTINUE) {
-      OsStatus failed = cups::last_failure();
-      // Nothing was sent: take the empty job back, so it is refused for certain.
-      httpClose(http_);
-      http_ = nullptr;
-      cupsCancelJob2(CUPS_HTTP_DEFAULT, dest_->name, id, 0);
-      return failed;
-    }
-    started_ = true;
+    if (OsStatus s = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT, job_id); !s.ok) return s;
     // cairo writes the page height rounded up to a whole point and measures
     // from there; a page of exactly that height, with the drawing moved down
     // by the rounding, puts every pixel where the queue's media has it.
@@ -98,7 +77,6 @@ class CupsPrintDocument final : public PrintDocument {
                                                   std::ceil(height));
     cr_ = cairo_create(surface_);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
-    job_id = static_cast<uint32_t>(id);
     return OsStatus::Ok();
   }
 
@@ -140,9 +118,7 @@ class CupsPrintDocument final : public PrintDocument {
     cairo_surface_finish(surface_);  // writes the whole document through write()
     if (write_failed_) return write_failure_;
     if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_surface_status(surface_));
-    if (cupsFinishDocument(http_, dest_->name) > IPP_STATUS_OK_EVENTS_COMPLETE) return cups::last_failure();
-    finished_ = true;
-    return OsStatus::Ok();
+    return job_.finish();
   }
 
  private:
@@ -158,9 +134,9 @@ class CupsPrintDocument final : public PrintDocument {
     if (self->aborting_ || self->write_failed_) return CAIRO_STATUS_WRITE_ERROR;
     // Counted before the call: a failed write may still have sent part.
     self->bytes_sent_ += length;
-    if (cupsWriteRequestData(self->http_, reinterpret_cast<const char*>(data), length) != HTTP_STATUS_CONTINUE) {
+    if (OsStatus s = self->job_.write(data, length); !s.ok) {
       self->write_failed_ = true;
-      self->write_failure_ = cups::last_failure();
+      self->write_failure_ = std::move(s);
       return CAIRO_STATUS_WRITE_ERROR;
     }
     return CAIRO_STATUS_SUCCESS;
@@ -168,8 +144,8 @@ class CupsPrintDocument final : public PrintDocument {
 
   // media-col-default where the queue has it; else the media-default
   // keyword's size with no margins.
-  void read_media() {
-    if (ipp_attribute_t* col = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "media-col")) {
+  void read_media(http_t* http) {
+    if (ipp_attribute_t* col = cupsFindDestDefault(http, dest_.get(), info_, "media-col")) {
       ipp_t* media = ippGetCollection(col, 0);
       ipp_attribute_t* size = media ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
       ipp_t* dims = size ? ippGetCollection(size, 0) : nullptr;
@@ -182,7 +158,7 @@ class CupsPrintDocument final : public PrintDocument {
       if (media_.width > 0 && media_.length > 0) return;
     }
     media_ = Media{};
-    if (ipp_attribute_t* keyword = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "media")) {
+    if (ipp_attribute_t* keyword = cupsFindDestDefault(http, dest_.get(), info_, "media")) {
       if (pwg_media_t* pwg = pwgMediaForPWG(ippGetString(keyword, 0, nullptr))) {
         media_.width = pwg->width;
         media_.length = pwg->length;
@@ -190,9 +166,9 @@ class CupsPrintDocument final : public PrintDocument {
     }
   }
 
-  void read_resolution() {
+  void read_resolution(http_t* http) {
     dpi_x_ = dpi_y_ = kFallbackDpi;
-    ipp_attribute_t* r = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest_, info_, "printer-resolution");
+    ipp_attribute_t* r = cupsFindDestDefault(http, dest_.get(), info_, "printer-resolution");
     if (!r || ippGetValueTag(r) != IPP_TAG_RESOLUTION) return;
     ipp_res_t units;
     int y = 0;
@@ -207,14 +183,14 @@ class CupsPrintDocument final : public PrintDocument {
     }
   }
 
-  cups_dest_t* dest_ = nullptr;
+  cups::Destination dest_;
   cups_dinfo_t* info_ = nullptr;
-  http_t* http_ = nullptr;
+  std::string queue_;
+  cups::Job job_;
   Media media_;
   int dpi_x_ = kFallbackDpi, dpi_y_ = kFallbackDpi;
   double top_offset_ = 0;  // points the page is taller than the media
-  int job_id_ = 0;
-  bool started_ = false, finished_ = false, aborting_ = false, write_failed_ = false;
+  bool aborting_ = false, write_failed_ = false;
   OsStatus write_failure_;
   uint64_t bytes_sent_ = 0;
   cairo_surface_t* surface_ = nullptr;

@@ -1,9 +1,10 @@
 #include <cups/cups.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/cups/cups_mapping.h"
-#include "platform/cups/cups_status.h"
+#include "platform/cups/cups_scheduler.h"
 #include "platform/spooler.h"
 
 namespace tph {
@@ -12,7 +13,7 @@ namespace {
 // Destinations as cupsGetDests2 returns them, freed on every path.
 class Destinations {
  public:
-  Destinations() { count_ = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests_); }
+  explicit Destinations(cups::Scheduler& scheduler) { count_ = cupsGetDests2(scheduler.http(), &dests_); }
   ~Destinations() { cupsFreeDests(count_, dests_); }
   Destinations(const Destinations&) = delete;
   Destinations& operator=(const Destinations&) = delete;
@@ -40,11 +41,16 @@ class CupsSpooler final : public Spooler {
  public:
   QueueList list_queues() override {
     QueueList list;
-    Destinations dests;
+    cups::Scheduler scheduler;
+    if (OsStatus s = scheduler.connect(); !s.ok) {
+      list.status = s;
+      return list;
+    }
+    Destinations dests(scheduler);
     // No destinations is an answer; the scheduler not answering is not.
-    if (dests.size() == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
-        cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
-      list.status = cups::last_failure();
+    if (dests.size() == 0 && (scheduler.timed_out() || (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
+                                                        cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND))) {
+      list.status = scheduler.failure("Listing the queues");
       return list;
     }
     for (const cups_dest_t& d : dests) {
@@ -52,34 +58,49 @@ class CupsSpooler final : public Spooler {
       if (name.empty()) continue;
       const char* state = cupsGetOption("printer-state", d.num_options, d.options);
       const char* reasons = cupsGetOption("printer-state-reasons", d.num_options, d.options);
-      list.queues.push_back({std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "")});
+      const char* accepting = cupsGetOption("printer-is-accepting-jobs", d.num_options, d.options);
+      list.queues.push_back({std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "",
+                                                               !accepting || std::strcmp(accepting, "false") != 0)});
     }
     return list;
   }
 
   std::string default_queue() override {
-    Destinations dests;
+    cups::Scheduler scheduler;
+    if (!scheduler.connect().ok) return "";
+    Destinations dests(scheduler);
     for (const cups_dest_t& d : dests) {
       if (d.is_default) return name_of(d);
     }
     return "";
   }
 
-  JobObservation observe_job(const std::string&, uint32_t job_id) override {
-    // Job ids are unique across the whole scheduler, so the job is asked
-    // for by its own URI.
+  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) override {
+    cups::Scheduler scheduler;
+    if (!scheduler.connect().ok) return JobObservation::kQueryFailed;
     std::unique_ptr<ipp_t, IppDeleter> request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%u",
                      job_id);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
-    std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(CUPS_HTTP_DEFAULT, request.release(), "/"));
+    static const char* const kWanted[] = {"job-state", "job-printer-uri", "time-at-creation"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kWanted);
+    std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(scheduler.http(), request.release(), "/"));
+    if (scheduler.timed_out()) return JobObservation::kQueryFailed;
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return JobObservation::kNoSuchJob;
     if (!response || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) return JobObservation::kQueryFailed;
     ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
-    if (!state) return JobObservation::kQueryFailed;
+    ipp_attribute_t* printer = ippFindAttribute(response.get(), "job-printer-uri", IPP_TAG_URI);
+    ipp_attribute_t* created = ippFindAttribute(response.get(), "time-at-creation", IPP_TAG_INTEGER);
+    if (!state || !printer || !created) return JobObservation::kQueryFailed;
+    // Job ids are the scheduler's, not the queue's: only the job this
+    // attempt created counts; another with the same id is "no such job".
+    const char* printer_uri = ippGetString(printer, 0, nullptr);
+    if (!cups::is_attempt_job(printer_uri ? printer_uri : "", cups::split_queue_name(queue).name,
+                              ippGetInteger(created, 0), record_created_ms)) {
+      return JobObservation::kNoSuchJob;
+    }
     return cups::job_observation(ippGetInteger(state, 0));
   }
 };

@@ -33,16 +33,26 @@ class Fd {
 
 class PosixLockFile final : public LockFile {
  public:
-  explicit PosixLockFile(int fd) : fd_(fd) {}
+  PosixLockFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   OsStatus lock_exclusive() override {
     while (::flock(fd_.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return errno_failure(errno);
     }
     return OsStatus::Ok();
   }
+  OsStatus still_at_its_path() override {
+    struct stat held {}, there {};
+    if (::fstat(fd_.get(), &held) != 0) return errno_failure(errno);
+    if (::lstat(path_.c_str(), &there) != 0 || held.st_nlink == 0 || held.st_dev != there.st_dev ||
+        held.st_ino != there.st_ino) {
+      return OsStatus::Fail(0, "the lock file at the state folder's path is not the one this helper holds");
+    }
+    return OsStatus::Ok();
+  }
 
  private:
   Fd fd_;
+  std::string path_;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -75,6 +85,17 @@ std::string parent_of(const std::string& path) {
   if (sep == std::string::npos) return ".";
   return sep == 0 ? "/" : path.substr(0, sep);
 }
+
+std::string name_of(const std::string& path) {
+  size_t sep = path.rfind('/');
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// A file named relative to an open folder, or to the working folder.
+struct At {
+  int dir;
+  std::string name;
+};
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -109,10 +130,24 @@ class PosixFileSystem final : public FileSystem {
     return errno_failure(e);
   }
 
+  // The lock's folder stays open for the rest of the run, and every file in
+  // it is then read and replaced through that descriptor: should the folder
+  // be moved, this host's writes follow the folder its lock belongs to.
   OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return errno_failure(errno);
-    out = std::make_unique<PosixLockFile>(fd);
+    const std::string folder = parent_of(path);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return errno_failure(errno);
+    Fd dir_owner(dir);
+    // Non-blocking, so that a FIFO planted there does not wait for a writer.
+    Fd fd(::openat(dir, name_of(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.get() < 0) return errno_failure(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return errno_failure(errno);
+    if (!S_ISREG(st.st_mode)) return OsStatus::Fail(0, "not a regular file");
+    if (pinned_dir_ >= 0) ::close(pinned_dir_);
+    pinned_dir_ = ::dup(dir);
+    pinned_folder_ = pinned_dir_ >= 0 ? folder : std::string();
+    out = std::make_unique<PosixLockFile>(::dup(fd.get()), path);
     return OsStatus::Ok();
   }
 
@@ -120,7 +155,8 @@ class PosixFileSystem final : public FileSystem {
     FileContent c;
     // Non-blocking, so that opening a FIFO planted there does not wait for a
     // writer; the type check below refuses it before any read.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const At at = where(path);
+    Fd fd(::openat(at.dir, at.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
       c.status = errno_failure(errno);
       return c;
@@ -153,8 +189,9 @@ class PosixFileSystem final : public FileSystem {
   }
 
   OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errno_failure(errno);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const At at = where(path);
+    if (::unlinkat(at.dir, at.name.c_str(), 0) != 0 && errno != ENOENT) return errno_failure(errno);
+    int fd = ::openat(at.dir, at.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return errno_failure(errno);
     out = std::make_unique<PosixWritableFile>(fd);
     return OsStatus::Ok();
@@ -162,7 +199,12 @@ class PosixFileSystem final : public FileSystem {
 
   // rename(2) is atomic; the folder's fsync makes the new name survive a power cut.
   OsStatus replace(const std::string& from, const std::string& to) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) return errno_failure(errno);
+    const At source = where(from), target = where(to);
+    if (::renameat(source.dir, source.name.c_str(), target.dir, target.name.c_str()) != 0) return errno_failure(errno);
+    if (target.dir != AT_FDCWD) {
+      if (::fsync(target.dir) != 0) return errno_failure(errno);
+      return OsStatus::Ok();
+    }
     Fd dir(::open(parent_of(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) return errno_failure(errno);
     if (::fsync(dir.get()) != 0) return errno_failure(errno);
@@ -170,6 +212,15 @@ class PosixFileSystem final : public FileSystem {
   }
 
   uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }
+
+ private:
+  At where(const std::string& path) const {
+    if (pinned_dir_ >= 0 && parent_of(path) == pinned_folder_) return {pinned_dir_, name_of(path)};
+    return {AT_FDCWD, path};
+  }
+
+  int pinned_dir_ = -1;  // the lock's folder, open for the rest of the run
+  std::string pinned_folder_;
 };
 
 }  // namespace

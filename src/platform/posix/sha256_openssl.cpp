@@ -9,15 +9,23 @@ struct Sha256::Impl {
   ~Impl() { EVP_MD_CTX_free(ctx); }
 };
 
-Sha256::Sha256() : impl_(std::make_unique<Impl>()) { EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr); }
+Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
+  failed_ = !impl_->ctx || EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr) != 1;
+}
 Sha256::~Sha256() = default;
 
-void Sha256::update(const void* data, size_t size) { EVP_DigestUpdate(impl_->ctx, data, size); }
+void Sha256::update(const void* data, size_t size) {
+  if (failed_ || EVP_DigestUpdate(impl_->ctx, data, size) != 1) failed_ = true;
+}
 
-std::array<uint8_t, 32> Sha256::finish() {
+std::optional<std::array<uint8_t, 32>> Sha256::finish() {
   std::array<uint8_t, 32> digest{};
   unsigned int length = 0;
-  EVP_DigestFinal_ex(impl_->ctx, digest.data(), &length);
+  if (failed_ || EVP_DigestFinal_ex(impl_->ctx, digest.data(), &length) != 1 || length != digest.size()) {
+    failed_ = true;
+    return std::nullopt;
+  }
+  failed_ = true;  // finished: a later update or finish is a misuse
   return digest;
 }
 

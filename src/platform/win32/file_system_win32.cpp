@@ -15,17 +15,43 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 OsStatus last_failure() { return win::last_error_status(); }
 
+// A file's identity: the volume it is on and its index there.
+struct FileIdentity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const FileIdentity& o) const { return volume == o.volume && high == o.high && low == o.low; }
+};
+
+bool identity_of(HANDLE h, FileIdentity& out) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  out = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
 class Win32LockFile final : public LockFile {
  public:
-  explicit Win32LockFile(win::FileHandle h) : h_(std::move(h)) {}
+  Win32LockFile(win::FileHandle h, std::u16string path) : h_(std::move(h)), path_(std::move(path)) {}
   OsStatus lock_exclusive() override {
     OVERLAPPED ov{};
     if (!LockFileEx(h_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFF, 0xFFFFFFFF, &ov)) return last_failure();
     return OsStatus::Ok();
   }
+  OsStatus still_at_its_path() override {
+    // Opened for no access at all, so that no lock or sharing mode stands in
+    // the way; a link at the path is looked at, not followed.
+    win::FileHandle now(CreateFileW(win::wide(path_), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileIdentity held, there;
+    if (!identity_of(h_.get(), held)) return last_failure();
+    if (!now || !identity_of(now.get(), there) || !(held == there)) {
+      return OsStatus::Fail(0, "the lock file at the state folder's path is not the one this helper holds");
+    }
+    return OsStatus::Ok();
+  }
 
  private:
   win::FileHandle h_;
+  std::u16string path_;
 };
 
 class Win32WritableFile final : public WritableFile {
@@ -101,10 +127,17 @@ class Win32FileSystem final : public FileSystem {
   }
 
   OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
-    win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                  OPEN_ALWAYS, 0, nullptr));
+    std::u16string wide_path = utf8_to_wide(path);
+    win::FileHandle h(CreateFileW(win::wide(wide_path), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return last_failure();
-    out = std::make_unique<Win32LockFile>(std::move(h));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
+    if (GetFileType(h.get()) != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      return OsStatus::Fail(0, "not a regular file");
+    }
+    out = std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path));
     return OsStatus::Ok();
   }
 

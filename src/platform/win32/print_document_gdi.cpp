@@ -1,7 +1,9 @@
 #include <windows.h>
+#include <winspool.h>
 
 #include "platform/print_document.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/one_copy_devmode.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
 
@@ -19,7 +21,12 @@ class GdiPrintDocument final : public PrintDocument {
   }
 
   OsStatus open(const std::string& queue) override {
-    dc_.reset(CreateDCW(nullptr, win::wide(utf8_to_wide(queue)), nullptr, nullptr));
+    const std::u16string name = utf8_to_wide(queue);
+    win::PrinterHandle printer;
+    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer.out(), nullptr)) return win::last_error_status();
+    win::OneCopyDevmode devmode;
+    if (OsStatus s = devmode.read(printer.get(), name); !s.ok) return s;
+    dc_.reset(CreateDCW(nullptr, win::wide(name), nullptr, devmode.get()));
     if (!dc_) return win::last_error_status();
     return OsStatus::Ok();
   }

@@ -3,6 +3,7 @@
 
 #include "platform/raw_print_job.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/one_copy_devmode.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
 
@@ -19,8 +20,15 @@ class WinspoolRawPrintJob final : public RawPrintJob {
   }
 
   OsStatus open(const std::string& queue) override {
+    // Opened once for the queue's defaults, then again with them as the
+    // job's settings, so the spooler makes one copy of the bytes.
     const std::u16string name = utf8_to_wide(queue);
-    if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer_.out(), nullptr)) return win::last_error_status();
+    auto* device = const_cast<wchar_t*>(win::wide(name));
+    if (!OpenPrinterW(device, printer_.out(), nullptr)) return win::last_error_status();
+    win::OneCopyDevmode devmode;
+    if (OsStatus s = devmode.read(printer_.get(), name); !s.ok) return s;
+    PRINTER_DEFAULTSW defaults{nullptr, devmode.get(), PRINTER_ACCESS_USE};
+    if (!OpenPrinterW(device, printer_.out(), &defaults)) return win::last_error_status();
     return OsStatus::Ok();
   }
 

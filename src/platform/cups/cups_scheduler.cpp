@@ -1,0 +1,133 @@
+#include "platform/cups/cups_scheduler.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace tph::cups {
+
+Scheduler::~Scheduler() { close(); }
+
+void Scheduler::close() {
+  if (http_) httpClose(http_);
+  http_ = nullptr;
+}
+
+int Scheduler::keep_waiting(http_t*, void* self) {
+  static_cast<Scheduler*>(self)->timed_out_ = true;
+  return 0;  // give up: the call fails with ETIMEDOUT
+}
+
+OsStatus Scheduler::connect() {
+  close();
+  timed_out_ = false;
+  errno = 0;
+  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
+                       kExchangeTimeoutSeconds * 1000, nullptr);
+  if (!http_) {
+    const int e = errno;
+    std::string text = "Cannot connect to the CUPS scheduler";
+    if (e != 0) text += std::string(": ") + std::strerror(e);
+    return OsStatus::Fail(static_cast<uint32_t>(e), text + " (os error " + std::to_string(e) + ")");
+  }
+  httpSetTimeout(http_, kExchangeTimeoutSeconds, &Scheduler::keep_waiting, this);
+  return OsStatus::Ok();
+}
+
+OsStatus Scheduler::failure(std::string_view what) const {
+  const ipp_status_t status = cupsLastError();
+  std::string text;
+  const char* own = cupsLastErrorString();
+  if (timed_out_) {
+    text = std::string(what) + " timed out: the CUPS scheduler did not answer within " +
+           std::to_string(kExchangeTimeoutSeconds) + " s";
+  } else if (own && *own && std::strcmp(own, "Success") != 0) {
+    text = own;
+  } else if (http_ && httpError(http_) != 0) {
+    text = std::string(what) + " failed: " + std::strerror(httpError(http_));
+  } else {
+    text = std::string(what) + " failed";
+  }
+  char code[32];
+  std::snprintf(code, sizeof code, " (IPP status 0x%04x)", static_cast<unsigned>(status));
+  return OsStatus::Fail(static_cast<uint32_t>(status), text + code, status == IPP_STATUS_ERROR_NOT_FOUND);
+}
+
+QueueName split_queue_name(const std::string& queue) {
+  const size_t slash = queue.find('/');
+  if (slash == std::string::npos) return {queue, ""};
+  return {queue.substr(0, slash), queue.substr(slash + 1)};
+}
+
+OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destination& out) {
+  const QueueName q = split_queue_name(queue);
+  if (q.name.empty() || (queue.find('/') != std::string::npos && q.instance.empty())) {
+    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", true);
+  }
+  if (!q.instance.empty()) {
+    cups_dest_t* dests = nullptr;
+    const int count = cupsGetDests2(scheduler.http(), &dests);
+    const bool known = cupsGetDest(q.name.c_str(), q.instance.c_str(), count, dests) != nullptr;
+    cupsFreeDests(count, dests);
+    if (!known) {
+      if (scheduler.timed_out()) return scheduler.failure("Looking up the queue");
+      return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue instance: \"" + queue + "\"", true);
+    }
+  }
+  out.reset(cupsGetNamedDest(scheduler.http(), q.name.c_str(), q.instance.empty() ? nullptr : q.instance.c_str()));
+  if (!out) return scheduler.failure("Looking up the queue");
+  return OsStatus::Ok();
+}
+
+Job::~Job() {
+  scheduler_.close();  // drops an unfinished request
+  if (started_ && !finished_ && !scheduler_.timed_out()) {
+    Scheduler canceller;
+    if (canceller.connect().ok) cupsCancelJob2(canceller.http(), queue_.c_str(), id_, 0);
+  }
+}
+
+OsStatus Job::start(const std::string& queue, const std::string& title, const char* format, uint32_t& job_id) {
+  queue_ = split_queue_name(queue).name;
+  if (OsStatus s = scheduler_.connect(); !s.ok) return s;
+  cups_option_t* options = nullptr;
+  int count = cupsAddOption("copies", "1", 0, &options);
+  const int id = cupsCreateJob(scheduler_.http(), queue_.c_str(), title.c_str(), count, options);
+  cupsFreeOptions(count, options);
+  if (id <= 0) return scheduler_.failure("Creating the job");
+  if (cupsStartDocument(scheduler_.http(), queue_.c_str(), id, title.c_str(), format, 1) != HTTP_STATUS_CONTINUE) {
+    OsStatus failed = scheduler_.failure("Starting the document");
+    // Nothing was sent: take the empty job back, so it is refused for certain.
+    id_ = id;
+    started_ = true;
+    finished_ = false;
+    return failed;
+  }
+  id_ = id;
+  started_ = true;
+  job_id = static_cast<uint32_t>(id);
+  return OsStatus::Ok();
+}
+
+OsStatus Job::write(const uint8_t* data, size_t size) {
+  // Pieces of at most 1 MiB, so each write's wait is bounded on its own.
+  while (size > 0) {
+    const size_t chunk = size > (1u << 20) ? (1u << 20) : size;
+    if (cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(data), chunk) != HTTP_STATUS_CONTINUE) {
+      return scheduler_.failure("Sending the document");
+    }
+    data += chunk;
+    size -= chunk;
+  }
+  return OsStatus::Ok();
+}
+
+OsStatus Job::finish() {
+  if (cupsFinishDocument(scheduler_.http(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    return scheduler_.failure("Finishing the document");
+  }
+  finished_ = true;
+  return OsStatus::Ok();
+}
+
+}  // namespace tph::cups

@@ -1,0 +1,90 @@
+#pragma once
+// Every exchange with the CUPS scheduler goes through a connection of our
+// own whose waits are bounded: a scheduler that is stopped or wedged must
+// make a call fail within a known time, never hang the host (and with it,
+// through the state lock, every other print host of the user).
+
+#include <cups/cups.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/os_status.h"
+
+namespace tph::cups {
+
+// The longest one exchange may wait: connecting, one request's answer, or
+// one write of document data that the scheduler does not take.
+inline constexpr int kExchangeTimeoutSeconds = 30;
+
+class Scheduler {
+ public:
+  Scheduler() = default;
+  ~Scheduler();
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+
+  OsStatus connect();
+  http_t* http() const { return http_; }
+  // Drops the connection, and with it any request still unfinished on it.
+  void close();
+  bool timed_out() const { return timed_out_; }
+  // The failure of the last call on this connection, as a description that
+  // always says something: CUPS's own text where it has one; otherwise what
+  // timed out or which system error ended the exchange.
+  OsStatus failure(std::string_view what) const;
+
+ private:
+  static int keep_waiting(http_t* http, void* self);
+
+  http_t* http_ = nullptr;
+  bool timed_out_ = false;
+};
+
+// "name" or "name/instance", as CUPS names an instance.
+struct QueueName {
+  std::string name;
+  std::string instance;
+};
+QueueName split_queue_name(const std::string& queue);
+
+struct DestinationDeleter {
+  void operator()(cups_dest_t* d) const { cupsFreeDests(1, d); }
+};
+using Destination = std::unique_ptr<cups_dest_t, DestinationDeleter>;
+
+// The destination a queue name stands for. A name with an instance must name
+// an instance that exists: CUPS would otherwise hand out the base queue
+// under any instance name, printing where the caller did not ask.
+OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destination& out);
+
+// One job with one document on a queue, on a connection of its own. The job
+// is created saying that the print system makes one copy: the document
+// carries every page and repeat itself, and a queue default of more copies
+// must not print a label twice. A started job that is not finished is
+// dropped with its connection and cancelled, unless the scheduler stopped
+// answering (a cancel would only wait for it again).
+class Job {
+ public:
+  Job() = default;
+  ~Job();
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+
+  // Creates the job and starts its document in `format`. On success `job_id`
+  // is the scheduler's job number. A failure leaves nothing queued.
+  OsStatus start(const std::string& queue, const std::string& title, const char* format, uint32_t& job_id);
+  OsStatus write(const uint8_t* data, size_t size);
+  OsStatus finish();
+  bool started() const { return started_; }
+
+ private:
+  Scheduler scheduler_;
+  std::string queue_;
+  int id_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace tph::cups
