@@ -1,5 +1,7 @@
 #include "host/host_main.h"
 
+#include <new>
+#include <optional>
 #include <string>
 
 #include "support/error_catalogue.h"
@@ -21,7 +23,17 @@ int fatal(Channel& channel, const HostError& error) {
 }  // namespace
 
 int run_host(HostPorts ports) {
-  Result<StateStore> opened = open_state(ports.files, ports.clock);
+  // Start-up works in memory proportional to the ledger file, which is
+  // bounded; memory that still cannot be had is a start-up failure like any
+  // other, reported on its line, never an abort.
+  std::optional<Result<StateStore>> attempt;
+  try {
+    attempt.emplace(open_state(ports.files, ports.clock));
+  } catch (const std::bad_alloc&) {
+    return fatal(ports.channel, errors::with_description(errors::kStateUnavailable, errors::kPfxReadState,
+                                                         "not enough memory for the ledger"));
+  }
+  Result<StateStore>& opened = *attempt;
   if (!opened.ok()) return fatal(ports.channel, opened.error());
   StateStore& store = opened.value();
   HostContext context{PrintContext{store, ports.clock, ports.new_document, ports.info, ports.new_raw_job},

@@ -3,6 +3,7 @@
 // intent_id. std::map orders keys by their bytes (char_traits<char> compares
 // as unsigned char), which is the order records are stored and written in.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -32,6 +33,29 @@ struct JobRecord {
 
   friend bool operator==(const JobRecord&, const JobRecord&) = default;
 };
+
+// The most each text of a record may hold, in bytes, as this host ever
+// writes them: identifiers and printer names as the request checks allow,
+// a fingerprint's 64 digits, the short state and code vocabularies, and an
+// error message cut to its bound when it is written. A stored record with a
+// longer text was not written by this host: the ledger is corrupt.
+namespace record_limits {
+inline constexpr size_t kIntentId = 160;
+inline constexpr size_t kFingerprint = 64;
+inline constexpr size_t kState = 32;
+inline constexpr size_t kPrinter = 256;
+inline constexpr size_t kOsJobId = 32;
+inline constexpr size_t kErrorCode = 64;
+inline constexpr size_t kErrorMessage = 1024;
+// One record as written, every text escaped at its worst (a control
+// character takes six bytes), with its numbers and layout.
+inline constexpr size_t kWrittenBytes =
+    2 * kIntentId + kFingerprint + kState + 2 * kPrinter + kOsJobId + kErrorCode + 6 * kErrorMessage + 512;
+}  // namespace record_limits
+
+// The longest prefix of `text` of at most `max_bytes` bytes that ends on a
+// whole UTF-8 character.
+std::string cut_text(std::string_view text, size_t max_bytes);
 
 inline constexpr uint32_t kLedgerSchema = 1;
 

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "support/strict_json.h"
 
@@ -99,34 +102,6 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
   return ok;
 }
 
-// Takes the text out of the parsed document rather than copying it: the
-// document is dropped right after the ledger is read.
-bool read_text(Json& obj, const char* key, std::string& out) {
-  auto it = obj.find(key);
-  if (it == obj.end() || !it->is_string()) return false;
-  out = std::move(it->get_ref<std::string&>());
-  return true;
-}
-
-bool read_u64(const Json& obj, const char* key, uint64_t max, uint64_t& out) {
-  auto it = obj.find(key);
-  if (it == obj.end()) return false;
-  auto n = json_unsigned(*it, max);
-  if (!n) return false;
-  out = *n;
-  return true;
-}
-
-bool read_record(Json& obj, JobRecord& r) {
-  if (!obj.is_object()) return false;
-  constexpr uint64_t kU64 = std::numeric_limits<uint64_t>::max();
-  return read_text(obj, "intent_id", r.intent_id) && read_text(obj, "payload_sha256", r.payload_sha256) &&
-         read_text(obj, "state", r.state) && read_text(obj, "printer", r.printer) &&
-         read_text(obj, "os_job_id", r.os_job_id) && read_u64(obj, "created_at_ms", kU64, r.created_at_ms) &&
-         read_u64(obj, "updated_at_ms", kU64, r.updated_at_ms) && read_text(obj, "error_code", r.error_code) &&
-         read_text(obj, "error_message", r.error_message);
-}
-
 }  // namespace
 
 std::optional<std::string> encode_pretty(const Ordered& document) {
@@ -152,42 +127,209 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
   return out;
 }
 
-// The document and every record refuse any member name given twice; of
-// either only the members read are built. `jobs` is a map keyed by data, in
-// which a later record replaces an earlier one of the same key.
-static const JsonShape& ledger_shape() {
-  static const JsonShape record{
-      {{"intent_id", &kScalarShape}, {"payload_sha256", &kScalarShape}, {"state", &kScalarShape},
-       {"printer", &kScalarShape}, {"os_job_id", &kScalarShape}, {"created_at_ms", &kScalarShape},
-       {"updated_at_ms", &kScalarShape}, {"error_code", &kScalarShape}, {"error_message", &kScalarShape}},
-      nullptr, {}, /*every_name_unique=*/true};
-  static const JsonShape jobs{{}, &record};
-  static const JsonShape document{
-      {{"schema", &kScalarShape}, {"updated_at_ms", &kScalarShape}, {"jobs", &jobs}}, nullptr, {},
-      /*every_name_unique=*/true};
-  return document;
-}
+namespace {
+
+// Binds ledger.json straight into records as the tokenizer reads it, with no
+// document of the whole file in between: memory goes to the records and the
+// member names being checked, nothing else. The rules are those of the
+// strict reader: the document and each record refuse any member name given
+// twice (known or not); unknown members are skipped whatever their value;
+// integers are plain non-negative numbers that fit; texts are strings
+// within the record's bounds; a later record with the same key replaces an
+// earlier one.
+class LedgerReader {
+ public:
+  explicit LedgerReader(HostLedger& out) : out_(out) {}
+
+  bool null() { return scalar(Kind::kOther); }
+  bool boolean(bool) { return scalar(Kind::kOther); }
+  bool number_integer(Json::number_integer_t v) {
+    number_ = 0;
+    return scalar(v == 0 ? Kind::kUnsigned : Kind::kOther);  // "-0" is zero
+  }
+  bool number_unsigned(Json::number_unsigned_t v) {
+    number_ = v;
+    return scalar(Kind::kUnsigned);
+  }
+  bool number_float(Json::number_float_t, const Json::string_t&) { return scalar(Kind::kOther); }
+  bool string(Json::string_t& v) {
+    text_ = &v;
+    return scalar(Kind::kText);
+  }
+  bool binary(Json::binary_t&) { return false; }
+
+  bool start_object(std::size_t) {
+    if (skip_ > 0 || !wanted_) return enter_skipped();
+    switch (level_) {
+      case Level::kStart: level_ = Level::kDocument; break;
+      case Level::kDocument:
+        if (member_ != Member::kJobs) return false;
+        document_seen_ |= 4;
+        level_ = Level::kJobs;
+        break;
+      case Level::kJobs:
+        level_ = Level::kRecord;
+        record_ = JobRecord{};
+        record_seen_ = 0;
+        break;
+      default: return false;
+    }
+    names_.emplace_back();
+    return true;
+  }
+  bool start_array(std::size_t) {
+    if (skip_ > 0 || !wanted_) return enter_skipped();
+    return false;  // no member of ours is an array
+  }
+  bool end_object() {
+    if (skip_ > 0) return --skip_, after_value();
+    names_.pop_back();
+    switch (level_) {
+      case Level::kDocument:
+        level_ = Level::kDone;
+        return document_seen_ == kDocumentMembers;
+      case Level::kJobs: level_ = Level::kDocument; return after_value();
+      case Level::kRecord:
+        if (record_seen_ != kRecordMembers) return false;
+        out_.jobs.insert_or_assign(std::move(record_key_), std::move(record_));
+        level_ = Level::kJobs;
+        return after_value();
+      default: return false;
+    }
+  }
+  bool end_array() { return skip_ > 0 ? (--skip_, after_value()) : false; }
+
+  bool key(Json::string_t& k) {
+    if (skip_ > 0) return true;
+    // Every name of an object counts against repeats, known or not.
+    if (level_ != Level::kJobs && !names_.back().insert(k).second) return false;
+    wanted_ = true;
+    switch (level_) {
+      case Level::kDocument:
+        member_ = k == "schema" ? Member::kSchema : k == "updated_at_ms" ? Member::kUpdatedAt
+                : k == "jobs" ? Member::kJobs : Member::kNone;
+        break;
+      case Level::kJobs:
+        if (k.size() > record_limits::kIntentId) return false;
+        record_key_ = k;
+        member_ = Member::kRecord;
+        break;
+      case Level::kRecord: member_ = record_member(k); break;
+      default: return false;
+    }
+    wanted_ = member_ != Member::kNone;
+    return true;
+  }
+
+  template <typename Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+ private:
+  enum class Level { kStart, kDocument, kJobs, kRecord, kDone };
+  enum class Kind { kUnsigned, kText, kOther };
+  enum class Member {
+    kNone, kSchema, kUpdatedAt, kJobs, kRecord,
+    kIntentId, kFingerprint, kState, kPrinter, kOsJobId, kCreatedAt, kRecordUpdatedAt, kErrorCode, kErrorMessage,
+  };
+  static constexpr unsigned kDocumentMembers = 0b111;
+  static constexpr unsigned kRecordMembers = 0b111111111;
+
+  static Member record_member(const std::string& k) {
+    static const std::pair<const char*, Member> kNames[] = {
+        {"intent_id", Member::kIntentId},   {"payload_sha256", Member::kFingerprint},
+        {"state", Member::kState},          {"printer", Member::kPrinter},
+        {"os_job_id", Member::kOsJobId},    {"created_at_ms", Member::kCreatedAt},
+        {"updated_at_ms", Member::kRecordUpdatedAt}, {"error_code", Member::kErrorCode},
+        {"error_message", Member::kErrorMessage}};
+    for (const auto& [name, member] : kNames) {
+      if (k == name) return member;
+    }
+    return Member::kNone;
+  }
+
+  bool enter_skipped() {
+    ++skip_;
+    return true;
+  }
+
+  // A value has ended: the next key decides what follows.
+  bool after_value() {
+    if (skip_ == 0) wanted_ = false;
+    return true;
+  }
+
+  bool text(std::string& into, size_t max) {
+    if (text_->size() > max) return false;
+    into.assign(text_->data(), text_->size());
+    return true;
+  }
+
+  bool scalar(Kind kind) {
+    if (skip_ > 0 || !wanted_) return after_value();
+    wanted_ = false;
+    constexpr uint64_t kU32 = std::numeric_limits<uint32_t>::max();
+    namespace lim = record_limits;
+    if (level_ == Level::kDocument) {
+      if (kind != Kind::kUnsigned) return false;
+      if (member_ == Member::kSchema) {
+        if (number_ > kU32) return false;
+        out_.schema = static_cast<uint32_t>(number_);
+        document_seen_ |= 1;
+        return true;
+      }
+      if (member_ == Member::kUpdatedAt) {
+        out_.updated_at_ms = number_;
+        document_seen_ |= 2;
+        return true;
+      }
+      return false;  // "jobs" must be an object
+    }
+    if (level_ != Level::kRecord) return false;
+    const bool numeric = member_ == Member::kCreatedAt || member_ == Member::kRecordUpdatedAt;
+    if (kind != (numeric ? Kind::kUnsigned : Kind::kText)) return false;
+    bool ok = true;
+    switch (member_) {
+      case Member::kIntentId: ok = text(record_.intent_id, lim::kIntentId); break;
+      case Member::kFingerprint: ok = text(record_.payload_sha256, lim::kFingerprint); break;
+      case Member::kState: ok = text(record_.state, lim::kState); break;
+      case Member::kPrinter: ok = text(record_.printer, lim::kPrinter); break;
+      case Member::kOsJobId: ok = text(record_.os_job_id, lim::kOsJobId); break;
+      case Member::kCreatedAt: record_.created_at_ms = number_; break;
+      case Member::kRecordUpdatedAt: record_.updated_at_ms = number_; break;
+      case Member::kErrorCode: ok = text(record_.error_code, lim::kErrorCode); break;
+      case Member::kErrorMessage: ok = text(record_.error_message, lim::kErrorMessage); break;
+      default: return false;
+    }
+    record_seen_ |= 1u << (static_cast<unsigned>(member_) - static_cast<unsigned>(Member::kIntentId));
+    return ok;
+  }
+
+  HostLedger& out_;
+  Level level_ = Level::kStart;
+  Member member_ = Member::kNone;
+  bool wanted_ = true;  // the next value is one we bind (the document itself, at first)
+  size_t skip_ = 0;     // depth inside a skipped array or object
+  uint64_t number_ = 0;
+  Json::string_t* text_ = nullptr;
+  std::vector<std::unordered_set<std::string>> names_;  // member names per open object
+  unsigned document_seen_ = 0;
+  unsigned record_seen_ = 0;
+  std::string record_key_;
+  JobRecord record_;
+};
+
+}  // namespace
 
 std::optional<HostLedger> decode_ledger(std::string_view bytes) {
-  StrictJson parsed = parse_strict_json(bytes, ledger_shape());
-  if (!parsed.ok || !parsed.value.is_object() || parsed.has_repeated_member(parsed.value)) return std::nullopt;
-  Json& doc = parsed.value;
+  if (!json_precheck(bytes)) return std::nullopt;
   HostLedger ledger;
-  uint64_t schema = 0;
-  if (!read_u64(doc, "schema", std::numeric_limits<uint32_t>::max(), schema)) return std::nullopt;
-  ledger.schema = static_cast<uint32_t>(schema);
-  if (!read_u64(doc, "updated_at_ms", std::numeric_limits<uint64_t>::max(), ledger.updated_at_ms)) {
+  ledger.schema = 0;
+  LedgerReader reader(ledger);
+  if (!Json::sax_parse(bytes.begin(), bytes.end(), &reader, nlohmann::detail::input_format_t::json,
+                       /*strict=*/true, /*ignore_comments=*/false)) {
     return std::nullopt;
-  }
-  auto jobs = doc.find("jobs");  // (a repeated "jobs" was refused with the document)
-  if (jobs == doc.end() || !jobs->is_object()) return std::nullopt;
-  // Equal record keys were already collapsed by the parser, the later record
-  // winning; duplicate members inside a record are still refused.
-  for (auto it = jobs->begin(); it != jobs->end(); ++it) {
-    if (parsed.has_repeated_member(it.value())) return std::nullopt;
-    JobRecord record;
-    if (!read_record(it.value(), record)) return std::nullopt;
-    ledger.jobs.emplace(it.key(), std::move(record));
   }
   return ledger;
 }

@@ -65,8 +65,18 @@ TEST(LedgerJson, RefusesWhatIsNotALedger) {
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + "}}}",  // no error_message
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":"","state":"T"}}})",
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":null}}})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{},"x":1,"x":[2]})",  // any name repeated
+      // Texts longer than this host ever writes them.
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":")" + std::string(1025, 'm') +
+          "\"}}}",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{")" + std::string(161, 'k') + R"(":{)" + rec +
+          R"(,"error_message":""}}})",
+      // A number literal far longer than any number of ours, even where skipped.
+      R"({"schema":1,"updated_at_ms":1,"jobs":{},"x":)" + std::string(2000, '7') + "}",
   };
-  for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c)) << c;
+  for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c)) << c.substr(0, 120);
+  EXPECT_TRUE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":")" +
+                            std::string(1024, 'm') + "\"}}}"));
   EXPECT_TRUE(decode_ledger(R"( {"schema":2,"updated_at_ms":1,"jobs":{}} )"));  // the version is judged later
 }
 

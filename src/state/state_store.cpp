@@ -52,7 +52,13 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     if (!content.status.not_found) return with_description(kStateUnavailable, kPfxReadState, content.status.description);
     fresh = true;
   } else {
-    std::optional<HostLedger> ledger = decode_ledger(content.bytes);
+    std::optional<HostLedger> ledger;
+    try {
+      ledger = decode_ledger(content.bytes);
+    } catch (const std::bad_alloc&) {
+      return with_description(kStateUnavailable, kPfxReadState, "not enough memory for the ledger");
+    }
+    content.bytes = std::string();  // the records hold what is needed
     if (!ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
     if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
     store.ledger = std::move(*ledger);

@@ -17,15 +17,15 @@ inline constexpr const char* kLedgerFileName = "ledger.json";
 inline constexpr const char* kLockFileName = "ledger.lock";
 inline constexpr const char* kBridgeStatusFileName = "bridge-status.json";
 
+// The most records ledger.json ever holds: start-up prunes to the record cap,
+// and a run that reaches this many prunes the same way before it adds
+// another, so a long run never writes a ledger the next start would refuse.
+inline constexpr size_t kMaxLedgerRecords = 8000;
+
 // The most ledger.json may hold before it is refused as corrupt, so that a
-// file planted or grown there cannot exhaust memory at start-up. Start-up
-// prunes to 5000 records, and a record this host writes is under 2 KiB (keys
-// and intent ids of at most 160 bytes, a printer name of at most 256 bytes
-// that escaping can double, a 64-digit fingerprint, short codes and
-// numbers, and an error message of a few hundred bytes): about 10 MiB. The
-// rest leaves room for the records one long run adds before the next
-// start-up prunes them, over 100,000 of them.
-inline constexpr size_t kMaxLedgerBytes = 256u << 20;
+// file planted or grown there cannot exhaust memory at start-up: every
+// record at its largest, and the document around them.
+inline constexpr size_t kMaxLedgerBytes = kMaxLedgerRecords * record_limits::kWrittenBytes + 4096;
 
 struct StateStore {
   std::string folder;

@@ -4,6 +4,7 @@
 #include "submit/label_payload.h"
 #include "submit/label_printer.h"
 #include "platform/clock.h"
+#include "state/ledger_recovery.h"
 
 namespace tph {
 namespace {
@@ -68,6 +69,10 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   }
 
   const uint64_t created = now_ms(ctx.clock);
+  // A long run prunes as start-up does before the ledger outgrows what the
+  // next start-up accepts; the newest records, and so the recent attempts,
+  // are always kept.
+  if (ledger.jobs.size() >= kMaxLedgerRecords) recover_and_prune(ledger, created);
   JobRecord record;
   record.intent_id = key.intent_id;
   record.payload_sha256 = output.fingerprint;
@@ -96,7 +101,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
     stored.state = std::string_view(e.code) == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
     if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
     stored.error_code = e.code;
-    stored.error_message = e.message;
+    stored.error_message = cut_text(e.message, record_limits::kErrorMessage);
     if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
     return printed.take_error();
   }

@@ -20,6 +20,7 @@ bool is_scalar_shape(const JsonShape& s) {
 bool nesting_within(std::string_view s, int limit) {
   int depth = 0;
   bool in_string = false;
+  size_t number_run = 0;  // characters of the number-like run outside strings
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
     if (in_string) {
@@ -28,7 +29,12 @@ bool nesting_within(std::string_view s, int limit) {
       } else if (c == '"') {
         in_string = false;
       }
-    } else if (c == '"') {
+      continue;
+    }
+    const bool numeric = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    number_run = numeric ? number_run + 1 : 0;
+    if (number_run > kMaxNumberChars) return false;
+    if (c == '"') {
       in_string = true;
     } else if (c == '[' || c == '{') {
       if (++depth > limit) return false;
@@ -205,17 +211,21 @@ bool StrictJson::has_repeated_member(const Json& object) const {
   return p && objects_with_repeats.count(p) > 0;
 }
 
-StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape) {
-  StrictJson out;
+bool json_precheck(std::string_view bytes) {
   if (bytes.size() >= 3 && static_cast<uint8_t>(bytes[0]) == 0xEF && static_cast<uint8_t>(bytes[1]) == 0xBB &&
       static_cast<uint8_t>(bytes[2]) == 0xBF) {
-    return out;  // the library would skip a byte-order mark; the protocol refuses it
+    return false;  // the library would skip a byte-order mark; the protocol refuses it
   }
   // The tokenizer takes a NUL byte for the end of the input and would accept
   // whatever follows it. A raw NUL is never valid JSON: outside a string it is
   // no token, inside one it is a control character that must be escaped.
-  if (bytes.find('\0') != std::string_view::npos) return out;
-  if (!nesting_within(bytes, kMaxJsonNesting)) return out;
+  if (bytes.find('\0') != std::string_view::npos) return false;
+  return nesting_within(bytes, kMaxJsonNesting);
+}
+
+StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape) {
+  StrictJson out;
+  if (!json_precheck(bytes)) return out;
 
   ShapedSax sax(shape, out);
   out.ok = Json::sax_parse(bytes.begin(), bytes.end(), &sax, nlohmann::detail::input_format_t::json,

@@ -57,6 +57,14 @@ struct StrictJson {
   bool has_repeated_member(const Json& object) const;
 };
 
+// The checks every strict parse makes before the tokenizer runs: no leading
+// byte-order mark, no NUL byte, nesting within kMaxJsonNesting, and no
+// number literal longer than kMaxNumberChars (the library would convert an
+// enormous one at a cost far out of proportion to its bytes, and none of our
+// numbers needs more than a few dozen digits).
+inline constexpr size_t kMaxNumberChars = 1024;
+bool json_precheck(std::string_view bytes);
+
 // Parses a whole document: whitespace may surround the value, nothing else.
 StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape);
 
