@@ -268,5 +268,50 @@ TEST(PngChunks, RefusesDamagedContainersInBothBuildsAlike) {
   }
 }
 
+// A palette image whose pixels name entries past its palette decodes to
+// black in one build and to stray memory in the other: both refuse it.
+TEST(PngChunks, EveryPaletteIndexNamesAnEntry) {
+  auto be32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+  };
+  auto png = [&](uint32_t w, uint32_t h, int depth, int interlace, int entries, const std::string& rows) {
+    const std::string ihdr = be32(w) + be32(h) + std::string{static_cast<char>(depth), 3, 0, 0, static_cast<char>(interlace)};
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("PLTE", std::string(3 * entries, 'p')) +
+           chunk("IDAT", zlib_of(rows)) + chunk("IEND", "");
+  };
+  auto row = [](int filter, std::initializer_list<int> bytes) {
+    std::string r(1, static_cast<char>(filter));
+    for (int b : bytes) r += static_cast<char>(b);
+    return r;
+  };
+  const struct {
+    const char* name;
+    std::string png;
+    bool valid;
+  } cases[] = {
+      {"indices 0-3 of 4", png(4, 2, 8, 0, 4, row(0, {0, 1, 2, 3}) + row(2, {0, 0, 0, 0})), true},
+      {"index 4 of 4, plain", png(4, 2, 8, 0, 4, row(0, {0, 1, 2, 3}) + row(0, {0, 4, 0, 0})), false},
+      // Only undoing the row filter shows the index: 0 + 4 above it.
+      {"index 4 of 4 after Up", png(4, 2, 8, 0, 4, row(0, {0, 1, 2, 3}) + row(2, {4, 0, 0, 0})), false},
+      {"index 255 after Sub", png(4, 1, 8, 0, 4, row(1, {1, 254, 0, 0})), false},
+      {"Paeth within range", png(4, 2, 8, 0, 4, row(0, {0, 1, 2, 3}) + row(4, {1, 0, 0, 0})), true},
+      {"unknown filter", png(4, 1, 8, 0, 4, row(5, {0, 0, 0, 0})), false},
+      // Two bits a pixel: 0b00011011 is indices 0, 1, 2, 3.
+      {"2-bit, 3 entries, index 3", png(4, 1, 2, 0, 3, row(0, {0x1B})), false},
+      {"2-bit, 4 entries", png(4, 1, 2, 0, 4, row(0, {0x1B})), true},
+      // One bit a pixel, one entry: any set bit is past the palette, padding bits aside.
+      {"1-bit, padding ignored", png(3, 1, 1, 0, 1, row(0, {0x1F})), true},
+      {"1-bit, set pixel", png(3, 1, 1, 0, 1, row(0, {0x20})), false},
+      // Adam7, 2 x 2: passes 1, 6 and 7 hold a pixel each row.
+      {"interlaced, valid", png(2, 2, 8, 1, 2, row(0, {1}) + row(0, {0}) + row(0, {1, 0})), true},
+      {"interlaced, last pass past", png(2, 2, 8, 1, 2, row(0, {1}) + row(0, {0}) + row(0, {1, 2})), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(essential(c.png).has_value(), c.valid) << c.name;
+    EXPECT_EQ(check_png_decodes(c.png).has_value(), c.valid) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tph
