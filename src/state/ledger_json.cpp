@@ -113,8 +113,16 @@ std::optional<std::string> encode_pretty(const Ordered& document) {
 }
 
 std::optional<std::string> encode_ledger(const HostLedger& ledger) {
+  // Sized up front from the texts themselves (escapes aside), so that the
+  // text is not grown by doubling: the save is the largest allocation a
+  // long-running host makes besides the ledger itself.
+  size_t estimate = 128;
+  for (const auto& [key, r] : ledger.jobs) {
+    estimate += 320 + key.size() + r.intent_id.size() + r.payload_sha256.size() + r.state.size() + r.printer.size() +
+                r.os_job_id.size() + r.error_code.size() + r.error_message.size();
+  }
   std::string out;
-  out.reserve(64 + ledger.jobs.size() * 400);
+  out.reserve(estimate);
   out += "{\n  \"schema\": " + std::to_string(ledger.schema) + ",\n  \"updated_at_ms\": " +
          std::to_string(ledger.updated_at_ms) + ",\n  \"jobs\": {";
   bool first = true;

@@ -98,6 +98,9 @@ class Host:
     def start(self):
         return RunningHost(self)
 
+    def start_limited(self, address_space_limit):
+        return RunningHost(self, address_space_limit)
+
     # --- state files
     def read_ledger(self):
         with open(self.ledger_path, "rb") as f:

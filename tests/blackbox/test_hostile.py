@@ -118,13 +118,22 @@ class HostileRequestTest(BoundedMemoryTest):
             "long strings inside the payload": '{"protocol":1,"request_id":"r","type":"hello","payload":{"%s":"%s"}}'
                                                % ("p" * (3 * MB), "v" * (3 * MB)),
         }
-        for name, body in cases.items():
+        # Number literals of absurd length are refused before the tokenizer
+        # converts them (an 8 MiB integer used to cost 84 MB).
+        refused = {
+            "an 8 MiB integer": '{"protocol":1,"request_id":"r","type":"hello","x":%s}' % ("7" * (8 * MB - 64)),
+            "an 8 MiB fraction": '{"protocol":1,"request_id":"r","type":"hello","x":0.%s}' % ("7" * (8 * MB - 64)),
+        }
+        for name, body in list(cases.items()) + list(refused.items()):
             with self.subTest(name):
                 data = body.encode()
                 self.assertLessEqual(len(data), 8 * MB)
                 reply = self.host.ask(data, timeout=120)[0]
-                self.assertTrue(reply["ok"], reply)
-                self.assertEqual(reply["result"]["protocol"], 1)
+                if name in refused:
+                    self.assertEqual(reply["error"]["code"], "BAD_REQUEST", reply)
+                else:
+                    self.assertTrue(reply["ok"], reply)
+                    self.assertEqual(reply["result"]["protocol"], 1)
                 self.assert_within(len(data))
 
     def test_a_nul_byte_is_never_json(self):
@@ -185,7 +194,11 @@ class HostilePngTest(BoundedMemoryTest):
         raw = (b"\x00" + bytes([0x40]) * 40) * 20
         no_trailer = ihdr + pngs.chunk(b"IDAT", zlib.compress(raw)[:-4]) + pngs.chunk(b"IEND", b"")
         many_text = ihdr + b"".join(pngs.chunk(b"tEXt", b"k\x00v") for _ in range(300000)) + rest
+        # Four palette entries, pixels naming entries 4 to 255.
+        past_palette = pngs.encode(16, 16, [[(4 + (x + 16 * y) % 252,) for x in range(16)] for y in range(16)], 3, 8,
+                                   palette=[(0, 0, 0), (255, 0, 0), (0, 255, 0), (0, 0, 255)])
         cases = [("no Adler-32 trailer", no_trailer, "The raster payload is not a valid PNG image."),
+                 ("palette indices past the palette", past_palette, "The raster payload is not a valid PNG image."),
                  ("300,000 text chunks", many_text, None)]
         for name, png, message in cases:
             with self.subTest(name):
@@ -270,6 +283,48 @@ class StateFolderTest(unittest.TestCase):
                 plant(self.host.ledger_path)
                 raw, err, status = self.host.run(frame(request("hello")), timeout=30)
                 self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_UNAVAILABLE\n", 1))
+
+    def write_ledger_of(self, count, message_bytes, path=None):
+        """A valid ledger of `count` FAILED records, streamed to disk; its size."""
+        now = int(time.time() * 1000)
+        with open(path or self.host.ledger_path, "w") as f:
+            f.write('{\n  "schema": 1,\n  "updated_at_ms": %d,\n  "jobs": {' % now)
+            for i in range(count):
+                f.write('%s\n    "r%07d": {"intent_id": "r%07d", "payload_sha256": "%s", "state": "FAILED", '
+                        '"printer": "Label_PDF", "os_job_id": "", "created_at_ms": %d, "updated_at_ms": %d, '
+                        '"error_code": "PRINTER_UNAVAILABLE", "error_message": "%s"}'
+                        % ("," if i else "", i, i, "a" * 64, now, now, "m" * message_bytes))
+            f.write("\n  }\n}")
+            return f.tell()
+
+    def test_ledger_bounds_at_start_up(self):
+        # The largest ledger a run can leave: every record kept, in memory
+        # proportional to the file (native: peak within FIXED + 2 x the file).
+        size = self.write_ledger_of(8000, 1024)
+        reply = self.host.ask(request("get_job", {"intent_id": "r0007999"}), timeout=120)[0]
+        self.assertEqual(reply["result"]["state"], "FAILED")
+        if NATIVE:
+            host = Host()
+            try:
+                host.ask(request("hello"))
+                bound = host.peak_rss + 8 * MB + 2 * size
+            finally:
+                host.close()
+            self.assertLessEqual(self.host.peak_rss, bound, "start-up peak %d MB over %d MB for a %d MB ledger"
+                                 % (self.host.peak_rss >> 20, bound >> 20, size >> 20))
+        # A text longer than this host ever writes: not a ledger of ours.
+        self.write_ledger_of(1, 1025)
+        raw, err, status = self.host.run(frame(request("hello")), timeout=60)
+        self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_CORRUPT\n", 1))
+
+    @unittest.skipUnless(NATIVE, "an address-space limit on the native process")
+    def test_a_huge_valid_ledger_is_a_start_up_error_not_an_abort(self):
+        # 250 MiB of small valid records used to take 2 GB and abort.
+        size = self.write_ledger_of(826953, 0)
+        self.assertGreater(size, 240 * MB)
+        running = self.host.start_limited(300 * MB)
+        status, err = running.finish(60)
+        self.assertEqual((status, err), (1, b"tavelin-print-host: STATE_CORRUPT\n"))
 
     @unittest.skipUnless(NATIVE, "POSIX special files")
     def test_a_ledger_larger_than_any_valid_one_is_corrupt(self):

@@ -4,13 +4,16 @@ processes serialised by the lock."""
 
 import json
 import os
+import shutil
 import time
 import unittest
 
 import base64
 
 import pngs
-from host import Host, frame, request
+from host import TARGET, Host, frame, request
+
+NATIVE = TARGET == "native"
 
 
 def submit_payload(intent, printer="No_Such_Queue", png=None, copies=1, media=None, dpi=300, title="Label"):
@@ -119,6 +122,45 @@ class StateTest(unittest.TestCase):
         reply = second.wait_for_responses(1)[0]
         self.assertEqual(second.finish()[0], 0)
         self.assertEqual((reply["request_id"], reply["result"]["state"]), ("two", "FAILED"))
+
+    def test_a_lock_that_no_longer_guards_the_state_stops_the_host(self):
+        lock = os.path.join(self.host.folder, "ledger.lock")
+        moves = [("lock file deleted", lambda: os.remove(lock)),
+                 ("state folder moved", lambda: os.rename(self.host.folder, self.host.folder + ".moved"))]
+        for name, move in moves:
+            with self.subTest(name):
+                self.host.reset_state()
+                shutil.rmtree(self.host.folder + ".moved", ignore_errors=True)
+                first = self.host.start()
+                first.send(frame(request("hello", request_id="one")))
+                first.wait_for_responses(1)
+                move()
+                # A second host locks a new file at the path and serves ...
+                second = self.host.start()
+                second.send(frame(request("submit", submit_payload("twice"), request_id="two")))
+                self.assertEqual(second.wait_for_responses(1)[0]["error"]["code"], "PRINTER_UNAVAILABLE")
+                self.assertEqual(second.finish()[0], 0)
+                # ... while the first, asked for the same attempt, hands
+                # nothing to the print system and stops.
+                first.send(frame(request("submit", submit_payload("twice"), request_id="three")))
+                reply = first.wait_for_responses(2)[1]
+                status, err = first.finish()
+                self.assertEqual(reply["error"]["code"], "STATE_UNAVAILABLE", reply)
+                self.assertIn("moved or its lock file was replaced", reply["error"]["message"])
+                self.assertEqual((status, err), (1, b"tavelin-print-host: STATE_UNAVAILABLE\n"))
+        shutil.rmtree(self.host.folder + ".moved", ignore_errors=True)
+
+    @unittest.skipUnless(NATIVE, "POSIX links and special files")
+    def test_a_lock_file_that_is_not_a_regular_file_is_refused(self):
+        for name, plant in (("link", lambda p: os.symlink(os.path.join(self.host.scratch, "elsewhere"), p)),
+                            ("fifo", os.mkfifo)):
+            with self.subTest(name):
+                self.host.reset_state()
+                os.makedirs(self.host.folder)
+                plant(os.path.join(self.host.folder, "ledger.lock"))
+                raw, err, status = self.host.run(frame(request("hello")), timeout=30)
+                self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_UNAVAILABLE\n", 1))
+                self.assertFalse(os.path.exists(os.path.join(self.host.scratch, "elsewhere")))
 
 
 if __name__ == "__main__":
