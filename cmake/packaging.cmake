@@ -4,10 +4,27 @@
 
 set(TPH_VERSION 0.2.0)
 set(TPH_PACKAGE_VERSION ${TPH_VERSION} CACHE STRING "Version of the installer packages")
-set(TPH_CHROMIUM_EXTENSION_IDS hlaiogiadpafhegnlfidcjbkklfokidl CACHE STRING
+set(TPH_CHROMIUM_EXTENSION_IDS "" CACHE STRING
     "Chrome, Chromium and Edge extension ids allowed to call the host (a ;-list)")
-set(TPH_FIREFOX_EXTENSION_IDS print-host-test@tavelin.example CACHE STRING
+set(TPH_FIREFOX_EXTENSION_IDS "" CACHE STRING
     "Firefox extension ids allowed to call the host (a ;-list)")
+# The test extensions' ids, for packages that the test suites install. A
+# release built with them would let any copy of the test extension print,
+# and no vendor's own: packages without ids of their own do not build.
+option(TPH_TEST_EXTENSION_IDS "Packages for the test extensions (never for a release)" OFF)
+if(TPH_TEST_EXTENSION_IDS AND NOT TPH_CHROMIUM_EXTENSION_IDS AND NOT TPH_FIREFOX_EXTENSION_IDS)
+  set(TPH_CHROMIUM_EXTENSION_IDS hlaiogiadpafhegnlfidcjbkklfokidl)
+  set(TPH_FIREFOX_EXTENSION_IDS print-host-test@tavelin.example)
+endif()
+if(TPH_CHROMIUM_EXTENSION_IDS OR TPH_FIREFOX_EXTENSION_IDS)
+  add_custom_target(tph_package_ids)
+else()
+  add_custom_target(tph_package_ids
+    COMMAND ${CMAKE_COMMAND} -E echo
+            "No extension ids for the packages: configure with -DTPH_CHROMIUM_EXTENSION_IDS=<id>[;<id>...] and/or -DTPH_FIREFOX_EXTENSION_IDS=<id>[;<id>...] (the ids of the extensions that may call the host), or -DTPH_TEST_EXTENSION_IDS=ON for a test build."
+    COMMAND ${CMAKE_COMMAND} -E false
+    VERBATIM)
+endif()
 
 # json_array(OUT PREFIX SUFFIX ITEMS...): ["PREFIXitemSUFFIX", ...]
 function(json_array out prefix suffix)
@@ -40,7 +57,7 @@ if(WIN32)
             -D FirefoxManifest=manifests/com.tavelin.print.firefox.json
             -o ${msi} ${CMAKE_SOURCE_DIR}/packaging/windows/tavelin-print-host.wxs
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS tavelin-print-host ${CMAKE_SOURCE_DIR}/packaging/windows/tavelin-print-host.wxs
+    DEPENDS tph_package_ids tavelin-print-host ${CMAKE_SOURCE_DIR}/packaging/windows/tavelin-print-host.wxs
             ${TPH_MANIFEST_DIR}/com.tavelin.print.json ${TPH_MANIFEST_DIR}/com.tavelin.print.firefox.json
     VERBATIM)
   add_custom_target(msi DEPENDS ${msi})
@@ -97,5 +114,5 @@ include(CPack)
 add_custom_target(deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-  DEPENDS tavelin-print-host deb_changelog
+  DEPENDS tph_package_ids tavelin-print-host deb_changelog
   VERBATIM)

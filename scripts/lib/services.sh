@@ -22,7 +22,7 @@ tph_start_cups() {
     cupsenable "$q" 2>/dev/null || true
     cupsaccept "$q" 2>/dev/null || true
   done
-  lpadmin -d Label_PDF
+  lpadmin -d Label_PDF || return 1
   mkdir -p "$TPH_PDF_DIR"
 }
 
@@ -35,6 +35,7 @@ tph_start_wine() {
   # ours: a helper that inherits a test's output pipe would hold it open.
   (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
   wine wineboot </dev/null >/dev/null 2>&1 || true
+  [ -f "$WINEPREFIX/system.reg" ]
 }
 
 tph_stop_wine() {

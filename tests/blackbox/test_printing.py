@@ -4,6 +4,7 @@ build: through CUPS itself."""
 
 import base64
 import glob
+import json
 import os
 import subprocess
 import tempfile
@@ -94,19 +95,55 @@ class PrintingTest(unittest.TestCase):
             self.assertEqual(p["uri"], URI)
             self.assertEqual(p["enabled"], p["state"] in ("idle", "printing"))
 
-    def test_disabled_queue_is_still_listed(self):
-        subprocess.run(["cupsdisable", "Label_PDF_2"], check=True)
-        try:
-            result = self.host.ask(request("list_printers"))[0]["result"]
-        finally:
-            subprocess.run(["cupsenable", "Label_PDF_2"], check=True)
-        entry = next(p for p in result["printers"] if p["name"] == "Label_PDF_2")
-        if WINDOWS:
-            # Wine's spooler reports no status bits for a stopped CUPS queue, so
-            # the entry reads "idle"; the status mapping itself is unit-tested.
-            self.assertIn(entry["state"], ("idle", "paused", "offline", "error"))
-        else:
-            self.assertEqual((entry["state"], entry["enabled"]), ("paused", False))
+    def test_disabled_and_rejecting_queues_are_listed_as_not_enabled(self):
+        for stop, start, state in ((["cupsdisable"], ["cupsenable"], "paused"),
+                                   (["cupsreject"], ["cupsaccept"], "error")):
+            with self.subTest(stop[0]):
+                subprocess.run(stop + ["Label_PDF_2"], check=True)
+                try:
+                    result = self.host.ask(request("list_printers"))[0]["result"]
+                finally:
+                    subprocess.run(start + ["Label_PDF_2"], check=True)
+                entry = next(p for p in result["printers"] if p["name"] == "Label_PDF_2")
+                if WINDOWS:
+                    # Wine's spooler reports no status bits for a stopped CUPS
+                    # queue, so the entry reads "idle"; the status mapping
+                    # itself is unit-tested.
+                    self.assertIn(entry["state"], ("idle", "paused", "offline", "error"))
+                else:
+                    self.assertEqual((entry["state"], entry["enabled"]), (state, False))
+
+    def test_a_queue_name_must_name_a_queue_that_exists(self):
+        png = label_png(400, 200)
+        names = ["Label_PDF/no-such-instance", "Label_PDF/../Label_PDF_2", "Label_PDF/"]
+        replies = self.host.ask(*[request("submit", submit_payload("inst-%d-%s" % (i, self.tag), png, printer=name))
+                                  for i, name in enumerate(names)])
+        for name, reply in zip(names, replies):
+            self.assertEqual(reply["error"]["code"], "PRINTER_UNAVAILABLE", name)
+        time.sleep(2)
+        self.assertEqual(glob.glob(os.path.join(PDF_DIR, "inst-*-%s*" % self.tag)), [], "printed on another queue")
+
+    @unittest.skipIf(WINDOWS, "job ids of the native build's own CUPS jobs")
+    def test_a_job_id_counts_only_on_its_queue_and_after_its_record(self):
+        intent = "scope-" + self.tag
+        reply = self.host.ask(request("submit", submit_payload(intent, label_png(400, 200))))[0]
+        self.assertEqual(self.wait_for_state(intent, "COMPLETED"), "COMPLETED")
+        ledger = self.host.read_ledger()
+        mine = ledger["jobs"][intent]
+        # Records a scheduler that lost its spool would confuse with this job:
+        # the same id, on another queue or from before the job was made.
+        rows = {"other-queue-" + self.tag: ("Label_PDF_2", mine["created_at_ms"], "SUBMITTED"),
+                "older-job-" + self.tag: ("Label_PDF", mine["created_at_ms"] + 5000, "SUBMITTED"),
+                "its-own-" + self.tag: ("Label_PDF", mine["created_at_ms"], "COMPLETED")}
+        for key, (printer, created, _) in rows.items():
+            ledger["jobs"][key] = dict(mine, intent_id=key, printer=printer, state="SUBMITTED", created_at_ms=created,
+                                       updated_at_ms=created)
+        with open(self.host.ledger_path, "w") as f:
+            json.dump(ledger, f)
+        answers = self.host.ask(*[request("get_job", {"intent_id": key}) for key in rows])
+        for (key, (_, _, wanted)), answer in zip(rows.items(), answers):
+            self.assertEqual((answer["result"]["os_job_id"], answer["result"]["state"]),
+                             (reply["result"]["os_job_id"], wanted), key)
 
     def test_label_prints_at_physical_size_centred(self):
         intent = "size-" + self.tag

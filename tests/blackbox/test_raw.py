@@ -6,6 +6,7 @@ document through Wine's spooler, the native one a raw CUPS job."""
 import base64
 import json
 import os
+import signal
 import socket
 import subprocess
 import threading
@@ -14,9 +15,11 @@ import unittest
 import uuid
 
 import pngs
-from host import Host, kill_between_saves, request
+from host import TARGET, Host, frame, kill_between_saves, request
 
 QUEUE = "Label_Raw"
+NATIVE = TARGET == "native"
+SPOOL = "/var/spool/cups"
 
 
 class FakeLabelPrinter(threading.Thread):
@@ -144,6 +147,85 @@ class RawLabelTest(unittest.TestCase):
             self.assertLessEqual(len(self.printer.deliveries(marker, wait=5)), 1)
             return
         self.fail("never caught the host between its two saves")
+
+    def test_a_queue_default_of_more_copies_prints_once(self):
+        twice = "Label_Raw_Twice"
+        subprocess.run(["lpadmin", "-p", twice, "-E", "-v", "socket://127.0.0.1:%d" % self.printer.port, "-m", "raw",
+                        "-o", "copies-default=2"], check=True, capture_output=True)
+        subprocess.run(["cupsenable", twice], check=True)
+        subprocess.run(["cupsaccept", twice], check=True)
+        try:
+            one, two = zpl("default-one-" + self.tag), zpl("default-two-" + self.tag)
+            bodies = [request("submit_raw", raw_payload("dflt-1-" + self.tag, one, printer=twice)),
+                      request("submit_raw", raw_payload("dflt-2-" + self.tag, two, printer=twice, copies=2))]
+            if NATIVE:
+                png = pngs.rgba8(40, 20)
+                bodies.append(request("submit", {
+                    "intent_id": "dflt-png-" + self.tag, "printer": twice, "title": "t", "copies": 1, "dpi": 203,
+                    "payload": {"format": "png", "base64": base64.b64encode(png).decode(), "width_px": 40,
+                                "height_px": 20}}))
+            for reply in self.host.ask(*bodies):
+                self.assertEqual(reply["result"]["state"], "SUBMITTED", reply)
+            self.assertEqual(self.printer.deliveries(one), [one])
+            self.assertEqual(self.printer.deliveries(two), [two * 2])
+            if NATIVE:
+                # The label's PostScript document, sent through the raw queue
+                # as it is: once, not once per default copy.
+                documents = self.printer.deliveries(b"%!PS-Adobe")
+                self.assertEqual([d.count(b"%!PS-Adobe") for d in documents], [1])
+        finally:
+            subprocess.run(["lpadmin", "-x", twice], check=True)
+
+    @unittest.skipUnless(NATIVE, "the native build's own exchanges with the CUPS scheduler")
+    def test_a_frozen_scheduler_is_answered_within_the_bound(self):
+        bound = 30 + 5
+        cupsd = int(subprocess.check_output(["pidof", "cupsd"]).split()[0])
+        os.kill(cupsd, signal.SIGSTOP)
+        try:
+            started = time.time()
+            listing = self.host.ask(request("list_printers"), timeout=120)[0]
+            took = time.time() - started
+        finally:
+            os.kill(cupsd, signal.SIGCONT)
+        self.assertLess(took, bound)
+        self.assertEqual(listing["error"]["code"], "PRINT_SYSTEM_UNAVAILABLE")
+        self.assertIn("timed out", listing["error"]["message"])
+        self.assertNotIn("Success", listing["error"]["message"])
+        # Frozen while the document streams: the attempt's outcome is unknown,
+        # it still names its job, and the host goes on serving.
+        for attempt in range(5):
+            intent = "raw-frozen-%s-%d" % (self.tag, attempt)
+            data = intent.encode() + b" " * (5 * 1024 * 1024)
+            running = self.host.start()
+            seen = set(os.listdir(SPOOL))
+            running.send(frame(request("submit_raw", raw_payload(intent, data, copies=10))))
+            stopped = None
+            deadline = time.time() + 30
+            while time.time() < deadline and not running.output():
+                if any(n.startswith("d") and n not in seen for n in os.listdir(SPOOL)):
+                    os.kill(cupsd, signal.SIGSTOP)
+                    stopped = time.time()
+                    break
+                time.sleep(0.001)
+            try:
+                reply = running.wait_for_responses(1, timeout=120)[0]
+                took = time.time() - (stopped or time.time())
+            finally:
+                os.kill(cupsd, signal.SIGCONT)
+            if not stopped or reply["ok"]:
+                running.finish()
+                continue  # the document was through before the scheduler stopped
+            running.send(frame(request("get_job", {"intent_id": intent}, request_id="after")))
+            job = running.wait_for_responses(2)[1]
+            self.assertEqual(running.finish()[0], 0)
+            self.assertLess(took, bound)
+            self.assertEqual(reply["error"]["code"], "UNKNOWN_OUTCOME", reply)
+            self.assertIn("timed out", reply["error"]["message"])
+            self.assertEqual(job["result"]["state"], "UNKNOWN")
+            self.assertRegex(job["result"]["os_job_id"], r"^[1-9][0-9]*$")
+            self.assertTrue(self.host.ask(request("hello"))[0]["ok"])
+            return
+        self.fail("never caught the scheduler while the document streamed")
 
 
 if __name__ == "__main__":
