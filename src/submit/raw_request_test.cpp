@@ -131,7 +131,9 @@ TEST(RawPrinter, EveryFailurePoint) {
     Result<uint32_t> r = print_raw(std::make_unique<RecordingRawPrintJob>(log), RawJob{"Q", "T", 2, kZpl}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     // A job left unknown still names the job the print system made.
-    if (c.code && std::string_view(c.code) == "UNKNOWN_OUTCOME") EXPECT_EQ(started, 77u) << c.name;
+    if (c.code && std::string_view(c.code) == "UNKNOWN_OUTCOME") {
+      EXPECT_EQ(started, 77u) << c.name;
+    }
     if (!c.code) {
       ASSERT_TRUE(r.ok());
       EXPECT_EQ(r.value(), 77u);

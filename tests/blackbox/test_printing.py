@@ -123,28 +123,6 @@ class PrintingTest(unittest.TestCase):
         time.sleep(2)
         self.assertEqual(glob.glob(os.path.join(PDF_DIR, "inst-*-%s*" % self.tag)), [], "printed on another queue")
 
-    @unittest.skipIf(WINDOWS, "job ids of the native build's own CUPS jobs")
-    def test_a_job_id_counts_only_on_its_queue_and_after_its_record(self):
-        intent = "scope-" + self.tag
-        reply = self.host.ask(request("submit", submit_payload(intent, label_png(400, 200))))[0]
-        self.assertEqual(self.wait_for_state(intent, "COMPLETED"), "COMPLETED")
-        ledger = self.host.read_ledger()
-        mine = ledger["jobs"][intent]
-        # Records a scheduler that lost its spool would confuse with this job:
-        # the same id, on another queue or from before the job was made.
-        rows = {"other-queue-" + self.tag: ("Label_PDF_2", mine["created_at_ms"], "SUBMITTED"),
-                "older-job-" + self.tag: ("Label_PDF", mine["created_at_ms"] + 5000, "SUBMITTED"),
-                "its-own-" + self.tag: ("Label_PDF", mine["created_at_ms"], "COMPLETED")}
-        for key, (printer, created, _) in rows.items():
-            ledger["jobs"][key] = dict(mine, intent_id=key, printer=printer, state="SUBMITTED", created_at_ms=created,
-                                       updated_at_ms=created)
-        with open(self.host.ledger_path, "w") as f:
-            json.dump(ledger, f)
-        answers = self.host.ask(*[request("get_job", {"intent_id": key}) for key in rows])
-        for (key, (_, _, wanted)), answer in zip(rows.items(), answers):
-            self.assertEqual((answer["result"]["os_job_id"], answer["result"]["state"]),
-                             (reply["result"]["os_job_id"], wanted), key)
-
     def test_label_prints_at_physical_size_centred(self):
         intent = "size-" + self.tag
         reply = self.host.ask(request("submit", submit_payload(intent, label_png(600, 300))))[0]
@@ -280,6 +258,29 @@ class JobObservationTest(unittest.TestCase):
         self.assertEqual(self.wait_for_state(held, "COMPLETED"), "COMPLETED")
         self.assertEqual(len(wait_for_pdfs(held, 1)), 1)
         self.assertEqual(pdfs_titled(cancelled), [])
+
+
+    @unittest.skipIf(WINDOWS, "job ids of the native build's own CUPS jobs")
+    def test_a_job_id_counts_only_on_its_queue_and_after_its_record(self):
+        intent = "scope-" + self.tag
+        reply = self.host.ask(request("submit", submit_payload(intent, label_png(400, 200))))[0]
+        self.assertEqual(self.wait_for_state(intent, "COMPLETED"), "COMPLETED")
+        ledger = self.host.read_ledger()
+        mine = ledger["jobs"][intent]
+        # Records a scheduler that lost its spool would confuse with this job:
+        # the same id, on another queue or from before the job was made.
+        rows = {"other-queue-" + self.tag: ("Label_PDF_2", mine["created_at_ms"], "SUBMITTED"),
+                "older-job-" + self.tag: ("Label_PDF", mine["created_at_ms"] + 5000, "SUBMITTED"),
+                "its-own-" + self.tag: ("Label_PDF", mine["created_at_ms"], "COMPLETED")}
+        for key, (printer, created, _) in rows.items():
+            ledger["jobs"][key] = dict(mine, intent_id=key, printer=printer, state="SUBMITTED", created_at_ms=created,
+                                       updated_at_ms=created)
+        with open(self.host.ledger_path, "w") as f:
+            json.dump(ledger, f)
+        answers = self.host.ask(*[request("get_job", {"intent_id": key}) for key in rows])
+        for (key, (_, _, wanted)), answer in zip(rows.items(), answers):
+            self.assertEqual((answer["result"]["os_job_id"], answer["result"]["state"]),
+                             (reply["result"]["os_job_id"], wanted), key)
 
 
 if __name__ == "__main__":

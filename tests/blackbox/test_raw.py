@@ -151,7 +151,8 @@ class RawLabelTest(unittest.TestCase):
     def test_a_queue_default_of_more_copies_prints_once(self):
         twice = "Label_Raw_Twice"
         subprocess.run(["lpadmin", "-p", twice, "-E", "-v", "socket://127.0.0.1:%d" % self.printer.port, "-m", "raw",
-                        "-o", "copies-default=2"], check=True, capture_output=True)
+                        "-o", "copies-default=2", "-o", "media-default=na_index-4x6_4x6in"], check=True,
+                       capture_output=True)
         subprocess.run(["cupsenable", twice], check=True)
         subprocess.run(["cupsaccept", twice], check=True)
         try:
@@ -195,14 +196,16 @@ class RawLabelTest(unittest.TestCase):
         # it still names its job, and the host goes on serving.
         for attempt in range(5):
             intent = "raw-frozen-%s-%d" % (self.tag, attempt)
-            data = intent.encode() + b" " * (5 * 1024 * 1024)
+            data = intent.encode() + b" " * (5 * 1024 * 1024 - len(intent))
             running = self.host.start()
             seen = set(os.listdir(SPOOL))
             running.send(frame(request("submit_raw", raw_payload(intent, data, copies=10))))
             stopped = None
             deadline = time.time() + 30
             while time.time() < deadline and not running.output():
-                if any(n.startswith("d") and n not in seen for n in os.listdir(SPOOL)):
+                # The scheduler spools a document under a temporary name while
+                # it arrives (control files are c*).
+                if any(not n.startswith("c") and n not in seen for n in os.listdir(SPOOL)):
                     os.kill(cupsd, signal.SIGSTOP)
                     stopped = time.time()
                     break
@@ -214,6 +217,7 @@ class RawLabelTest(unittest.TestCase):
                 os.kill(cupsd, signal.SIGCONT)
             if not stopped or reply["ok"]:
                 running.finish()
+                self.assertTrue(reply["ok"], reply)
                 continue  # the document was through before the scheduler stopped
             running.send(frame(request("get_job", {"intent_id": intent}, request_id="after")))
             job = running.wait_for_responses(2)[1]

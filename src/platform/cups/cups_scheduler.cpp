@@ -14,8 +14,16 @@ void Scheduler::close() {
 }
 
 int Scheduler::keep_waiting(http_t*, void* self) {
-  static_cast<Scheduler*>(self)->timed_out_ = true;
+  auto* scheduler = static_cast<Scheduler*>(self);
+  if (std::chrono::steady_clock::now() < scheduler->deadline_) return 1;
+  scheduler->timed_out_ = true;
   return 0;  // give up: the call fails with ETIMEDOUT
+}
+
+http_t* Scheduler::http() {
+  deadline_ = timed_out_ ? std::chrono::steady_clock::time_point() : std::chrono::steady_clock::now() +
+                                                                      std::chrono::seconds(kExchangeTimeoutSeconds);
+  return http_;
 }
 
 OsStatus Scheduler::connect() {
@@ -30,7 +38,7 @@ OsStatus Scheduler::connect() {
     if (e != 0) text += std::string(": ") + std::strerror(e);
     return OsStatus::Fail(static_cast<uint32_t>(e), text + " (os error " + std::to_string(e) + ")");
   }
-  httpSetTimeout(http_, kExchangeTimeoutSeconds, &Scheduler::keep_waiting, this);
+  httpSetTimeout(http_, 1.0, &Scheduler::keep_waiting, this);
   return OsStatus::Ok();
 }
 

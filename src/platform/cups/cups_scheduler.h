@@ -6,6 +6,7 @@
 
 #include <cups/cups.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,7 +27,10 @@ class Scheduler {
   Scheduler& operator=(const Scheduler&) = delete;
 
   OsStatus connect();
-  http_t* http() const { return http_; }
+  // The connection, for one exchange: each use starts the exchange's own
+  // time. Once an exchange timed out, the scheduler is taken as stopped and
+  // every later use fails at once rather than wait again.
+  http_t* http();
   // Drops the connection, and with it any request still unfinished on it.
   void close();
   bool timed_out() const { return timed_out_; }
@@ -40,6 +44,10 @@ class Scheduler {
 
   http_t* http_ = nullptr;
   bool timed_out_ = false;
+  // The end of the current exchange. libcups asks keep_waiting() after each
+  // second without progress, and one call (a destination list, say) may make
+  // several requests: the deadline bounds them together.
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 // "name" or "name/instance", as CUPS names an instance.
