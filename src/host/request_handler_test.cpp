@@ -90,6 +90,14 @@ TEST(RequestHandler, BridgeStatusFollowsAcceptedEnvelopesOnly) {
   EXPECT_NE(host.fs.file(status)->find("5678"), std::string::npos);
 }
 
+TEST(RequestHandler, NoReplyExceedsWhatABrowserAccepts) {
+  TestHost host;
+  host.open();
+  for (int i = 0; i < 12000; ++i) host.spooler.add_queue("Queue-" + std::to_string(i) + std::string(80, 'q'), "idle");
+  EXPECT_EQ(host.handle(R"({"protocol":1,"request_id":"r1","type":"list_printers"})"),
+            err("r1", "PAYLOAD_TOO_LARGE", "The reply would exceed the 1 MiB a browser accepts from the print helper."));
+}
+
 TEST(RequestHandler, BridgeStatusFailureDoesNotChangeTheAnswer) {
   TestHost host;
   host.open();

@@ -6,6 +6,8 @@
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
 #include "state/ledger_json.h"
+#include "state/ledger_recovery.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {
@@ -110,6 +112,8 @@ TEST(SubmitAttempt, RecordsEachPrintOutcome) {
     JobRecord r = stored(host);
     EXPECT_EQ(r.state, c.state) << c.name;
     EXPECT_EQ(r.error_code, c.code) << c.name;
+    // An outcome left unknown still names the job the print system made.
+    EXPECT_EQ(r.os_job_id, c.state == "UNKNOWN" ? "42" : "") << c.name;
     EXPECT_NE(reply.find(r.error_message), std::string::npos) << c.name;
     EXPECT_EQ(host.handle(s.body()), c.repeat) << c.name;
   }
@@ -143,6 +147,33 @@ TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
   host.fs.clear_failures();
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
   EXPECT_EQ(host.print_log->documents, 0);
+}
+
+TEST(SubmitAttempt, NothingIsPrintedOnceTheLockNoLongerGuardsTheState) {
+  TestHost host;
+  host.open();
+  host.fs.lock_replaced = true;  // another host may now hold a lock on a new file at the path
+  EXPECT_EQ(host.handle(Submit{}.body()),
+            error_reply("STATE_UNAVAILABLE", std::string(errors::kMsgStateMoved)));
+  EXPECT_EQ(host.print_log->documents, 0);
+  EXPECT_TRUE(host.store->lost);
+  EXPECT_FALSE(host.fs.file(TestHost::kLedger)) << "nothing saved through a lock that guards nothing";
+}
+
+TEST(SubmitAttempt, ALongRunPrunesBeforeTheLedgerOutgrowsItsBound) {
+  TestHost host;
+  host.open();
+  const uint64_t now = 1'700'000'000'000;
+  host.clock.set_ms(now);
+  for (size_t i = 0; i < kMaxLedgerRecords; ++i) {
+    const std::string id = "old-" + std::to_string(i);
+    const uint64_t t = now - kMaxLedgerRecords + i;  // all within the retention window
+    host.store->ledger.jobs[id] = JobRecord{id, std::string(64, 'a'), "FAILED", "Q", "", t, t, "", ""};
+  }
+  EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
+  EXPECT_EQ(host.store->ledger.jobs.size(), kRecordCap + 1);
+  EXPECT_EQ(host.store->ledger.jobs.count("old-0"), 0u) << "the oldest go first";
+  EXPECT_EQ(host.store->ledger.jobs.count("old-" + std::to_string(kMaxLedgerRecords - 1)), 1u);
 }
 
 TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {

@@ -148,6 +148,12 @@ class RawLabelTest(unittest.TestCase):
             return
         self.fail("never caught the host between its two saves")
 
+    # Wine's spooler copies the CUPS queue's default options onto every job
+    # whose document carries no job ticket, and reads no DEVMODE for it: no
+    # Windows program under Wine can print one copy on such a queue. The
+    # Windows build's own fix (a one-copy DEVMODE for every job) is for the
+    # driver defaults of real Windows queues.
+    @unittest.skipUnless(NATIVE, "Wine applies a CUPS queue's default copies itself")
     def test_a_queue_default_of_more_copies_prints_once(self):
         twice = "Label_Raw_Twice"
         subprocess.run(["lpadmin", "-p", twice, "-E", "-v", "socket://127.0.0.1:%d" % self.printer.port, "-m", "raw",
