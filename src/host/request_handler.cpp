@@ -99,7 +99,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
 
 std::optional<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {
   StrictJson parsed = parse_strict_json(body, envelope_shape());
-  body = std::string();  // what the handlers need is in the document now
+  std::string().swap(body);  // what the handlers need is in the document now; free the text
   std::optional<Envelope> envelope;
   if (parsed.ok) envelope = parse_envelope(parsed);
   if (!envelope) return encode_failure("", errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson));

@@ -35,12 +35,20 @@ class WritableFile {
   virtual OsStatus sync() = 0;
 };
 
-struct FileContent {
+// A regular file opened for reading. Destruction closes it.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to `size` bytes at the current position; `got` is 0 at the end.
+  virtual OsStatus read(uint8_t* data, size_t size, size_t& got) = 0;
+};
+
+struct OpenedFile {
   OsStatus status;         // status.not_found when the file or its path does not exist
   bool too_large = false;  // the file holds more than the reader's limit (status failed)
-  std::string bytes;
+  std::unique_ptr<ReadableFile> file;
 
-  static FileContent TooLarge() { return FileContent{OsStatus::Fail(0, "file too large"), true, {}}; }
+  static OpenedFile TooLarge() { return OpenedFile{OsStatus::Fail(0, "file too large"), true, nullptr}; }
 };
 
 class FileSystem {
@@ -59,10 +67,11 @@ class FileSystem {
   // files in the lock's folder go through that folder as it was opened, not
   // through its path again.
   virtual OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) = 0;
-  // Reads a whole regular file of at most `max_bytes` bytes. Anything else
-  // there (a folder, a pipe, a device) fails at once, without a read that
-  // could block or never end.
-  virtual FileContent read_file(const std::string& path, size_t max_bytes) = 0;
+  // Opens a regular file of at most `max_bytes` bytes for reading, so that
+  // it can be read in pieces. Anything else there (a folder, a pipe, a
+  // device) fails at once, without a read that could block or never end. A
+  // file may still grow after it was opened: readers count what they read.
+  virtual OpenedFile open_to_read(const std::string& path, size_t max_bytes) = 0;
   // Creates a new file for writing, sharing it so that it can be renamed
   // while open. Whatever was at the path before (a stale file, or a link
   // planted there) is removed first, never followed or written through.

@@ -1,7 +1,10 @@
 #include "state/ledger_json.h"
 
 #include <cstdint>
+#include <algorithm>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -330,16 +333,100 @@ class LedgerReader {
 
 }  // namespace
 
-std::optional<HostLedger> decode_ledger(std::string_view bytes) {
-  if (!json_precheck(bytes)) return std::nullopt;
-  HostLedger ledger;
+namespace {
+
+// The text of a ledger as the tokenizer reads it: a piece at a time from the
+// source, through the checks every strict parse makes. A byte that breaks
+// them ends the input early and marks it failed.
+class PiecewiseText {
+ public:
+  explicit PiecewiseText(const LedgerSource& next) : next_(next) {}
+
+  // The current byte, or -1 at the end.
+  int peek() {
+    if (pos_ == size_) {
+      if (ended_) return -1;
+      size_ = next_(buffer_, sizeof buffer_);
+      pos_ = 0;
+      if (size_ == 0) {
+        ended_ = true;
+        return -1;
+      }
+    }
+    return static_cast<unsigned char>(buffer_[pos_]);
+  }
+  void advance() {
+    if (peek() < 0) return;
+    if (!check_.byte(buffer_[pos_])) {
+      failed_ = true;
+      ended_ = true;
+      size_ = pos_ = 0;
+      return;
+    }
+    ++pos_;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  const LedgerSource& next_;
+  char buffer_[64 * 1024];
+  size_t pos_ = 0, size_ = 0;
+  bool ended_ = false, failed_ = false;
+  JsonPrecheck check_;
+};
+
+// An input iterator over the text, as the tokenizer takes one. Every copy
+// shares the one text; a null text is the end.
+class PiecewiseIterator {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = char;
+
+  explicit PiecewiseIterator(PiecewiseText* text = nullptr) : text_(text) {}
+  char operator*() const { return static_cast<char>(text_->peek()); }
+  PiecewiseIterator& operator++() {
+    text_->advance();
+    return *this;
+  }
+  bool operator==(const PiecewiseIterator& o) const { return at_end() == o.at_end(); }
+  bool operator!=(const PiecewiseIterator& o) const { return !(*this == o); }
+
+ private:
+  bool at_end() const { return !text_ || text_->peek() < 0; }
+  PiecewiseText* text_;
+};
+
+// The check of a byte happens as the tokenizer moves past it; the last byte
+// of the text is checked when the tokenizer looks for more.
+bool parse(PiecewiseText& text, HostLedger& ledger) {
   ledger.schema = 0;
   LedgerReader reader(ledger);
-  if (!Json::sax_parse(bytes.begin(), bytes.end(), &reader, nlohmann::detail::input_format_t::json,
-                       /*strict=*/true, /*ignore_comments=*/false)) {
-    return std::nullopt;
-  }
+  const bool parsed = Json::sax_parse(PiecewiseIterator(&text), PiecewiseIterator(), &reader,
+                                      nlohmann::detail::input_format_t::json, /*strict=*/true,
+                                      /*ignore_comments=*/false);
+  return parsed && !text.failed();
+}
+
+}  // namespace
+
+std::optional<HostLedger> decode_ledger(const LedgerSource& next) {
+  auto text = std::make_unique<PiecewiseText>(next);
+  HostLedger ledger;
+  if (!parse(*text, ledger)) return std::nullopt;
   return ledger;
+}
+
+std::optional<HostLedger> decode_ledger(std::string_view bytes) {
+  size_t at = 0;
+  return decode_ledger([&](char* data, size_t size) {
+    const size_t n = std::min(size, bytes.size() - at);
+    std::copy_n(bytes.data() + at, n, data);
+    at += n;
+    return n;
+  });
 }
 
 }  // namespace tph

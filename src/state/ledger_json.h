@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,12 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger);
 // (except between records, where the later one wins), other members skipped,
 // integers range-checked. Nothing when the bytes are not a ledger.
 std::optional<HostLedger> decode_ledger(std::string_view bytes);
+
+// The same, from text that arrives in pieces: `next` fills up to `size`
+// bytes at `data` and answers how many it gave, 0 at the end. The text is
+// never held whole: memory goes to the records.
+using LedgerSource = std::function<size_t(char* data, size_t size)>;
+std::optional<HostLedger> decode_ledger(const LedgerSource& next);
 
 // Writes a generic JSON text in the same layout; shared with the bridge status.
 std::optional<std::string> encode_pretty(const nlohmann::ordered_json& document);

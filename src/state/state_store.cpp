@@ -45,21 +45,36 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     store.lock.reset();
   }
 
-  FileContent content = fs.read_file(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
+  OpenedFile opened = fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
-  if (content.too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
-  if (!content.status.ok) {
-    if (!content.status.not_found) return with_description(kStateUnavailable, kPfxReadState, content.status.description);
+  if (opened.too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
+  if (!opened.status.ok) {
+    if (!opened.status.not_found) return with_description(kStateUnavailable, kPfxReadState, opened.status.description);
     fresh = true;
   } else {
+    // Read in pieces straight into records: the text is never held whole.
+    OsStatus read_status;
+    uint64_t total = 0;
+    bool grew_too_large = false;
+    const LedgerSource next = [&](char* data, size_t size) -> size_t {
+      size_t got = 0;
+      read_status = opened.file->read(reinterpret_cast<uint8_t*>(data), size, got);
+      total += got;
+      if (!read_status.ok || total > kMaxLedgerBytes) {
+        grew_too_large = read_status.ok;
+        return 0;
+      }
+      return got;
+    };
     std::optional<HostLedger> ledger;
     try {
-      ledger = decode_ledger(content.bytes);
+      ledger = decode_ledger(next);
     } catch (const std::bad_alloc&) {
       return with_description(kStateUnavailable, kPfxReadState, "not enough memory for the ledger");
     }
-    content.bytes = std::string();  // the records hold what is needed
-    if (!ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
+    opened.file.reset();
+    if (!read_status.ok) return with_description(kStateUnavailable, kPfxReadState, read_status.description);
+    if (grew_too_large || !ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
     if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
     store.ledger = std::move(*ledger);
   }

@@ -11,7 +11,7 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   if (Status s = validate_submit_request(request); !s.ok()) return s.take_error();
   Result<std::string> png = decode_label_payload(request);
   if (!png.ok()) return png.take_error();
-  request.payload.base64 = std::string();  // the text is no longer needed; free it before printing
+  std::string().swap(request.payload.base64);  // free the text before printing (assigning "" keeps the buffer)
   const std::optional<OutputIdentity> output =
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
   if (!output) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
@@ -21,7 +21,7 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
 Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {
   Result<std::string> bytes = decode_raw_request(request);
   if (!bytes.ok()) return bytes.take_error();
-  request.base64 = std::string();
+  std::string().swap(request.base64);
   // The language stands where a PNG label's media token does; the domain
   // keeps raw and PNG fingerprints apart.
   std::optional<std::string> fingerprint =

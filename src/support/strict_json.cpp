@@ -13,38 +13,6 @@ bool is_scalar_shape(const JsonShape& s) {
   return s.members.empty() && !s.every_member && s.elements.empty();
 }
 
-// Depth of the deepest array or object, stopping as soon as it exceeds
-// `limit`. A cheap scan before the real parse, so an input of millions of
-// opening brackets costs nothing more than one pass. Exact for valid JSON; for
-// invalid JSON the real parse fails anyway.
-bool nesting_within(std::string_view s, int limit) {
-  int depth = 0;
-  bool in_string = false;
-  size_t number_run = 0;  // characters of the number-like run outside strings
-  for (size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    const bool numeric = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-    number_run = numeric ? number_run + 1 : 0;
-    if (number_run > kMaxNumberChars) return false;
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return false;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return true;
-}
-
 // The member names seen in one object. Most objects have a handful, where a
 // linear search beats any set; a large one moves to a hash set. Each name is
 // stored once, so the cost is the size of the names themselves.
@@ -211,16 +179,51 @@ bool StrictJson::has_repeated_member(const Json& object) const {
   return p && objects_with_repeats.count(p) > 0;
 }
 
-bool json_precheck(std::string_view bytes) {
-  if (bytes.size() >= 3 && static_cast<uint8_t>(bytes[0]) == 0xEF && static_cast<uint8_t>(bytes[1]) == 0xBB &&
-      static_cast<uint8_t>(bytes[2]) == 0xBF) {
-    return false;  // the library would skip a byte-order mark; the protocol refuses it
+bool JsonPrecheck::byte(char c) {
+  if (!ok_) return false;
+  const auto u = static_cast<unsigned char>(c);
+  // The library would skip a byte-order mark; the protocol refuses it.
+  static constexpr unsigned char kBom[3] = {0xEF, 0xBB, 0xBF};
+  if (bom_ && seen_ < 3) {
+    bom_ = u == kBom[seen_];
+    if (bom_ && seen_ == 2) return ok_ = false;
   }
+  ++seen_;
   // The tokenizer takes a NUL byte for the end of the input and would accept
-  // whatever follows it. A raw NUL is never valid JSON: outside a string it is
-  // no token, inside one it is a control character that must be escaped.
-  if (bytes.find('\0') != std::string_view::npos) return false;
-  return nesting_within(bytes, kMaxJsonNesting);
+  // whatever follows it. A raw NUL is never valid JSON: outside a string it
+  // is no token, inside one it is a control character that must be escaped.
+  if (c == '\0') return ok_ = false;
+  if (in_string_) {
+    if (escaped_) {
+      escaped_ = false;
+    } else if (c == '\\') {
+      escaped_ = true;
+    } else if (c == '"') {
+      in_string_ = false;
+    }
+    return true;
+  }
+  const bool numeric = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+  number_run_ = numeric ? number_run_ + 1 : 0;
+  if (number_run_ > kMaxNumberChars) return ok_ = false;
+  if (c == '"') {
+    in_string_ = true;
+  } else if (c == '[' || c == '{') {
+    if (++depth_ > kMaxJsonNesting) return ok_ = false;
+  } else if (c == ']' || c == '}') {
+    --depth_;
+  }
+  return true;
+}
+
+bool json_precheck(std::string_view bytes) {
+  // One cheap pass before the real parse, so that an input of millions of
+  // opening brackets or digits costs nothing more than that pass.
+  JsonPrecheck check;
+  for (char c : bytes) {
+    if (!check.byte(c)) return false;
+  }
+  return true;
 }
 
 StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape) {

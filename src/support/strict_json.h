@@ -65,6 +65,22 @@ struct StrictJson {
 inline constexpr size_t kMaxNumberChars = 1024;
 bool json_precheck(std::string_view bytes);
 
+// The same checks, byte by byte, for text that arrives in pieces.
+class JsonPrecheck {
+ public:
+  // False from the first byte that breaks a rule on.
+  bool byte(char c);
+
+ private:
+  size_t seen_ = 0;
+  bool bom_ = true;  // the bytes so far could still begin a byte-order mark
+  bool in_string_ = false;
+  bool escaped_ = false;
+  int depth_ = 0;
+  size_t number_run_ = 0;  // characters of the number-like run outside strings
+  bool ok_ = true;
+};
+
 // Parses a whole document: whitespace may surround the value, nothing else.
 StrictJson parse_strict_json(std::string_view bytes, const JsonShape& shape);
 

@@ -1,5 +1,8 @@
 #include "fakes/memory_file_system.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/system_error.h"
 
 namespace tph::testing {
@@ -143,8 +146,24 @@ OsStatus MemoryFileSystem::open_lock_file(const std::string& path, std::unique_p
   return OsStatus::Ok();
 }
 
-FileContent MemoryFileSystem::read_file(const std::string& path, size_t max_bytes) {
-  FileContent c;
+// Reads a copy of the content as it was when opened.
+class MemoryReadableFile final : public ReadableFile {
+ public:
+  explicit MemoryReadableFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  OsStatus read(uint8_t* data, size_t size, size_t& got) override {
+    got = std::min(size, bytes_.size() - pos_);
+    std::memcpy(data, bytes_.data() + pos_, got);
+    pos_ += got;
+    return OsStatus::Ok();
+  }
+
+ private:
+  std::string bytes_;
+  size_t pos_ = 0;
+};
+
+OpenedFile MemoryFileSystem::open_to_read(const std::string& path, size_t max_bytes) {
+  OpenedFile c;
   c.status = check(Op::kRead, path);
   if (!c.status.ok) return c;
   auto it = current_.find(path);
@@ -152,8 +171,8 @@ FileContent MemoryFileSystem::read_file(const std::string& path, size_t max_byte
     c.status = OsStatus::Fail(2, describe_system_error(2), true);
     return c;
   }
-  if (it->second.size() > max_bytes) return FileContent::TooLarge();
-  c.bytes = it->second;
+  if (it->second.size() > max_bytes) return OpenedFile::TooLarge();
+  c.file = std::make_unique<MemoryReadableFile>(it->second);
   return c;
 }
 

@@ -51,7 +51,7 @@ class MemoryFileSystem final : public FileSystem {
   bool locate_user_state_root(std::string& path) override;
   OsStatus create_directories(const std::string& path) override;
   OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override;
-  FileContent read_file(const std::string& path, size_t max_bytes) override;
+  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override;
   OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override;
   OsStatus replace(const std::string& from, const std::string& to) override;
   uint32_t process_id() override { return pid; }

@@ -55,6 +55,24 @@ class PosixLockFile final : public LockFile {
   std::string path_;
 };
 
+class PosixReadableFile final : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  OsStatus read(uint8_t* data, size_t size, size_t& got) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), data, size);
+      if (n >= 0) {
+        got = static_cast<size_t>(n);
+        return OsStatus::Ok();
+      }
+      if (errno != EINTR) return errno_failure(errno);
+    }
+  }
+
+ private:
+  Fd fd_;
+};
+
 class PosixWritableFile final : public WritableFile {
  public:
   explicit PosixWritableFile(int fd) : fd_(fd) {}
@@ -151,8 +169,8 @@ class PosixFileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  FileContent read_file(const std::string& path, size_t max_bytes) override {
-    FileContent c;
+  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override {
+    OpenedFile c;
     // Non-blocking, so that opening a FIFO planted there does not wait for a
     // writer; the type check below refuses it before any read.
     const At at = where(path);
@@ -170,21 +188,9 @@ class PosixFileSystem final : public FileSystem {
       c.status = OsStatus::Fail(0, "not a regular file");
       return c;
     }
-    if (static_cast<uint64_t>(st.st_size) > max_bytes) return FileContent::TooLarge();
-    c.bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-      ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        c.status = errno_failure(errno);
-        c.bytes.clear();
-        return c;
-      }
-      if (n == 0) break;
-      if (c.bytes.size() + static_cast<size_t>(n) > max_bytes) return FileContent::TooLarge();  // it grew meanwhile
-      c.bytes.append(buffer, static_cast<size_t>(n));
-    }
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) return OpenedFile::TooLarge();
+    c.file = std::make_unique<PosixReadableFile>(::dup(fd.get()));
+    if (!c.file) c.status = errno_failure(errno);
     return c;
   }
 

@@ -54,6 +54,21 @@ class Win32LockFile final : public LockFile {
   std::u16string path_;
 };
 
+class Win32ReadableFile final : public ReadableFile {
+ public:
+  explicit Win32ReadableFile(win::FileHandle h) : h_(std::move(h)) {}
+  OsStatus read(uint8_t* data, size_t size, size_t& got) override {
+    DWORD n = 0;
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!ReadFile(h_.get(), data, chunk, &n, nullptr)) return last_failure();
+    got = n;
+    return OsStatus::Ok();
+  }
+
+ private:
+  win::FileHandle h_;
+};
+
 class Win32WritableFile final : public WritableFile {
  public:
   explicit Win32WritableFile(win::FileHandle h) : h_(std::move(h)) {}
@@ -141,8 +156,8 @@ class Win32FileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  FileContent read_file(const std::string& path, size_t max_bytes) override {
-    FileContent c;
+  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override {
+    OpenedFile c;
     win::FileHandle h(
         CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!h) {
@@ -158,19 +173,8 @@ class Win32FileSystem final : public FileSystem {
       c.status = last_failure();
       return c;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return FileContent::TooLarge();
-    char buffer[64 * 1024];
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(h.get(), buffer, sizeof buffer, &got, nullptr)) {
-        c.status = last_failure();
-        c.bytes.clear();
-        return c;
-      }
-      if (got == 0) break;
-      if (c.bytes.size() + got > max_bytes) return FileContent::TooLarge();
-      c.bytes.append(buffer, got);
-    }
+    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return OpenedFile::TooLarge();
+    c.file = std::make_unique<Win32ReadableFile>(std::move(h));
     return c;
   }
 
