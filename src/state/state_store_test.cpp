@@ -7,6 +7,7 @@
 #include "platform/system_error.h"
 #include "state/atomic_file.h"
 #include "state/ledger_json.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {
@@ -142,14 +143,28 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
   }
 }
 
-TEST(SaveLedger, RecreatesADeletedFolderAndTruncatesALongerLeftover) {
-  MemoryFileSystem fs;
-  FakeClock clock;
-  Result<StateStore> s = open_state(fs, clock);
-  ASSERT_TRUE(s.ok());
-  fs.put_file(kTemp, std::string(100000, 'z'));
-  ASSERT_TRUE(save_ledger(s.value()).ok());
-  EXPECT_EQ(decode_ledger(*fs.file(kLedger)), s.value().ledger);
+// A state folder deleted, or a lock file replaced, while the host runs: the
+// lock no longer guards the state at the path, and nothing more is saved.
+TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
+  for (const char* gone : {"/ledger.lock", "/ledger.json"}) {
+    MemoryFileSystem fs;
+    FakeClock clock;
+    fs.put_file(kLedger, ledger_with("FAILED", clock.file_time() / 10000 - 11644473600000ULL));
+    Result<StateStore> s = open_state(fs, clock);
+    ASSERT_TRUE(s.ok());
+    s.value().ledger.jobs.clear();
+    fs.remove(kFolder + gone);
+    if (std::string_view(gone) == "/ledger.lock") fs.put_file(kFolder + gone, "");  // another host's new lock file
+    const std::optional<std::string> before = fs.file(kLedger);
+    Status saved = save_ledger(s.value());
+    const bool lock_gone = std::string_view(gone) == "/ledger.lock";
+    EXPECT_EQ(saved.ok(), !lock_gone) << gone;
+    EXPECT_EQ(s.value().lost, lock_gone) << gone;
+    if (lock_gone) {
+      EXPECT_EQ(saved.error().message, std::string(errors::kMsgStateMoved));
+      EXPECT_EQ(fs.file(kLedger), before) << "nothing written through a lock that guards nothing";
+    }
+  }
 }
 
 TEST(AtomicFile, PathWithoutParent) {

@@ -130,6 +130,7 @@ TEST(DecodePng, RefusesDamagedFilesAndOversizedImagesBeforeDecoding) {
   EXPECT_GT(*set_size(10000, 10000, 16), kMaxDecodedBytes);
   EXPECT_EQ(set_size(10000, 10000, 8), 400'000'000u);
   EXPECT_LE(*set_size(10000, 10000, 8), kMaxDecodedBytes);
+
 }
 
 TEST(Sha256, KnownVector) {
@@ -311,6 +312,35 @@ TEST(PngChunks, EveryPaletteIndexNamesAnEntry) {
     EXPECT_EQ(essential(c.png).has_value(), c.valid) << c.name;
     EXPECT_EQ(check_png_decodes(c.png).has_value(), c.valid) << c.name;
   }
+}
+
+TEST(DecodePng, TheDecodedSizeLimitRefusesFromTheHeader) {
+  // A valid 16-bit grey image whose decoded form (8 bytes a pixel before
+  // reduction) is just over the limit: refused from its header, before any
+  // inflating or decoding.
+  const uint32_t w = 8192, h = 8193;
+  ASSERT_GT(uint64_t{w} * h * 8, kMaxDecodedBytes);
+  std::string ihdr = std::string{char(w >> 24), char(w >> 16), char(w >> 8), char(w)} +
+                     std::string{char(h >> 24), char(h >> 16), char(h >> 8), char(h)} + std::string("\x10\0\0\0\0", 5);
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, Z_BEST_SPEED), Z_OK);
+  std::string idat;
+  const std::string row(1 + 2 * w, '\0');
+  char out[1 << 16];
+  for (uint32_t y = 0; y <= h; ++y) {
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+    z.avail_in = y < h ? static_cast<uInt>(row.size()) : 0;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(out);
+      z.avail_out = sizeof out;
+      deflate(&z, y < h ? Z_NO_FLUSH : Z_FINISH);
+      idat.append(out, sizeof out - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  const std::string big = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
+  EXPECT_FALSE(check_png_decodes(big));
+  EXPECT_FALSE(decode_png(big));
 }
 
 }  // namespace

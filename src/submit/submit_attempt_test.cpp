@@ -152,7 +152,8 @@ TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
 TEST(SubmitAttempt, NothingIsPrintedOnceTheLockNoLongerGuardsTheState) {
   TestHost host;
   host.open();
-  host.fs.lock_replaced = true;  // another host may now hold a lock on a new file at the path
+  // Deleted while this host runs: another may now lock a new file there.
+  host.fs.remove(std::string(TestHost::kFolder) + "/ledger.lock");
   EXPECT_EQ(host.handle(Submit{}.body()),
             error_reply("STATE_UNAVAILABLE", std::string(errors::kMsgStateMoved)));
   EXPECT_EQ(host.print_log->documents, 0);
@@ -181,10 +182,7 @@ TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
   host.open();
   // The attempt's first save passes; from its outcome save on, every file
   // operation fails, as if the process died right there.
-  host.handle(R"({"protocol":1,"request_id":"warm","type":"hello"})");
-  const int before = host.fs.operations();
-  // hello wrote bridge-status (5 operations); a submit's first save takes 5 more.
-  host.fs.crash_after(before + 5 + 5);
+  host.fs.crash_at(Op::kOpenReplace, "ledger.json", 2);
   std::string reply = host.handle(Submit{}.body());
   EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;
   EXPECT_EQ(host.print_log->documents, 1) << "the label was handed over";

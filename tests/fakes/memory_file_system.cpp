@@ -30,7 +30,8 @@ std::string parent_of(const std::string& path) {
 
 class MemoryLockFile final : public LockFile {
  public:
-  MemoryLockFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  MemoryLockFile(MemoryFileSystem& fs, std::string path)
+      : fs_(fs), path_(std::move(path)), identity_(fs_.identity_of(path_)) {}
   ~MemoryLockFile() override {
     if (held_) --fs_.locked_;
   }
@@ -43,13 +44,16 @@ class MemoryLockFile final : public LockFile {
     return s;
   }
   OsStatus still_at_its_path() override {
-    if (fs_.lock_replaced) return OsStatus::Fail(0, "the lock file at the state folder's path is another file");
+    if (fs_.identity_of(path_) != identity_) {
+      return OsStatus::Fail(0, "the lock file at the state folder's path is not the one this helper holds");
+    }
     return OsStatus::Ok();
   }
 
  private:
   MemoryFileSystem& fs_;
   std::string path_;
+  uint64_t identity_;
   bool held_ = false;
 };
 
@@ -89,6 +93,11 @@ void MemoryFileSystem::fail(Op op, std::string path_part, uint32_t code) {
 OsStatus MemoryFileSystem::check(Op op, const std::string& path) {
   log_.push_back(std::string(op_name(op)) + " " + path);
   const int index = ops_++;
+  if (crash_rule_ && crash_rule_->op == op && path.find(crash_rule_->path_part) != std::string::npos &&
+      --crash_rule_->remaining == 0) {
+    crash_at_ = index;
+    crash_rule_.reset();
+  }
   if (crash_at_ >= 0 && index >= crash_at_) return OsStatus::Fail(5, describe_system_error(5));
   for (const Failure& f : failures_) {
     if (f.op == op && path.find(f.path_part) != std::string::npos) {
@@ -107,6 +116,18 @@ void MemoryFileSystem::power_cut() {
 void MemoryFileSystem::put_file(const std::string& path, const std::string& bytes) {
   current_[path] = bytes;
   durable_[path] = bytes;
+  made(path);
+}
+
+void MemoryFileSystem::remove(const std::string& path) {
+  current_.erase(path);
+  durable_.erase(path);
+  identity_.erase(path);
+}
+
+uint64_t MemoryFileSystem::identity_of(const std::string& path) const {
+  auto it = identity_.find(path);
+  return it == identity_.end() || !current_.count(path) ? 0 : it->second;
 }
 
 std::optional<std::string> MemoryFileSystem::file(const std::string& path) const {
@@ -180,6 +201,7 @@ OsStatus MemoryFileSystem::open_for_replace(const std::string& path, std::unique
   if (OsStatus s = check(Op::kOpenReplace, path); !s.ok) return s;
   if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), true);
   current_[path].clear();
+  made(path);  // whatever was there is gone; this is a new file
   out = std::make_unique<MemoryWritableFile>(*this, path);
   return OsStatus::Ok();
 }
@@ -190,6 +212,8 @@ OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& t
   if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), true);
   current_[to] = it->second;
   current_.erase(it);
+  identity_[to] = identity_[from];
+  identity_.erase(from);
   auto d = durable_.find(from);
   durable_[to] = d == durable_.end() ? std::string() : d->second;
   if (d != durable_.end()) durable_.erase(d);

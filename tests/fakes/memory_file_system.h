@@ -33,6 +33,9 @@ class MemoryFileSystem final : public FileSystem {
   void clear_failures() { failures_.clear(); }
   // From the n-th counted operation on (0-based), everything fails: the process died.
   void crash_after(int n) { crash_at_ = n; }
+  // From the n-th time `op` is done on a path containing `path_part` on
+  // (1-based), everything fails: the process died right there.
+  void crash_at(Op op, std::string path_part, int nth = 1) { crash_rule_ = CrashRule{op, std::move(path_part), nth}; }
   int operations() const { return ops_; }
   // Forgets everything that was not flushed, and revives the file system.
   void power_cut();
@@ -42,9 +45,11 @@ class MemoryFileSystem final : public FileSystem {
   std::vector<std::string> list(const std::string& folder) const;  // names of files in a folder
   const std::vector<std::string>& log() const { return log_; }
   bool locked() const { return locked_ > 0; }
-  // The lock file now at the lock's path is another file (deleted and made
-  // again, or the folder moved away): every lock's identity check fails.
-  bool lock_replaced = false;
+  // Deletes a file, as another process could; an open lock file keeps its
+  // (now nameless) file, as on a real system.
+  void remove(const std::string& path);
+  // Each file made gets an identity of its own; 0 when nothing is there.
+  uint64_t identity_of(const std::string& path) const;
 
   // --- FileSystem
   char separator() const override { return '/'; }
@@ -68,6 +73,15 @@ class MemoryFileSystem final : public FileSystem {
     std::string path_part;
     uint32_t code;
   };
+  struct CrashRule {
+    Op op;
+    std::string path_part;
+    int remaining;
+  };
+  std::optional<CrashRule> crash_rule_;
+  std::map<std::string, uint64_t> identity_;
+  uint64_t next_identity_ = 1;
+  void made(const std::string& path) { identity_[path] = next_identity_++; }
   std::vector<Failure> failures_;
   std::set<std::string> dirs_;
   std::vector<std::string> log_;
