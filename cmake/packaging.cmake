@@ -2,7 +2,7 @@
 # package (target `deb`, CPack). Both carry browser manifests made here, at
 # build time, from the extension ids an administrator configures.
 
-set(TPH_VERSION 0.2.0)
+set(TPH_VERSION ${PROJECT_VERSION})
 set(TPH_PACKAGE_VERSION ${TPH_VERSION} CACHE STRING "Version of the installer packages")
 set(TPH_CHROMIUM_EXTENSION_IDS "" CACHE STRING
     "Chrome, Chromium and Edge extension ids allowed to call the host (a ;-list)")

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/test_host.h"
+#include "support/version.h"
 
 namespace tph {
 namespace {
@@ -15,7 +16,7 @@ std::string err(const std::string& id, const std::string& code, const std::strin
 }
 
 const std::string kHello =
-    R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":["list_printers","submit_png","get_job","durable_idempotency","submit_raw"],"platform":"windows","protocol":1,"version":"0.2.0"}})";
+    R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":["list_printers","submit_png","get_job","durable_idempotency","submit_raw"],"platform":"windows","protocol":1,"version":")" + std::string(kHostVersion) + R"("}})";
 const std::string kNotJson = err("", "BAD_REQUEST", "The native message is not valid protocol JSON.");
 const std::string kUnknown = "UNKNOWN_MESSAGE";
 const std::string kUnknownMsg = "The print helper does not support that message type.";
@@ -82,7 +83,7 @@ TEST(RequestHandler, BridgeStatusFollowsAcceptedEnvelopesOnly) {
   host.clock.set_ms(1234);
   host.handle(R"({"protocol":1,"request_id":"bad id","type":"nope"})");
   EXPECT_EQ(host.fs.file(status),
-            "{\n  \"schema\": 1,\n  \"version\": \"0.2.0\",\n  \"protocol\": 1,\n  \"last_contact_ms\": 1234\n}");
+            "{\n  \"schema\": 1,\n  \"version\": \"" + std::string(kHostVersion) + "\",\n  \"protocol\": 1,\n  \"last_contact_ms\": 1234\n}");
   host.clock.set_ms(5678);
   host.handle(R"({"protocol":1,"request_id":"r","type":"hello"})");
   EXPECT_NE(host.fs.file(status)->find("5678"), std::string::npos);

@@ -4,11 +4,9 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "support/version.h"
 
 namespace tph {
-
-inline constexpr const char* kHostVersion = "0.2.0";
-inline constexpr uint32_t kProtocolVersion = 1;
 
 // The bridge-status.json text for a contact at `now`.
 std::optional<std::string> encode_bridge_status(uint64_t now);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/version.h"
+
 static bool read_all(void* p, size_t n) {
   auto* b = static_cast<char*>(p);
   while (n > 0) {
@@ -18,7 +20,7 @@ static bool read_all(void* p, size_t n) {
 
 int main() {
   const std::string reply =
-      R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":[],"platform":"linux","protocol":1,"version":"0.2.0"}})";
+      R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":[],"platform":"linux","protocol":1,"version":")" + std::string(tph::kHostVersion) + R"("}})";
   uint32_t n = 0;
   std::string body;
   while (read_all(&n, 4)) {

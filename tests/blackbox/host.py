@@ -19,6 +19,8 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TARGET = os.environ.get("TPH_TARGET", "native")
 WINEPREFIX = os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wineprefix"))
 PDF_DIR = os.path.expanduser("~/PDF")
+# The version the build was made with (CMake writes it beside the build).
+VERSION = json.load(open(os.path.join(ROOT, "build", TARGET, "version.json")))["version"]
 
 
 def frame(body: bytes) -> bytes:

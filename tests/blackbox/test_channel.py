@@ -5,11 +5,11 @@ import struct
 import time
 import unittest
 
-from host import TARGET, Host, frame, request, split_frames
+from host import TARGET, VERSION, Host, frame, request, split_frames
 
 HELLO_WINDOWS = (b'{"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":'
                  b'["list_printers","submit_png","get_job","durable_idempotency","submit_raw"],"platform":"windows",'
-                 b'"protocol":1,"version":"0.2.0"}}')
+                 b'"protocol":1,"version":"' + VERSION.encode() + b'"}}')
 NOT_JSON = b'{"protocol":1,"request_id":"","ok":false,"error":{"code":"BAD_REQUEST","message":"The native message is not valid protocol JSON."}}'
 IO_ERROR = b"tavelin-print-host: IO_ERROR\n"
 
@@ -35,7 +35,7 @@ class ChannelTest(unittest.TestCase):
             reply = json.loads(body)
             self.assertEqual(reply["result"]["platform"], "linux")
             self.assertEqual(list(reply["result"]), ["arch", "capabilities", "platform", "protocol", "version"])
-            self.assertEqual(reply["result"]["version"], "0.2.0")
+            self.assertEqual(reply["result"]["version"], VERSION)
         self.assertEqual(raw[:4], struct.pack("<I", len(body)))
 
     def test_error_response_is_byte_exact_with_escapes(self):

@@ -14,7 +14,7 @@ import unittest
 import uuid
 
 import pngs
-from host import PDF_DIR, ROOT, TARGET, WINEPREFIX, Host, frame, request
+from host import PDF_DIR, ROOT, TARGET, VERSION, WINEPREFIX, Host, frame, request
 from test_printing import submit_payload
 
 import test_registration  # its constants; importing its classes would run its tests here too
@@ -62,6 +62,10 @@ def installed_versions():
     return versions
 
 
+# An upgrade is this build's version with its last number one higher.
+UPGRADE = ".".join(VERSION.split(".")[:-1] + [str(int(VERSION.split(".")[-1]) + 1)])
+
+
 def msi(version):
     return os.path.join(BUILD, "tavelin-print-host-%s-x64.msi" % version)
 
@@ -72,22 +76,22 @@ def build_msi(version):
     try:
         subprocess.run(["cmake", "--build", BUILD, "--target", "msi"], check=True, capture_output=True)
     finally:
-        subprocess.run(["cmake", "-DTPH_PACKAGE_VERSION=0.2.0", BUILD], check=True, capture_output=True)
+        subprocess.run(["cmake", "-DTPH_PACKAGE_VERSION=%s" % VERSION, BUILD], check=True, capture_output=True)
 
 
 @unittest.skipUnless(TARGET == "windows", "the MSI is the Windows build's installer")
 class MsiTest(unittest.TestCase):
     def setUp(self):
-        for version in ("0.2.0", "0.2.1"):
+        for version in (VERSION, UPGRADE):
             if os.path.exists(msi(version)):
                 wine("msiexec", "/x", msi(version), "/qn")
-        if not os.path.exists(msi("0.2.1")):
-            build_msi("0.2.1")
+        if not os.path.exists(msi(UPGRADE)):
+            build_msi(UPGRADE)
         self.host = Host()  # its state folder, emptied, is the one the installed host uses
         self.tag = uuid.uuid4().hex[:8]
 
     def tearDown(self):
-        wine("msiexec", "/x", msi("0.2.1"), "/qn")
+        wine("msiexec", "/x", msi(UPGRADE), "/qn")
         self.host.close()
 
     def installed_exe(self):
@@ -110,7 +114,7 @@ class MsiTest(unittest.TestCase):
         return replies
 
     def test_install_upgrade_uninstall_reinstall(self):
-        r = wine("msiexec", "/i", msi("0.2.0"), "/qn")
+        r = wine("msiexec", "/i", msi(VERSION), "/qn")
         self.assertEqual(r.returncode, 0, r.out)
         folder = None
         for key, name in KEYS.items():
@@ -125,7 +129,7 @@ class MsiTest(unittest.TestCase):
             else:
                 self.assertEqual(manifest["allowed_origins"], ["chrome-extension://%s/" % CHROME_ID])
             self.assertTrue(os.path.isfile(unix_path(ntpath.join(folder, manifest["path"]))))
-        self.assertEqual(installed_versions().count("0.2.0") >= 1, True)
+        self.assertEqual(installed_versions().count(VERSION) >= 1, True)
 
         intent = "msi-" + self.tag
         png = pngs.rgba8(300, 150)
@@ -133,12 +137,12 @@ class MsiTest(unittest.TestCase):
         self.assertEqual(hello["result"]["platform"], "windows")
         self.assertTrue(first["ok"], first)
 
-        r = wine("msiexec", "/i", msi("0.2.1"), "/qn")
+        r = wine("msiexec", "/i", msi(UPGRADE), "/qn")
         self.assertEqual(r.returncode, 0, r.out)
-        self.assertEqual(set(installed_versions()), {"0.2.1"}, "one copy of the product, the new one")
+        self.assertEqual(set(installed_versions()), {UPGRADE}, "one copy of the product, the new one")
         self.assertTrue(self.ask_installed(request("hello"))[0]["ok"])
 
-        r = wine("msiexec", "/x", msi("0.2.1"), "/qn")
+        r = wine("msiexec", "/x", msi(UPGRADE), "/qn")
         self.assertEqual(r.returncode, 0, r.out)
         self.assertEqual(installed_versions(), [])
         for key in KEYS:
@@ -146,7 +150,7 @@ class MsiTest(unittest.TestCase):
         self.assertFalse(os.path.exists(unix_path(ntpath.join(folder, "tavelin-print-host.exe"))))
         self.assertEqual(self.host.read_ledger()["jobs"][intent]["state"], "SUBMITTED", "the ledger stays")
 
-        r = wine("msiexec", "/i", msi("0.2.1"), "/qn")
+        r = wine("msiexec", "/i", msi(UPGRADE), "/qn")
         self.assertEqual(r.returncode, 0, r.out)
         again = self.ask_installed(request("submit", submit_payload(intent, png)))[0]
         self.assertEqual(again["result"], dict(first["result"], duplicate=True))

@@ -11,7 +11,7 @@ import unittest
 import base64
 
 import pngs
-from host import TARGET, Host, frame, request
+from host import TARGET, VERSION, Host, frame, request
 
 NATIVE = TARGET == "native"
 
@@ -99,7 +99,7 @@ class StateTest(unittest.TestCase):
         after = now_ms()
         status = json.loads(open(status_path, "rb").read())
         self.assertEqual(list(status), ["schema", "version", "protocol", "last_contact_ms"])
-        self.assertEqual((status["schema"], status["version"], status["protocol"]), (1, "0.2.0", 1))
+        self.assertEqual((status["schema"], status["version"], status["protocol"]), (1, VERSION, 1))
         self.assertTrue(before - 1000 <= status["last_contact_ms"] <= after + 1000)
         text = open(status_path, "rb").read()
         self.assertTrue(text.startswith(b'{\n  "schema": 1,\n') and text.endswith(b"\n}"))

@@ -32,7 +32,7 @@ FIREFOX = "--firefox" in sys.argv
 INSTALLED = "--installed" in sys.argv
 os.environ["TPH_TARGET"] = TARGET
 
-from host import PDF_DIR, ROOT, WINEPREFIX, Host  # noqa: E402
+from host import PDF_DIR, ROOT, VERSION, WINEPREFIX, Host  # noqa: E402
 
 WINDOWS = TARGET == "windows"
 EXTENSION = os.path.join(HERE, "extension")
@@ -222,7 +222,7 @@ class BrowserTest(unittest.TestCase):
     def test_hello(self):
         result = self.results["hello"]["result"]
         self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw"])
-        self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", "0.2.0"))
+        self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", VERSION))
 
     def test_list_printers(self):
         names = [p["name"] for p in self.results["list"]["result"]["printers"]]
