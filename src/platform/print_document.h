@@ -9,17 +9,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/os_status.h"
 
 namespace tph {
 
-// The device as the document sees it, in device pixels. A resolution of 0 or
-// less means the device did not say.
+// The device as the document sees it.
 struct DocumentGeometry {
-  int dpi_x = 0;
-  int dpi_y = 0;
+  // Device pixels per inch; nothing where the device does not say.
+  std::optional<int> dpi_x;
+  std::optional<int> dpi_y;
+  // The printable area, in device pixels.
   int printable_width = 0;
   int printable_height = 0;
 };

@@ -126,7 +126,7 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
   for (Op op : {Op::kOpenReplace, Op::kWrite, Op::kSync, Op::kReplace}) {
     MemoryFileSystem fs;
     FakeClock clock;
-    fs.put_file(kLedger, ledger_with("FAILED", clock.file_time() / 10000 - 11644473600000ULL));
+    fs.put_file(kLedger, ledger_with("FAILED", clock.now_ms()));
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_TRUE(s.ok());
     const std::string old = *fs.file(kLedger);
@@ -149,7 +149,7 @@ TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
   for (const char* gone : {"/ledger.lock", "/ledger.json"}) {
     MemoryFileSystem fs;
     FakeClock clock;
-    fs.put_file(kLedger, ledger_with("FAILED", clock.file_time() / 10000 - 11644473600000ULL));
+    fs.put_file(kLedger, ledger_with("FAILED", clock.now_ms()));
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_TRUE(s.ok());
     s.value().ledger.jobs.clear();

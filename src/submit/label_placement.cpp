@@ -4,11 +4,13 @@
 
 namespace tph {
 
-LabelPlacement place_label(int log_pixels_x, int log_pixels_y, int horz_res, int vert_res, uint32_t raster_width,
-                           uint32_t raster_height, uint32_t dpi) {
+LabelPlacement place_label(const DocumentGeometry& device, uint32_t raster_width, uint32_t raster_height,
+                           uint32_t dpi) {
   LabelPlacement p;
-  const int64_t lx = log_pixels_x > 0 ? log_pixels_x : dpi;
-  const int64_t ly = log_pixels_y > 0 ? log_pixels_y : dpi;
+  const int horz_res = device.printable_width;
+  const int vert_res = device.printable_height;
+  const int64_t lx = device.dpi_x && *device.dpi_x > 0 ? *device.dpi_x : dpi;
+  const int64_t ly = device.dpi_y && *device.dpi_y > 0 ? *device.dpi_y : dpi;
   if (dpi == 0) return p;
   p.natural_width = lx * raster_width / dpi;
   p.natural_height = ly * raster_height / dpi;

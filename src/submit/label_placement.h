@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/print_document.h"
+
 namespace tph {
 
 // Where a label goes on the page, in device pixels.
@@ -14,11 +16,11 @@ struct LabelPlacement {
   int32_t height = 0;
 };
 
-// The label at its physical size (raster pixels at `dpi` on a device with
-// `log_pixels_x/y` pixels per inch; values <= 0 are replaced by `dpi`),
+// The label at its physical size (raster pixels at `dpi` on the device's
+// resolution; a device that does not say its resolution takes `dpi`),
 // shrunk uniformly to the printable area when needed but never below three
 // quarters of that size in either direction, centred. Never rotated.
-LabelPlacement place_label(int log_pixels_x, int log_pixels_y, int horz_res, int vert_res, uint32_t raster_width,
-                           uint32_t raster_height, uint32_t dpi);
+LabelPlacement place_label(const DocumentGeometry& device, uint32_t raster_width, uint32_t raster_height,
+                           uint32_t dpi);
 
 }  // namespace tph

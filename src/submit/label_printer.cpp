@@ -12,10 +12,7 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
     return with_context(code, named(sentence, print_system), s.description);
   };
   if (OsStatus s = document->open(job.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
-  const DocumentGeometry g = document->geometry();
-  const LabelPlacement place =
-      place_label(g.dpi_x, g.dpi_y, g.printable_width, g.printable_height, job.raster.width, job.raster.height,
-                  job.dpi);
+  const LabelPlacement place = place_label(document->geometry(), job.raster.width, job.raster.height, job.dpi);
   if (!place.fits) return make(kMediaMismatch, named(kMsgMediaMismatch, print_system));
 
   uint32_t job_id = 0;

@@ -25,14 +25,17 @@ TEST(LabelPlacement, WorkedExamples) {
       {600, 600, 2400, 3000, 1200, 1800, 300, true, 200, 0, 2000, 3000},     // shrunk, height tighter
       {600, 600, 1700, 3600, 1200, 1800, 300, false, 0, 0, 0, 0},            // below three quarters
       {600, 600, 2400, 3600, 1800, 1200, 300, false, 0, 0, 0, 0},            // never rotated
-      {0, -5, 1000, 1000, 600, 400, 203, true, 200, 300, 600, 400},          // device dpi unknown: raster pixels
+      {0, 0, 1000, 1000, 600, 400, 203, true, 200, 300, 600, 400},           // device dpi unknown: raster pixels
       {300, 300, 0, 3600, 100, 100, 300, false, 0, 0, 0, 0},                 // no printable width
       {300, 300, 3600, -1, 100, 100, 300, false, 0, 0, 0, 0},
       {1, 1, 3600, 3600, 16, 16, 1200, false, 0, 0, 0, 0},                   // natural size 0
       {2147483647, 2147483647, 3600, 3600, 10000, 10000, 72, false, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
-    LabelPlacement p = place_label(c.lx, c.ly, c.horz, c.vert, c.w, c.h, c.dpi);
+    DocumentGeometry device{std::nullopt, std::nullopt, c.horz, c.vert};
+    if (c.lx > 0) device.dpi_x = c.lx;  // 0: the device does not say
+    if (c.ly > 0) device.dpi_y = c.ly;
+    LabelPlacement p = place_label(device, c.w, c.h, c.dpi);
     EXPECT_EQ(p.fits, c.fits) << c.horz << "x" << c.vert;
     if (!c.fits) continue;
     EXPECT_EQ(p.x, c.x);

@@ -1,6 +1,5 @@
 #pragma once
 #include "platform/clock.h"
-#include "support/now_ms.h"
 
 namespace tph::testing {
 
@@ -10,7 +9,7 @@ class FakeClock final : public Clock {
   explicit FakeClock(uint64_t ms = 1'700'000'000'000ULL) : ms_(ms) {}
   void set_ms(uint64_t ms) { ms_ = ms; }
   void advance_ms(uint64_t ms) { ms_ += ms; }
-  uint64_t file_time() override { return ms_ * 10000 + kUnixEpochAsFileTime; }
+  uint64_t now_ms() override { return ms_; }
 
  private:
   uint64_t ms_;

@@ -1,19 +1,17 @@
 #include <ctime>
 
 #include "platform/clock.h"
-#include "support/now_ms.h"
 
 namespace tph {
 namespace {
 
 class PosixClock final : public Clock {
  public:
-  uint64_t file_time() override {
+  uint64_t now_ms() override {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    const int64_t units = static_cast<int64_t>(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100 +
-                          static_cast<int64_t>(kUnixEpochAsFileTime);
-    return units < 0 ? 0 : static_cast<uint64_t>(units);
+    if (ts.tv_sec < 0) return 0;  // before 1970
+    return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1'000'000;
   }
 };
 

@@ -33,8 +33,8 @@ class GdiPrintDocument final : public PrintDocument {
 
   DocumentGeometry geometry() override {
     DocumentGeometry g;
-    g.dpi_x = GetDeviceCaps(dc_.get(), LOGPIXELSX);
-    g.dpi_y = GetDeviceCaps(dc_.get(), LOGPIXELSY);
+    if (const int x = GetDeviceCaps(dc_.get(), LOGPIXELSX); x > 0) g.dpi_x = x;
+    if (const int y = GetDeviceCaps(dc_.get(), LOGPIXELSY); y > 0) g.dpi_y = y;
     g.printable_width = GetDeviceCaps(dc_.get(), HORZRES);
     g.printable_height = GetDeviceCaps(dc_.get(), VERTRES);
     return g;
