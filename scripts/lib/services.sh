@@ -35,7 +35,7 @@ tph_start_wine() {
   # ours: a helper that inherits a test's output pipe would hold it open.
   (setsid wineserver -p </dev/null >/dev/null 2>&1 &)
   wine wineboot </dev/null >/dev/null 2>&1 || true
-  [ -f "$WINEPREFIX/system.reg" ]
+  [ -d "$WINEPREFIX/drive_c/windows" ]
 }
 
 tph_stop_wine() {
