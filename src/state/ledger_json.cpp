@@ -16,60 +16,17 @@ namespace {
 
 using Ordered = nlohmann::ordered_json;
 
-// Appends `s` as a JSON string: quotation mark, reverse solidus and control
-// characters escaped (short forms where they exist, else \u00xx in lower
-// case), everything else as it is. False when `s` is not valid UTF-8.
-// Written by hand because building an ordered JSON document first costs
-// quadratic time in the number of records.
+// Appends `s` as a JSON string, as the library writes one: quotation mark,
+// reverse solidus and control characters escaped (short forms where they
+// exist, else \u00xx in lower case), everything else as it is. False when
+// `s` is not valid UTF-8. String by string, not as a document: an ordered
+// document of every record would cost time quadratic in their number.
 bool append_json_string(std::string& out, std::string_view s) {
-  static const char* kHex = "0123456789abcdef";
-  out += '"';
-  size_t i = 0;
-  while (i < s.size()) {
-    // Copy a run of printable ASCII that needs no escape in one go.
-    size_t run = i;
-    while (run < s.size()) {
-      const auto c = static_cast<unsigned char>(s[run]);
-      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
-      ++run;
-    }
-    out.append(s.data() + i, run - i);
-    i = run;
-    if (i == s.size()) break;
-    const auto c = static_cast<unsigned char>(s[i]);
-    switch (c) {
-      case '"': out += "\\\""; ++i; continue;
-      case '\\': out += "\\\\"; ++i; continue;
-      case '\b': out += "\\b"; ++i; continue;
-      case '\f': out += "\\f"; ++i; continue;
-      case '\n': out += "\\n"; ++i; continue;
-      case '\r': out += "\\r"; ++i; continue;
-      case '\t': out += "\\t"; ++i; continue;
-      default: break;
-    }
-    if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      ++i;
-      continue;
-    }
-    // A multi-byte sequence: check it, then copy it whole.
-    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
-    uint32_t cp = c & (0xFF >> (len + 1));
-    for (size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-    out.append(s.data() + i, len);
-    i += len;
+  try {
+    out += Json(std::string(s)).dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::strict);
+  } catch (const Json::type_error&) {
+    return false;  // not valid UTF-8
   }
-  out += '"';
   return true;
 }
 

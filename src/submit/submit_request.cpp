@@ -117,15 +117,7 @@ bool is_valid_text_field(std::string_view value, size_t max_bytes) {
   return true;
 }
 
-bool is_valid_media_token(std::string_view value) {
-  if (value.empty() || value.size() > 128) return false;
-  for (char c : value) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-              c == '.' || c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
+bool is_valid_media_token(std::string_view value) { return is_token(value, 128, "-._"); }
 
 Status validate_attempt_fields(const std::string& intent_id, const std::string& printer, const std::string& title,
                                uint16_t copies) {

@@ -2,11 +2,11 @@
 
 namespace tph {
 
-bool is_valid_identifier(std::string_view value, size_t max_bytes) {
+bool is_token(std::string_view value, size_t max_bytes, std::string_view punctuation) {
   if (value.empty() || value.size() > max_bytes) return false;
   for (char c : value) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-              c == '.' || c == ':' || c == '_';
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    (c != '\0' && punctuation.find(c) != std::string_view::npos);
     if (!ok) return false;
   }
   return true;

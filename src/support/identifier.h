@@ -7,8 +7,14 @@ namespace tph {
 inline constexpr size_t kRequestIdMaxBytes = 128;
 inline constexpr size_t kIntentIdMaxBytes = 160;
 
+// 1 to max_bytes bytes, each an ASCII letter or digit or one of the
+// characters of `punctuation`.
+bool is_token(std::string_view value, size_t max_bytes, std::string_view punctuation);
+
 // The identifier rule: 1 to max_bytes bytes, each an ASCII letter or digit or
 // one of "-", ".", ":", "_".
-bool is_valid_identifier(std::string_view value, size_t max_bytes);
+inline bool is_valid_identifier(std::string_view value, size_t max_bytes) {
+  return is_token(value, max_bytes, "-.:_");
+}
 
 }  // namespace tph

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/write_all.h"
+
 namespace tph::cups {
 
 Scheduler::~Scheduler() { close(); }
@@ -119,15 +121,13 @@ OsStatus Job::start(const std::string& queue, const std::string& title, const ch
 
 OsStatus Job::write(const uint8_t* data, size_t size) {
   // Pieces of at most 1 MiB, so each write's wait is bounded on its own.
-  while (size > 0) {
-    const size_t chunk = size > (1u << 20) ? (1u << 20) : size;
-    if (cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(data), chunk) != HTTP_STATUS_CONTINUE) {
+  return write_all_pieces(data, size, 1u << 20, [this](const uint8_t* p, size_t n, size_t& written) {
+    if (cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(p), n) != HTTP_STATUS_CONTINUE) {
       return scheduler_.failure("Sending the document");
     }
-    data += chunk;
-    size -= chunk;
-  }
-  return OsStatus::Ok();
+    written = n;  // it writes all or fails
+    return OsStatus::Ok();
+  });
 }
 
 OsStatus Job::finish() {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/channel.h"
+#include "platform/posix/fd_write.h"
 #include "platform/system_error.h"
 
 namespace tph {
@@ -20,17 +21,7 @@ class PosixChannel final : public Channel {
   }
 
   OsStatus write_all(const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return OsStatus::Fail(errno, describe_system_error(errno));
-      }
-      if (n == 0) return OsStatus::Fail(0, "failed to write whole buffer");
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return OsStatus::Ok();
+    return posix::write_all_fd(STDOUT_FILENO, data, size);
   }
 
   // Nothing is buffered in the process: every write goes straight to the fd.

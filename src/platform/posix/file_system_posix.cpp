@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/file_system.h"
+#include "platform/posix/fd_write.h"
 #include "platform/system_error.h"
 
 namespace tph {
@@ -77,17 +78,7 @@ class PosixWritableFile final : public WritableFile {
  public:
   explicit PosixWritableFile(int fd) : fd_(fd) {}
   OsStatus write_all(const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      ssize_t n = ::write(fd_.get(), data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return errno_failure(errno);
-      }
-      if (n == 0) return OsStatus::Fail(0, "failed to write whole buffer");
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return OsStatus::Ok();
+    return posix::write_all_fd(fd_.get(), data, size);
   }
   OsStatus sync() override {
     if (::fsync(fd_.get()) != 0) return errno_failure(errno);

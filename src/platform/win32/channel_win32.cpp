@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "platform/win32/handle_write.h"
+
 #include "platform/channel.h"
 #include "platform/system_error.h"
 
@@ -24,20 +26,7 @@ class Win32Channel final : public Channel {
     return {got, OsStatus::Ok()};
   }
 
-  OsStatus write_all(const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WriteFile(out_, data, chunk, &written, nullptr)) {
-        DWORD e = GetLastError();
-        return OsStatus::Fail(e, describe_system_error(e));
-      }
-      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
-      data += written;
-      size -= written;
-    }
-    return OsStatus::Ok();
-  }
+  OsStatus write_all(const uint8_t* data, size_t size) override { return win::write_all_handle(out_, data, size); }
 
   // Nothing is buffered in the process. FlushFileBuffers on a pipe would wait
   // until the browser has read everything, so it is not called.

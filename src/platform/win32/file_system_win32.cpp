@@ -4,6 +4,7 @@
 
 #include "platform/file_system.h"
 #include "platform/system_error.h"
+#include "platform/win32/handle_write.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
@@ -72,20 +73,7 @@ class Win32ReadableFile final : public ReadableFile {
 class Win32WritableFile final : public WritableFile {
  public:
   explicit Win32WritableFile(win::FileHandle h) : h_(std::move(h)) {}
-  OsStatus write_all(const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WriteFile(h_.get(), data, chunk, &written, nullptr)) {
-        if (GetLastError() == ERROR_OPERATION_ABORTED) continue;  // interrupted: repeat
-        return last_failure();
-      }
-      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
-      data += written;
-      size -= written;
-    }
-    return OsStatus::Ok();
-  }
+  OsStatus write_all(const uint8_t* data, size_t size) override { return win::write_all_handle(h_.get(), data, size); }
   OsStatus sync() override {
     if (!FlushFileBuffers(h_.get())) return last_failure();
     return OsStatus::Ok();

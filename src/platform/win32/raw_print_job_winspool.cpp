@@ -3,6 +3,7 @@
 
 #include "platform/raw_print_job.h"
 #include "platform/win32/last_error.h"
+#include "platform/write_all.h"
 #include "platform/win32/one_copy_devmode.h"
 #include "platform/win32/win_handles.h"
 #include "support/text_conversion.h"
@@ -47,15 +48,14 @@ class WinspoolRawPrintJob final : public RawPrintJob {
   }
 
   OsStatus write(const uint8_t* data, size_t size) override {
-    while (size > 0) {
-      const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(data), chunk, &written)) return win::last_error_status();
-      if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
-      data += written;
-      size -= written;
-    }
-    return OsStatus::Ok();
+    return write_all_pieces(data, size, 0x10000000, [this](const uint8_t* p, size_t n, size_t& written) {
+      DWORD w = 0;
+      if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(p), static_cast<DWORD>(n), &w)) {
+        return win::last_error_status();
+      }
+      written = w;
+      return OsStatus::Ok();
+    });
   }
 
   OsStatus finish() override {
