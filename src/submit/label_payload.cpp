@@ -5,7 +5,6 @@
 #include <new>
 
 #include "support/error_catalogue.h"
-#include "platform/sha256.h"
 #include "submit/base64.h"
 #include "platform/png_decoder.h"
 #include "submit/png_chunks.h"
@@ -40,65 +39,6 @@ Result<std::string> decode_label_payload(const SubmitRequest& request) {
     return make(kBadRequest, kMsgDecodedMismatch);
   }
   return std::move(*png);
-}
-
-namespace {
-
-std::optional<std::string> hex_of(const std::optional<std::array<uint8_t, 32>>& computed) {
-  if (!computed) return std::nullopt;
-  const std::array<uint8_t, 32>& digest = *computed;
-  static const char* kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(64);
-  for (uint8_t b : digest) {
-    out += kHex[b >> 4];
-    out += kHex[b & 0xF];
-  }
-  return out;
-}
-
-void update_le(Sha256& sha, uint64_t v, int bytes) {
-  uint8_t le[8];
-  for (int i = 0; i < bytes; ++i) le[i] = static_cast<uint8_t>(v >> (8 * i));
-  sha.update(le, static_cast<size_t>(bytes));
-}
-
-// A field with its length in front, so no byte can move from one field to
-// the next without changing the digest.
-void update_field(Sha256& sha, std::string_view bytes) {
-  update_le(sha, bytes.size(), 8);
-  sha.update(bytes.data(), bytes.size());
-}
-
-}  // namespace
-
-std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
-                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
-  Sha256 sha;
-  update_field(sha, domain);
-  update_field(sha, body);
-  update_field(sha, printer);
-  const uint8_t has_media = media ? 1 : 0;
-  sha.update(&has_media, 1);
-  if (media) update_field(sha, *media);
-  update_le(sha, dpi, 4);
-  update_le(sha, copies, 2);
-  return hex_of(sha.finish());
-}
-
-std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
-                                                         const std::optional<std::string>& media, uint32_t dpi,
-                                                         uint16_t copies) {
-  std::optional<std::string> current = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
-  Sha256 sha;
-  sha.update(png.data(), png.size());
-  sha.update(printer.data(), printer.size());
-  if (media) sha.update(media->data(), media->size());
-  update_le(sha, dpi, 4);
-  update_le(sha, copies, 2);
-  std::optional<std::string> legacy = hex_of(sha.finish());
-  if (!current || !legacy) return std::nullopt;
-  return OutputIdentity{std::move(*current), std::move(*legacy)};
 }
 
 std::optional<uint64_t> decoded_size_from_header(const uint8_t* data, size_t size) {

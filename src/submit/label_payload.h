@@ -1,6 +1,6 @@
 #pragma once
-// From the request's base64 text to PNG bytes, the output fingerprint, the
-// decoded image and the device raster that the printer draws.
+// From the request's base64 text to PNG bytes, the decoded image and the
+// device raster that the printer draws.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,33 +22,6 @@ inline constexpr uint64_t kMaxDecodedBytes = 536'870'912;  // 512 MiB
 // declared size and proves that the whole image decodes. The decoded image is
 // not kept.
 Result<std::string> decode_label_payload(const SubmitRequest& request);
-
-// What identifies the output of an attempt, as stored in its record.
-struct OutputIdentity {
-  // SHA-256, as 64 lower-case hexadecimal digits, over a domain tag naming the
-  // kind of job and then each field with its length: the body, the printer,
-  // whether there is a media token and the token, dpi (4 bytes LE) and copies
-  // (2 bytes LE). Written into new records.
-  std::string fingerprint;
-  // The layout of records written before the domain tag and the lengths:
-  // SHA-256 over the PNG, printer, media, dpi and copies joined with no
-  // boundary. Bytes could move between printer and media without changing
-  // it, so it only identifies an output together with the record's stored
-  // printer. Empty for kinds of job that never had it.
-  std::string legacy_fingerprint;
-};
-
-inline constexpr std::string_view kPngFingerprintDomain = "tavelin.print/png";
-
-// The current layout, for any kind of job (`domain` keeps kinds apart).
-// Nothing when the platform's SHA-256 failed: the request fails rather than
-// share one made-up fingerprint with every other label.
-std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
-                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
-
-// Both fingerprints of a PNG label; nothing when SHA-256 failed.
-std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
-                                          const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
 // The bytes a decoded PNG would take (RGBA at 8 or 16 bits per sample),
 // read from its header; nothing when the header is not there.

@@ -1,3 +1,4 @@
+#include "submit/fingerprint.h"
 #include "submit/label_payload.h"
 
 #include <gtest/gtest.h>

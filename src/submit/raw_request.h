@@ -34,6 +34,4 @@ std::optional<RawSubmitRequest> bind_raw_request(Json& payload, const StrictJson
 // bytes.
 Result<std::string> decode_raw_request(const RawSubmitRequest& request);
 
-inline constexpr std::string_view kRawFingerprintDomain = "tavelin.print/raw";
-
 }  // namespace tph

@@ -4,6 +4,7 @@
 
 #include "fakes/test_data.h"
 #include "fakes/test_host.h"
+#include "submit/fingerprint.h"
 #include "submit/label_payload.h"
 #include "submit/raw_printer.h"
 #include "submit/submit_request.h"

@@ -3,24 +3,11 @@
 #include "support/error_catalogue.h"
 #include "submit/label_payload.h"
 #include "submit/label_printer.h"
-#include "platform/clock.h"
-#include "state/ledger_recovery.h"
 
 namespace tph {
 namespace {
 
 using namespace errors;
-
-Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
-  if (!same_output(record, output, printer)) return make(kIntentConflict, kMsgIntentConflict);
-  const std::string& s = record.state;
-  if (s == job_state::kSubmitted || s == job_state::kObserved || s == job_state::kCompleted) {
-    return submit_reply(record, true);
-  }
-  if (s == job_state::kFailed) return make(kAttemptFailed, kMsgAttemptFailed);
-  if (s == job_state::kUnknown || s == job_state::kDispatching) return make(kUnknownOutcome, kMsgUnknownOutcome);
-  return make(kStateCorrupt, kMsgInvalidStoredState);
-}
 
 // Renders and prints a new attempt; the job id or the error that ended it.
 Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
@@ -37,78 +24,10 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
 
 }  // namespace
 
-bool same_output(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
-  if (record.payload_sha256 == output.fingerprint) return true;
-  // The older layout joined printer and media with no boundary; with the
-  // printer equal, the media tokens are equal too.
-  return !output.legacy_fingerprint.empty() && record.payload_sha256 == output.legacy_fingerprint &&
-         record.printer == printer;
-}
-
-Json submit_reply(const JobRecord& record, bool duplicate) {
-  Json r = Json::object();
-  r["duplicate"] = duplicate;
-  r["intent_id"] = record.intent_id;
-  r["os_job_id"] = record.os_job_id;
-  r["printer"] = record.printer;
-  r["state"] = record.state;
-  return r;
-}
-
 Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output) {
   return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
                      [&](uint32_t& started_job_id) { return print_attempt(ctx, request, png, started_job_id); });
-}
-
-Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
-                         const PrintStep& print) {
-  HostLedger& ledger = ctx.state.ledger;
-  if (auto it = ledger.jobs.find(key.intent_id); it != ledger.jobs.end()) {
-    return answer_repeat(it->second, output, key.printer);
-  }
-
-  const uint64_t created = now_ms(ctx.clock);
-  // A long run prunes as start-up does before the ledger outgrows what the
-  // next start-up accepts; the newest records, and so the recent attempts,
-  // are always kept.
-  if (ledger.jobs.size() >= kMaxLedgerRecords) recover_and_prune(ledger, created);
-  JobRecord record;
-  record.intent_id = key.intent_id;
-  record.payload_sha256 = output.fingerprint;
-  record.state = job_state::kDispatching;
-  record.printer = key.printer;
-  record.created_at_ms = created;
-  record.updated_at_ms = created;
-  ledger.jobs.emplace(key.intent_id, std::move(record));
-  ledger.updated_at_ms = created;
-  if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
-
-  // The record is on disk; nothing reaches the print system unless the
-  // lock still guards the folder it is in.
-  if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
-  uint32_t started_job_id = 0;
-  Result<uint32_t> printed = print(started_job_id);
-
-  const uint64_t now = now_ms(ctx.clock);
-  auto it = ledger.jobs.find(key.intent_id);
-  if (it == ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
-  JobRecord& stored = it->second;
-  stored.updated_at_ms = now;
-  ledger.updated_at_ms = now;
-  if (!printed.ok()) {
-    const HostError& e = printed.error();
-    stored.state = std::string_view(e.code) == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
-    if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
-    stored.error_code = e.code;
-    stored.error_message = cut_text(e.message, record_limits::kErrorMessage);
-    if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
-    return printed.take_error();
-  }
-  stored.state = job_state::kSubmitted;
-  stored.os_job_id = std::to_string(printed.value());
-  if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
-  return submit_reply(stored, false);
 }
 
 }  // namespace tph

@@ -1,43 +1,16 @@
 #pragma once
-#include <functional>
 #include <string>
 
+#include "submit/attempt_runner.h"
+#include "submit/fingerprint.h"
 #include "submit/print_context.h"
-#include "submit/label_payload.h"
 #include "submit/submit_request.h"
 
 namespace tph {
 
-// One print attempt, at most once: a known intent_id is answered from its
-// record; a new one is recorded DISPATCHING and saved before anything reaches
-// the print system, printed, and its outcome saved before the reply.
+// One PNG label attempt, at most once, by the attempt rules: decoded into
+// the device raster and printed at its physical size only when new.
 Result<Json> submit_attempt(PrintContext& context, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output);
-
-// True when a stored record names the same output as this request: the
-// current fingerprint, or a record written with the older layout whose
-// fingerprint and printer both match.
-bool same_output(const JobRecord& record, const OutputIdentity& output, const std::string& printer);
-
-// What names an attempt in the ledger.
-struct AttemptKey {
-  const std::string& intent_id;
-  const std::string& printer;
-};
-
-// How one attempt is handed to the print system: the job id, or the error
-// that ended it. `started_job_id` is set as soon as the print system gave
-// the job a number, so an outcome left unknown still names its job.
-using PrintStep = std::function<Result<uint32_t>(uint32_t& started_job_id)>;
-
-// The attempt rules for any kind of job: a known intent_id is answered from
-// its record; a new one is recorded DISPATCHING and saved, `print` runs
-// (once the lock has proved again that it guards the state), and its
-// outcome is saved before the reply.
-Result<Json> run_attempt(PrintContext& context, const AttemptKey& key, const OutputIdentity& output,
-                         const PrintStep& print);
-
-// The submit reply for a record.
-Json submit_reply(const JobRecord& record, bool duplicate);
 
 }  // namespace tph

@@ -1,6 +1,7 @@
 #include "submit/submit_handler.h"
 
 #include "support/error_catalogue.h"
+#include "submit/fingerprint.h"
 #include "submit/label_payload.h"
 #include "submit/raw_printer.h"
 #include "submit/submit_attempt.h"

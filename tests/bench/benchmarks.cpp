@@ -20,6 +20,7 @@
 #include "state/ledger_json.h"
 #include "state/state_store.h"
 #include "submit/base64.h"
+#include "submit/fingerprint.h"
 #include "submit/label_payload.h"
 #include "submit/submit_request.h"
 #include "support/strict_json.h"

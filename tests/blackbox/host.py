@@ -5,6 +5,7 @@ TPH_TARGET selects the build: "native" (build/native/tavelin-print-host) or
 and error go to files, not pipes: Wine's helper processes can inherit a pipe
 and keep it open after the host has exited."""
 
+import base64
 import getpass
 import json
 import os
@@ -32,6 +33,17 @@ def request(type_, payload=None, request_id="r1", protocol=1, omit_payload=False
     if not omit_payload:
         env["payload"] = payload
     return json.dumps(env, separators=(",", ":")).encode()
+
+
+def submit_payload(intent, png=None, printer="No_Such_Queue", copies=1, media=None, dpi=300, title=None):
+    """A submit payload for a PNG label (40 x 20 unless given), titled with
+    its intent unless told; the declared size is the PNG's own."""
+    import pngs  # noqa: E402 (the PNG writer is a sibling module of the tests)
+    png = png or pngs.rgba8(40, 20)
+    return {"intent_id": intent, "printer": printer, "title": title or intent, "copies": copies, "media": media,
+            "dpi": dpi, "payload": {"format": "png", "base64": base64.b64encode(png).decode(),
+                                    "width_px": int.from_bytes(png[16:20], "big"),
+                                    "height_px": int.from_bytes(png[20:24], "big")}}
 
 
 def split_frames(data: bytes):

@@ -11,7 +11,6 @@ device raster + 4 x its body. FIXED is the peak of a host that answered one
 the body itself, the tokenizer's buffer for its longest string (which grows
 by doubling) and the kept copy of that string."""
 
-import base64
 import hashlib
 import json
 import os
@@ -23,17 +22,10 @@ import unittest
 import zlib
 
 import pngs
-from host import TARGET, Host, frame, request
+from host import TARGET, Host, frame, request, submit_payload
 
 NATIVE = TARGET == "native"
 MB = 1 << 20
-
-
-def submit_payload(intent, png, printer="No_Such_Queue", copies=1, media=None, dpi=300):
-    return {"intent_id": intent, "printer": printer, "title": intent, "copies": copies, "media": media, "dpi": dpi,
-            "payload": {"format": "png", "base64": base64.b64encode(png).decode(),
-                        "width_px": int.from_bytes(png[16:20], "big"),
-                        "height_px": int.from_bytes(png[20:24], "big")}}
 
 
 def streamed_png(width, height, colour_type, depth, interlace=False, extra_chunks=()):

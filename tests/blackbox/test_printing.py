@@ -2,7 +2,6 @@
 measured by poppler-utils. Windows build: through Wine's spooler. Native
 build: through CUPS itself."""
 
-import base64
 import glob
 import json
 import os
@@ -14,6 +13,7 @@ import uuid
 
 import pngs
 from host import PDF_DIR, TARGET, Host, frame, kill_between_saves, request
+from host import submit_payload as host_submit_payload
 
 WINDOWS = TARGET == "windows"
 QUEUE = "Label_PDF"
@@ -21,11 +21,8 @@ SYSTEM = "Windows" if WINDOWS else "CUPS"
 URI = "winspool" if WINDOWS else "cups"
 
 
-def submit_payload(intent, png, printer=QUEUE, copies=1, media=None, dpi=300, title=None):
-    return {"intent_id": intent, "printer": printer, "title": title or intent, "copies": copies, "media": media,
-            "dpi": dpi, "payload": {"format": "png", "base64": base64.b64encode(png).decode(),
-                                    "width_px": int.from_bytes(png[16:20], "big"),
-                                    "height_px": int.from_bytes(png[20:24], "big")}}
+def submit_payload(intent, png, printer=QUEUE, **fields):
+    return host_submit_payload(intent, png, printer=printer, **fields)
 
 
 def pdfs_titled(title):

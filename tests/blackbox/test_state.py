@@ -8,21 +8,9 @@ import shutil
 import time
 import unittest
 
-import base64
-
-import pngs
-from host import TARGET, VERSION, Host, frame, request
+from host import TARGET, VERSION, Host, frame, request, submit_payload
 
 NATIVE = TARGET == "native"
-
-
-def submit_payload(intent, printer="No_Such_Queue", png=None, copies=1, media=None, dpi=300, title="Label"):
-    png = png or pngs.rgba8(40, 20)
-    width = int.from_bytes(png[16:20], "big")
-    height = int.from_bytes(png[20:24], "big")
-    return {"intent_id": intent, "printer": printer, "title": title, "copies": copies, "media": media, "dpi": dpi,
-            "payload": {"format": "png", "base64": base64.b64encode(png).decode(), "width_px": width,
-                        "height_px": height}}
 
 
 def record(intent, state, updated_ms, os_job_id=""):

@@ -1,0 +1,41 @@
+#pragma once
+// The output fingerprint: what identifies the output of an attempt, so that
+// a repeated intent_id is recognised as the same output or refused as other.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tph {
+
+// What identifies the output of an attempt, as stored in its record.
+struct OutputIdentity {
+  // SHA-256, as 64 lower-case hexadecimal digits, over a domain tag naming the
+  // kind of job and then each field with its length: the body, the printer,
+  // whether there is a media token and the token, dpi (4 bytes LE) and copies
+  // (2 bytes LE). Written into new records.
+  std::string fingerprint;
+  // The layout of records written before the domain tag and the lengths:
+  // SHA-256 over the PNG, printer, media, dpi and copies joined with no
+  // boundary. Bytes could move between printer and media without changing
+  // it, so it only identifies an output together with the record's stored
+  // printer. Empty for kinds of job that never had it.
+  std::string legacy_fingerprint;
+};
+
+inline constexpr std::string_view kPngFingerprintDomain = "tavelin.print/png";
+
+// The current layout, for any kind of job (`domain` keeps kinds apart).
+// Nothing when the platform's SHA-256 failed: the request fails rather than
+// share one made-up fingerprint with every other label.
+std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
+
+// Both fingerprints of a PNG label; nothing when SHA-256 failed.
+std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
+                                          const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
+
+inline constexpr std::string_view kRawFingerprintDomain = "tavelin.print/raw";
+
+}  // namespace tph
