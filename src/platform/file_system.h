@@ -43,12 +43,14 @@ class ReadableFile {
   virtual OsStatus read(uint8_t* data, size_t size, size_t& got) = 0;
 };
 
+// An open file, or why not: kNotFound when the file or its folder does not
+// exist, kNotRegularFile when something else is there, kTooLarge over the
+// reader's limit.
 struct OpenedFile {
-  OsStatus status;         // status.not_found when the file or its path does not exist
-  bool too_large = false;  // the file holds more than the reader's limit (status failed)
+  OsStatus status;
   std::unique_ptr<ReadableFile> file;
 
-  static OpenedFile TooLarge() { return OpenedFile{OsStatus::Fail(0, "file too large"), true, nullptr}; }
+  static OpenedFile TooLarge() { return OpenedFile{OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge), nullptr}; }
 };
 
 class FileSystem {

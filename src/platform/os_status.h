@@ -1,7 +1,7 @@
 #pragma once
 // The outcome of one operating-system call as the core sees it: success, or a
-// failure carrying the system error description (already formatted) and
-// whether the failure was "not found".
+// failure of a kind the core acts on, carrying the system's error code and
+// its description (already formatted).
 
 #include <cstdint>
 #include <string>
@@ -9,16 +9,28 @@
 
 namespace tph {
 
+// The kinds of failure the core tells apart; everything else is kOther.
+enum class OsErrorKind {
+  kOther,
+  kNotFound,        // the file, its folder, or the queue does not exist
+  kNotRegularFile,  // something else is at the path (a folder, a pipe, a link)
+  kTooLarge,        // more than the caller's limit
+  kInvalidName,     // the system returned a name that cannot be a queue's
+  kTimedOut,        // the other side did not answer in time
+};
+
 struct OsStatus {
   bool ok = true;
-  bool not_found = false;
+  OsErrorKind kind = OsErrorKind::kOther;  // of a failure
   uint32_t code = 0;
   std::string description;
 
   static OsStatus Ok() { return {}; }
-  static OsStatus Fail(uint32_t code, std::string description, bool not_found = false) {
-    return OsStatus{false, not_found, code, std::move(description)};
+  static OsStatus Fail(uint32_t code, std::string description, OsErrorKind kind = OsErrorKind::kOther) {
+    return OsStatus{false, kind, code, std::move(description)};
   }
+  // A failure of this kind.
+  bool failed_as(OsErrorKind k) const { return !ok && kind == k; }
 };
 
 }  // namespace tph

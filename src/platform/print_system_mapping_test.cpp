@@ -37,7 +37,7 @@ TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
       {false, true, std::u16string(1, char16_t(0xD800)) + u"x"},  // unpaired surrogate
   };
   QueueList list = winspool::queue_list(names, status_of);
-  ASSERT_FALSE(list.invalid_name);
+  ASSERT_TRUE(list.status.ok);
   ASSERT_EQ(list.queues.size(), 3u);
   EXPECT_EQ(list.queues[0].name, std::string(32767, 'q'));
   EXPECT_EQ(list.queues[0].state, "printing");
@@ -47,7 +47,7 @@ TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
   EXPECT_EQ(looked_up[2], std::u16string(u"\xFFFDx") + u'\0');
 
   QueueList bad = winspool::queue_list({{false, true, u"fine"}, {false, false, std::u16string(32768, u'q')}}, status_of);
-  EXPECT_TRUE(bad.invalid_name);
+  EXPECT_TRUE(bad.status.failed_as(OsErrorKind::kInvalidName));
   EXPECT_TRUE(bad.queues.empty());
 }
 

@@ -18,9 +18,11 @@ struct QueueEntry {
   std::string_view state;
 };
 
+// The queues, or why not: the print system could not be asked, or it
+// returned a name that cannot be a queue's (kInvalidName; Windows: a name
+// without its terminator).
 struct QueueList {
-  OsStatus status;            // the print system could not be asked
-  bool invalid_name = false;  // it returned a name that cannot be a queue's (Windows: no terminator)
+  OsStatus status;
   std::vector<QueueEntry> queues;  // in the print system's order; unnamed ones left out
 };
 

@@ -9,10 +9,12 @@ namespace tph {
 Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   using namespace errors;
   QueueList list = spooler.list_queues();
+  if (list.status.failed_as(OsErrorKind::kInvalidName)) {
+    return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
+  }
   if (!list.status.ok) {
     return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.status.description);
   }
-  if (list.invalid_name) return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
   // Byte order, shorter first on a common prefix; equal names keep the print
   // system's order.
   std::stable_sort(list.queues.begin(), list.queues.end(),

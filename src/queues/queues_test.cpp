@@ -45,7 +45,7 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
   {
     FakeSpooler spooler;
     spooler.add_queue("fine", "idle");
-    spooler.queues.invalid_name = true;
+    spooler.queues.status = OsStatus::Fail(0, "no terminator", OsErrorKind::kInvalidName);
     Result<Json> r = list_printers(spooler, info("Windows", "winspool"));
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error().code, "PRINT_SYSTEM_UNAVAILABLE");

@@ -47,9 +47,11 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
 
   OpenedFile opened = fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
-  if (opened.too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
+  if (opened.status.failed_as(OsErrorKind::kTooLarge)) {
+    return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
+  }
   if (!opened.status.ok) {
-    if (!opened.status.not_found) return with_description(kStateUnavailable, kPfxReadState, opened.status.description);
+    if (!opened.status.failed_as(OsErrorKind::kNotFound)) return with_description(kStateUnavailable, kPfxReadState, opened.status.description);
     fresh = true;
   } else {
     // Read in pieces straight into records: the text is never held whole.

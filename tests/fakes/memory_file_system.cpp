@@ -101,7 +101,7 @@ OsStatus MemoryFileSystem::check(Op op, const std::string& path) {
   if (crash_at_ >= 0 && index >= crash_at_) return OsStatus::Fail(5, describe_system_error(5));
   for (const Failure& f : failures_) {
     if (f.op == op && path.find(f.path_part) != std::string::npos) {
-      return OsStatus::Fail(f.code, describe_system_error(f.code), f.code == 2);
+      return OsStatus::Fail(f.code, describe_system_error(f.code), f.code == 2 ? OsErrorKind::kNotFound : OsErrorKind::kOther);
     }
   }
   return OsStatus::Ok();
@@ -189,7 +189,7 @@ OpenedFile MemoryFileSystem::open_to_read(const std::string& path, size_t max_by
   if (!c.status.ok) return c;
   auto it = current_.find(path);
   if (it == current_.end()) {
-    c.status = OsStatus::Fail(2, describe_system_error(2), true);
+    c.status = OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
     return c;
   }
   if (it->second.size() > max_bytes) return OpenedFile::TooLarge();
@@ -199,7 +199,7 @@ OpenedFile MemoryFileSystem::open_to_read(const std::string& path, size_t max_by
 
 OsStatus MemoryFileSystem::open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) {
   if (OsStatus s = check(Op::kOpenReplace, path); !s.ok) return s;
-  if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), true);
+  if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   current_[path].clear();
   made(path);  // whatever was there is gone; this is a new file
   out = std::make_unique<MemoryWritableFile>(*this, path);
@@ -209,7 +209,7 @@ OsStatus MemoryFileSystem::open_for_replace(const std::string& path, std::unique
 OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& to) {
   if (OsStatus s = check(Op::kReplace, from + " -> " + to); !s.ok) return s;
   auto it = current_.find(from);
-  if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), true);
+  if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   current_[to] = it->second;
   current_.erase(it);
   identity_[to] = identity_[from];

@@ -60,7 +60,10 @@ OsStatus Scheduler::failure(std::string_view what) const {
   }
   char code[32];
   std::snprintf(code, sizeof code, " (IPP status 0x%04x)", static_cast<unsigned>(status));
-  return OsStatus::Fail(static_cast<uint32_t>(status), text + code, status == IPP_STATUS_ERROR_NOT_FOUND);
+  const OsErrorKind kind = timed_out_                                 ? OsErrorKind::kTimedOut
+                           : status == IPP_STATUS_ERROR_NOT_FOUND ? OsErrorKind::kNotFound
+                                                                  : OsErrorKind::kOther;
+  return OsStatus::Fail(static_cast<uint32_t>(status), text + code, kind);
 }
 
 QueueName split_queue_name(const std::string& queue) {
@@ -72,7 +75,7 @@ QueueName split_queue_name(const std::string& queue) {
 OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destination& out) {
   const QueueName q = split_queue_name(queue);
   if (q.name.empty() || (queue.find('/') != std::string::npos && q.instance.empty())) {
-    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", true);
+    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
   }
   if (!q.instance.empty()) {
     cups_dest_t* dests = nullptr;
@@ -81,7 +84,8 @@ OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destin
     cupsFreeDests(count, dests);
     if (!known) {
       if (scheduler.timed_out()) return scheduler.failure("Looking up the queue");
-      return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue instance: \"" + queue + "\"", true);
+      return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue instance: \"" + queue + "\"",
+                            OsErrorKind::kNotFound);
     }
   }
   out.reset(cupsGetNamedDest(scheduler.http(), q.name.c_str(), q.instance.empty() ? nullptr : q.instance.c_str()));

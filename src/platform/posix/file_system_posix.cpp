@@ -14,7 +14,9 @@ namespace {
 
 OsStatus errno_failure(int e) {
   return OsStatus::Fail(static_cast<uint32_t>(e), describe_system_error(static_cast<uint32_t>(e)),
-                        e == ENOENT || e == ENOTDIR);
+                        e == ENOENT || e == ENOTDIR ? OsErrorKind::kNotFound
+                        : e == ELOOP                ? OsErrorKind::kNotRegularFile  // a link where none may be
+                                                    : OsErrorKind::kOther);
 }
 
 // A file descriptor that closes itself.
@@ -152,7 +154,7 @@ class PosixFileSystem final : public FileSystem {
     if (fd.get() < 0) return errno_failure(errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return errno_failure(errno);
-    if (!S_ISREG(st.st_mode)) return OsStatus::Fail(0, "not a regular file");
+    if (!S_ISREG(st.st_mode)) return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
     if (pinned_dir_ >= 0) ::close(pinned_dir_);
     pinned_dir_ = ::dup(dir);
     pinned_folder_ = pinned_dir_ >= 0 ? folder : std::string();
@@ -176,7 +178,7 @@ class PosixFileSystem final : public FileSystem {
       return c;
     }
     if (!S_ISREG(st.st_mode)) {
-      c.status = OsStatus::Fail(0, "not a regular file");
+      c.status = OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
       return c;
     }
     if (static_cast<uint64_t>(st.st_size) > max_bytes) return OpenedFile::TooLarge();

@@ -138,7 +138,7 @@ class Win32FileSystem final : public FileSystem {
     if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
     if (GetFileType(h.get()) != FILE_TYPE_DISK ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-      return OsStatus::Fail(0, "not a regular file");
+      return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
     }
     out = std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path));
     return OsStatus::Ok();
@@ -153,7 +153,7 @@ class Win32FileSystem final : public FileSystem {
       return c;
     }
     if (GetFileType(h.get()) != FILE_TYPE_DISK) {
-      c.status = OsStatus::Fail(0, "not a regular file");
+      c.status = OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
       return c;
     }
     LARGE_INTEGER size{};

@@ -11,7 +11,9 @@ namespace tph::win {
 
 inline OsStatus last_error_status() {
   const DWORD e = GetLastError();
-  return OsStatus::Fail(e, describe_system_error(e), e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND);
+  return OsStatus::Fail(e, describe_system_error(e),
+                        e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? OsErrorKind::kNotFound
+                                                                               : OsErrorKind::kOther);
 }
 
 }  // namespace tph::win

@@ -21,7 +21,7 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
   for (const RawQueueName& raw : names) {
     if (raw.is_null) continue;
     if (!raw.terminated) {
-      list.invalid_name = true;
+      list.status = OsStatus::Fail(0, "a queue name without its terminator", OsErrorKind::kInvalidName);
       list.queues.clear();
       return list;
     }
