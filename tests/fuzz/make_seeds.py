@@ -57,6 +57,8 @@ def main():
               "created_at_ms": 1, "updated_at_ms": 1, "error_code": "", "error_message": ""}
     ledger = json.dumps({"schema": 1, "updated_at_ms": 1, "jobs": {"a": record}}).encode()
     write("fuzz_ledger", "nul-after", ledger + b"\x00{}")
+    write("fuzz_ledger", "long-message", ledger.replace(b'"error_message": ""', b'"error_message": "' + b"m" * 1025 + b'"'))
+    write("fuzz_ledger", "long-number", ledger.replace(b'"updated_at_ms": 1,', b'"updated_at_ms": ' + b"9" * 5000 + b","))
     write("fuzz_ledger", "unknown-member-repeats",
           ledger.replace(b'"error_message": ""', b'"error_message": "", "' + b"u" * 5000 + b'": {' +
                          b",".join([b'"a":1'] * 2000) + b"}"))
@@ -68,6 +70,12 @@ def main():
     no_trailer = ihdr + pngs.chunk(b"IDAT", zlib.compress(raw)[:-4]) + pngs.chunk(b"IEND", b"")
     write("fuzz_label_payload", "no-adler", no_trailer)
     write("fuzz_label_payload", "many-text", ihdr + b"".join(pngs.chunk(b"tEXt", b"k\x00v") for _ in range(2000)) + rest)
+    # Pixels that name entries past a four-entry palette, plain and interlaced.
+    for interlace in (False, True):
+        write("fuzz_label_payload", "past-palette" + ("-interlaced" if interlace else ""),
+              pngs.encode(16, 16, [[((x * 7 + y) % 16,) for x in range(16)] for y in range(16)], 3, 4, interlace,
+                          palette=[(0, 0, 0), (255, 0, 0), (0, 255, 0), (0, 0, 255)]))
+    write("fuzz_request", "long-number", hello + b',"x":' + b"7" * 5000 + b"}")
     wide = struct.pack(">IIBBBBB", 300, 200, 16, 6, 0, 0, 1)
     write("fuzz_label_payload", "wide-interlaced", pngs.SIGNATURE + pngs.chunk(b"IHDR", wide) +
           pngs.chunk(b"IDAT", zlib.compress(bytes(300 * 200 * 8 + 2000), 9)) + pngs.chunk(b"IEND", b""))
