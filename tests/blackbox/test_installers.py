@@ -8,7 +8,9 @@ import glob
 import json
 import ntpath
 import os
+import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 import uuid
@@ -207,6 +209,33 @@ class DebianPackageTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         for path in DEB_FILES:
             self.assertFalse(os.path.exists(path), path)
+
+
+
+@unittest.skipIf(TARGET == "windows", "configured once, for the native build")
+class PackageIdsTest(unittest.TestCase):
+    """A package for release names the extensions that may call the host; one
+    built with no ids at all would carry the test extensions' or none."""
+
+    def test_packages_need_extension_ids(self):
+        scratch = tempfile.mkdtemp(prefix="tph-ids-")
+        try:
+            cases = [([], False), (["-DTPH_TEST_EXTENSION_IDS=ON"], True),
+                     (["-DTPH_TEST_EXTENSION_IDS=OFF", "-DTPH_FIREFOX_EXTENSION_IDS=labels@vendor.example"], True),
+                     (["-DTPH_FIREFOX_EXTENSION_IDS=", "-DTPH_CHROMIUM_EXTENSION_IDS=abcdefghijklmnopabcdefghijklmnop"],
+                      True)]
+            for options, builds in cases:
+                with self.subTest(options):
+                    subprocess.run(["cmake", "-S", ROOT, "-B", scratch, "-DTPH_TESTS=OFF", "-DTPH_TEST_EXTENSION_IDS=OFF",
+                                    "-DTPH_CHROMIUM_EXTENSION_IDS=", "-DTPH_FIREFOX_EXTENSION_IDS="] + options,
+                                   check=True, capture_output=True)
+                    r = subprocess.run(["cmake", "--build", scratch, "--target", "tph_package_ids"], capture_output=True,
+                                       text=True)
+                    self.assertEqual(r.returncode == 0, builds, r.stdout + r.stderr)
+                    if not builds:
+                        self.assertIn("-DTPH_CHROMIUM_EXTENSION_IDS=", r.stdout + r.stderr)
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":
