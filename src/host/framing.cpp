@@ -5,23 +5,20 @@
 namespace tph {
 namespace {
 
-IncomingMessage read_failure(std::string_view description) {
-  IncomingMessage m;
-  m.kind = IncomingMessage::Kind::kFailed;
-  m.error = errors::with_description(errors::kIoError, errors::kPfxReadMessage, description);
-  return m;
+HostError read_failure(std::string_view description) {
+  return errors::with_description(errors::kIoError, errors::kPfxReadMessage, description);
 }
 
 }  // namespace
 
-IncomingMessage read_message(Channel& channel) {
+Result<std::optional<std::string>> read_message(Channel& channel) {
   uint8_t prefix[4];
   size_t have = 0;
   while (have < sizeof prefix) {
     ReadOutcome r = channel.read(prefix + have, sizeof prefix - have);
     if (!r.status.ok) return read_failure(r.status.description);
     if (r.count == 0) {
-      if (have == 0) return IncomingMessage{IncomingMessage::Kind::kEndOfInput, {}, {"", {}}};
+      if (have == 0) return std::optional<std::string>();  // the end of input
       return read_failure("truncated native message length");
     }
     have += r.count;
@@ -31,17 +28,16 @@ IncomingMessage read_message(Channel& channel) {
   if (length == 0 || length > kMaxRequestBytes) {
     return read_failure("native message length is outside the allowed range");
   }
-  IncomingMessage m;
-  m.body.resize(length);  // exactly the announced size, once
+  std::string body;
+  body.resize(length);  // exactly the announced size, once
   size_t got = 0;
   while (got < length) {
-    ReadOutcome r = channel.read(reinterpret_cast<uint8_t*>(m.body.data()) + got, length - got);
+    ReadOutcome r = channel.read(reinterpret_cast<uint8_t*>(body.data()) + got, length - got);
     if (!r.status.ok) return read_failure(r.status.description);
     if (r.count == 0) return read_failure("input ended inside a native message body");
     got += r.count;
   }
-  m.kind = IncomingMessage::Kind::kMessage;
-  return m;
+  return std::optional<std::string>(std::move(body));
 }
 
 Status write_message(Channel& channel, std::string_view body) {

@@ -3,6 +3,7 @@
 // bytes of UTF-8 JSON, in both directions.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,15 +14,10 @@ namespace tph {
 
 inline constexpr uint32_t kMaxRequestBytes = 8 * 1024 * 1024;
 
-struct IncomingMessage {
-  enum class Kind { kMessage, kEndOfInput, kFailed } kind = Kind::kFailed;
-  std::string body;
-  HostError error{"", {}};
-};
-
-// Reads one message. End of input before the first prefix byte is a normal
-// end; everything else that goes wrong is an IO_ERROR.
-IncomingMessage read_message(Channel& channel);
+// Reads one message: its body, or nothing when the input ended before the
+// first prefix byte (a normal end). Everything else that goes wrong is an
+// IO_ERROR.
+Result<std::optional<std::string>> read_message(Channel& channel);
 
 // Writes the length prefix and the body, then flushes.
 Status write_message(Channel& channel, std::string_view body);

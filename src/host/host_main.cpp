@@ -40,13 +40,13 @@ int run_host(HostPorts ports) {
                       ports.spooler};
 
   for (;;) {
-    IncomingMessage in = read_message(ports.channel);
-    if (in.kind == IncomingMessage::Kind::kEndOfInput) return 0;
-    if (in.kind == IncomingMessage::Kind::kFailed) return fatal(ports.channel, in.error);
+    Result<std::optional<std::string>> in = read_message(ports.channel);
+    if (!in.ok()) return fatal(ports.channel, in.error());
+    if (!in.value()) return 0;  // the end of input
 
     // The request buffer goes with the request: it is not kept while the
     // request is handled or the response written.
-    std::optional<std::string> response = handle_request(std::move(in.body), context);
+    std::optional<std::string> response = handle_request(std::move(*in.value()), context);
     if (!response) {
       return fatal(ports.channel, errors::with_description(errors::kIoError, errors::kPfxWriteMessage,
                                                            "response is not valid UTF-8"));

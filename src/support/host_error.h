@@ -3,6 +3,7 @@
 // closed catalogue (error_catalogue.h) and a message for people. Nothing else:
 // callers that wrap a lower failure copy what they need into their message.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -18,36 +19,36 @@ struct HostError {
   }
 };
 
-// A value or a HostError. Kept deliberately small: the core never throws
-// across a module boundary, it returns one of these.
-template <typename T>
+// A value or an error: a HostError in the core, the port's failure at the
+// operating-system boundary. Kept deliberately small: nothing throws across
+// a module boundary, it returns one of these.
+template <typename T, typename E = HostError>
 class Result {
  public:
-  Result(T value) : v_(std::move(value)) {}          // NOLINT: implicit by design
-  Result(HostError error) : v_(std::move(error)) {}  // NOLINT
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+  Result(E error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
   bool ok() const { return v_.index() == 0; }
   T& value() { return std::get<0>(v_); }
   const T& value() const { return std::get<0>(v_); }
-  const HostError& error() const { return std::get<1>(v_); }
-  HostError take_error() { return std::move(std::get<1>(v_)); }
+  const E& error() const { return std::get<1>(v_); }
+  E take_error() { return std::move(std::get<1>(v_)); }
 
  private:
-  std::variant<T, HostError> v_;
+  std::variant<T, E> v_;
 };
 
 // Success with no value, or a HostError.
 class Status {
  public:
   Status() = default;
-  Status(HostError error) : error_(std::move(error)), ok_(false) {}  // NOLINT
+  Status(HostError error) : error_(std::move(error)) {}  // NOLINT
   static Status Ok() { return Status(); }
-  bool ok() const { return ok_; }
-  const HostError& error() const { return error_; }
-  HostError take_error() { return std::move(error_); }
+  bool ok() const { return !error_; }
+  const HostError& error() const { return *error_; }
+  HostError take_error() { return std::move(*error_); }
 
  private:
-  HostError error_{"", {}};
-  bool ok_ = true;
+  std::optional<HostError> error_;
 };
 
 }  // namespace tph
