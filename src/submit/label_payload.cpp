@@ -79,22 +79,23 @@ std::optional<PngSize> check_png_decodes(const std::string& png) {
   return size;
 }
 
-std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory, bool already_checked) {
+Result<DeviceRaster, DecodeFailure> decode_png(const std::string& png, bool already_checked) {
   DeviceRaster raster;
-  bool ok = decode_into(png, !already_checked, [&raster, out_of_memory](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
+  bool out_of_memory = false;
+  bool ok = decode_into(png, !already_checked, [&raster, &out_of_memory](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
     // The one large allocation of a submit. Its failure is an answer: the
     // caller records the attempt as failed and the host goes on serving.
     try {
       raster.pixels.resize(static_cast<size_t>(w) * h * 4);
     } catch (const std::bad_alloc&) {
-      if (out_of_memory) *out_of_memory = true;
+      out_of_memory = true;
       return std::nullopt;
     }
     raster.width = w;
     raster.height = h;
     return raster.pixels.data();
   });
-  if (!ok) return std::nullopt;
+  if (!ok) return out_of_memory ? DecodeFailure::kOutOfMemory : DecodeFailure::kRefused;
   uint8_t* px = raster.pixels.data();
   for (size_t i = 3; i < raster.pixels.size(); i += 4) px[i] = 255;
   return raster;

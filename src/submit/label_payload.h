@@ -46,12 +46,15 @@ struct PngSize {
 // decoded and dropped: the cost is a row, not the image.
 std::optional<PngSize> check_png_decodes(const std::string& png);
 
+// Why a PNG did not become a device raster.
+enum class DecodeFailure {
+  kRefused,      // the PNG is refused by the checks or the decoder
+  kOutOfMemory,  // the raster's memory cannot be had
+};
+
 // Decodes a whole PNG straight into the device raster, with the same checks
 // (but for the inflation of the image data when `already_checked`: the same
-// bytes passed check_png_decodes in this request). Nothing when the PNG is
-// refused or the raster's memory cannot be had (then `*out_of_memory` is
-// set, when given).
-std::optional<DeviceRaster> decode_png(const std::string& png, bool* out_of_memory = nullptr,
-                                       bool already_checked = false);
+// bytes passed check_png_decodes in this request).
+Result<DeviceRaster, DecodeFailure> decode_png(const std::string& png, bool already_checked = false);
 
 }  // namespace tph

@@ -102,8 +102,9 @@ TEST(DecodePng, EveryColourTypeAndDepthGivesTheExpectedDeviceRaster) {
     for (std::string suffix : {"", "_i"}) {
       if (name == "ct2_d8_trns" && !suffix.empty()) continue;
       const std::string png = read_data(name + suffix + ".png");
-      std::optional<DeviceRaster> raster = decode_png(png);
-      ASSERT_TRUE(raster) << name << suffix;
+      Result<DeviceRaster, DecodeFailure> decoded = decode_png(png);
+      ASSERT_TRUE(decoded.ok()) << name << suffix;
+      const DeviceRaster* raster = &decoded.value();
       EXPECT_EQ(raster->width, 19u);
       EXPECT_EQ(raster->height, 13u);
       const std::string expected = read_data(name + suffix + ".bgrx");
@@ -116,8 +117,8 @@ TEST(DecodePng, EveryColourTypeAndDepthGivesTheExpectedDeviceRaster) {
 }
 
 TEST(DecodePng, RefusesDamagedFilesAndOversizedImagesBeforeDecoding) {
-  EXPECT_FALSE(decode_png(read_data("bad_crc.png")));
-  EXPECT_FALSE(decode_png(read_data("short_idat.png")));
+  EXPECT_FALSE(decode_png(read_data("bad_crc.png")).ok());
+  EXPECT_FALSE(decode_png(read_data("short_idat.png")).ok());
   std::string header = read_data("ct6_d16.png").substr(0, 33);
   auto set_size = [&header](uint32_t w, uint32_t h, uint8_t depth) {
     for (int i = 0; i < 4; ++i) {
@@ -235,7 +236,7 @@ TEST(PngChunks, KeepsWhatPrintingNeedsAndDropsTheRest) {
   const std::string with_bomb = p.signature + p.ihdr + bomb + p.middle + p.iend;
   ASSERT_TRUE(essential(with_bomb));
   EXPECT_EQ(*essential(with_bomb), *essential(good));
-  EXPECT_TRUE(decode_png(with_bomb));
+  EXPECT_TRUE(decode_png(with_bomb).ok());
   std::string many = p.signature + p.ihdr;
   for (int i = 0; i < 1000; ++i) many += chunk("tEXt", "k\0v");
   EXPECT_TRUE(essential(many + p.middle + p.iend));
@@ -341,7 +342,7 @@ TEST(DecodePng, TheDecodedSizeLimitRefusesFromTheHeader) {
   deflateEnd(&z);
   const std::string big = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", idat) + chunk("IEND", "");
   EXPECT_FALSE(check_png_decodes(big));
-  EXPECT_FALSE(decode_png(big));
+  EXPECT_FALSE(decode_png(big).ok());
 }
 
 }  // namespace

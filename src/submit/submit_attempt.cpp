@@ -14,12 +14,16 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
                                uint32_t& started_job_id) {
   const std::string& system = ctx.info.print_system;
   if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
-  bool out_of_memory = false;
-  std::optional<DeviceRaster> raster = decode_png(png, &out_of_memory, /*already_checked=*/true);
-  if (out_of_memory) return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
-  if (!raster) return make(kBadRequest, named(kMsgSecondDecode, system));
-  return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, *raster},
-                     system, started_job_id);
+  Result<DeviceRaster, DecodeFailure> raster = decode_png(png, /*already_checked=*/true);
+  if (!raster.ok()) {
+    if (raster.error() == DecodeFailure::kOutOfMemory) {
+      return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
+    }
+    return make(kBadRequest, named(kMsgSecondDecode, system));
+  }
+  return print_label(ctx.new_document(),
+                     LabelJob{request.printer, request.title, request.dpi, request.copies, raster.value()}, system,
+                     started_job_id);
 }
 
 }  // namespace

@@ -130,8 +130,8 @@ void BM_SubmitCpuPath(benchmark::State& state) {
     Result<std::string> png = decode_label_payload(*r);  // base64 + first decode
     if (!png.ok()) return state.SkipWithError(png.error().message.c_str());
     benchmark::DoNotOptimize(compute_output_fingerprint(png.value(), r->printer, r->media, r->dpi, r->copies));
-    std::optional<DeviceRaster> raster = decode_png(png.value(), nullptr, true);  // the print stage's decode
-    benchmark::DoNotOptimize(raster->pixels.data());
+    Result<DeviceRaster, DecodeFailure> raster = decode_png(png.value(), true);  // the print stage's decode
+    benchmark::DoNotOptimize(raster.value().pixels.data());
   }
 }
 BENCHMARK(BM_SubmitCpuPath)->Unit(benchmark::kMillisecond);

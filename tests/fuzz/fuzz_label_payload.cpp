@@ -21,11 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t w = be32(16), h = be32(20);
     if (uint64_t(w) * h > 4'000'000) return 0;  // keep each run small
     std::optional<tph::PngSize> checked = tph::check_png_decodes(bytes);
-    std::optional<tph::DeviceRaster> raster = tph::decode_png(bytes);
+    tph::Result<tph::DeviceRaster, tph::DecodeFailure> decoded = tph::decode_png(bytes);
     // The check and the decode agree, and the raster is whole.
-    if (checked.has_value() != raster.has_value()) std::abort();
-    if (raster && (raster->width != w || raster->height != h || raster->pixels.size() != size_t(w) * h * 4)) {
-      std::abort();
+    if (checked.has_value() != decoded.ok()) std::abort();
+    if (decoded.ok()) {
+      const tph::DeviceRaster& raster = decoded.value();
+      if (raster.width != w || raster.height != h || raster.pixels.size() != size_t(w) * h * 4) std::abort();
     }
   }
   return 0;
