@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,23 +44,15 @@ class ReadableFile {
   virtual OsStatus read(uint8_t* data, size_t size, size_t& got) = 0;
 };
 
-// An open file, or why not: kNotFound when the file or its folder does not
-// exist, kNotRegularFile when something else is there, kTooLarge over the
-// reader's limit.
-struct OpenedFile {
-  OsStatus status;
-  std::unique_ptr<ReadableFile> file;
 
-  static OpenedFile TooLarge() { return OpenedFile{OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge), nullptr}; }
-};
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
   virtual char separator() const = 0;
   // The user's local application-data folder (Windows) or state folder
-  // (XDG_STATE_HOME, else ~/.local/state). Fails with no description.
-  virtual bool locate_user_state_root(std::string& path) = 0;
+  // (XDG_STATE_HOME, else ~/.local/state); nothing when there is none.
+  virtual std::optional<std::string> locate_user_state_root() = 0;
   // Creates the folder and every missing ancestor. An existing folder is
   // success; an existing component that is not a folder is a failure.
   virtual OsStatus create_directories(const std::string& path) = 0;
@@ -68,16 +61,18 @@ class FileSystem {
   // there fails. Where the platform can, later reads and replacements of
   // files in the lock's folder go through that folder as it was opened, not
   // through its path again.
-  virtual OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) = 0;
+  virtual OsResult<std::unique_ptr<LockFile>> open_lock_file(const std::string& path) = 0;
   // Opens a regular file of at most `max_bytes` bytes for reading, so that
   // it can be read in pieces. Anything else there (a folder, a pipe, a
   // device) fails at once, without a read that could block or never end. A
   // file may still grow after it was opened: readers count what they read.
-  virtual OpenedFile open_to_read(const std::string& path, size_t max_bytes) = 0;
+  // Fails as kNotFound when the file or its folder does not exist,
+  // kNotRegularFile when something else is there, kTooLarge over the limit.
+  virtual OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) = 0;
   // Creates a new file for writing, sharing it so that it can be renamed
   // while open. Whatever was at the path before (a stale file, or a link
   // planted there) is removed first, never followed or written through.
-  virtual OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) = 0;
+  virtual OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) = 0;
   // Moves `from` over `to` in one step, durably: once this returns, a power
   // cut leaves `to` with the new content.
   virtual OsStatus replace(const std::string& from, const std::string& to) = 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "support/host_error.h"
+
 namespace tph {
 
 // The kinds of failure the core tells apart; everything else is kOther.
@@ -32,5 +34,9 @@ struct OsStatus {
   // A failure of this kind.
   bool failed_as(OsErrorKind k) const { return !ok && kind == k; }
 };
+
+// A port's value, or the failed status that says why not.
+template <typename T>
+using OsResult = Result<T, OsStatus>;
 
 }  // namespace tph

@@ -33,8 +33,9 @@ OsStatus write_file_atomically(FileSystem& fs, const std::string& target, std::s
   std::string parent = target.substr(0, last_separator(fs, target));
   if (OsStatus s = fs.create_directories(parent); !s.ok) return s;
 
-  std::unique_ptr<WritableFile> file;
-  if (OsStatus s = fs.open_for_replace(temporary, file); !s.ok) return s;
+  OsResult<std::unique_ptr<WritableFile>> opened = fs.open_for_replace(temporary);
+  if (!opened.ok()) return opened.take_error();
+  std::unique_ptr<WritableFile> file = std::move(opened.value());
   if (OsStatus s = file->write_all(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !s.ok) {
     return s;
   }

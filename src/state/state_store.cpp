@@ -19,12 +19,12 @@ constexpr int kLockAttempts = 100;
 
 Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   using namespace errors;
-  std::string root;
-  if (!fs.locate_user_state_root(root)) return make(kStateUnavailable, kMsgNoAppData);
+  const std::optional<std::string> root = fs.locate_user_state_root();
+  if (!root) return make(kStateUnavailable, kMsgNoAppData);
 
   StateStore store;
   store.fs = &fs;
-  store.folder = fs.join(root, kStateFolderName);
+  store.folder = fs.join(*root, kStateFolderName);
   if (OsStatus s = fs.create_directories(store.folder); !s.ok) {
     return with_description(kStateUnavailable, kPfxCreateState, s.description);
   }
@@ -32,9 +32,9 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   // one locked: a host that exited may have had its lock file deleted
   // meanwhile, and another may have made a new one. Then lock that one.
   for (int attempt = 0;; ++attempt) {
-    if (OsStatus s = fs.open_lock_file(fs.join(store.folder, kLockFileName), store.lock); !s.ok) {
-      return with_description(kStateUnavailable, kPfxOpenLock, s.description);
-    }
+    OsResult<std::unique_ptr<LockFile>> lock = fs.open_lock_file(fs.join(store.folder, kLockFileName));
+    if (!lock.ok()) return with_description(kStateUnavailable, kPfxOpenLock, lock.error().description);
+    store.lock = std::move(lock.value());
     // From here on every early return destroys `store`, closing the lock file.
     if (OsStatus s = store.lock->lock_exclusive(); !s.ok) {
       return with_description(kStateUnavailable, kPfxLockState, s.description);
@@ -45,13 +45,13 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     store.lock.reset();
   }
 
-  OpenedFile opened = fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
+  OsResult<std::unique_ptr<ReadableFile>> opened =
+      fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
-  if (opened.status.failed_as(OsErrorKind::kTooLarge)) {
-    return make(kStateCorrupt, kMsgLedgerUnreadable);  // no ledger of ours is that large
-  }
-  if (!opened.status.ok) {
-    if (!opened.status.failed_as(OsErrorKind::kNotFound)) return with_description(kStateUnavailable, kPfxReadState, opened.status.description);
+  if (!opened.ok()) {
+    const OsStatus& why = opened.error();
+    if (why.failed_as(OsErrorKind::kTooLarge)) return make(kStateCorrupt, kMsgLedgerUnreadable);  // none of ours is
+    if (!why.failed_as(OsErrorKind::kNotFound)) return with_description(kStateUnavailable, kPfxReadState, why.description);
     fresh = true;
   } else {
     // Read in pieces straight into records: the text is never held whole.
@@ -60,7 +60,7 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     bool grew_too_large = false;
     const LedgerSource next = [&](char* data, size_t size) -> size_t {
       size_t got = 0;
-      read_status = opened.file->read(reinterpret_cast<uint8_t*>(data), size, got);
+      read_status = opened.value()->read(reinterpret_cast<uint8_t*>(data), size, got);
       total += got;
       if (!read_status.ok || total > kMaxLedgerBytes) {
         grew_too_large = read_status.ok;
@@ -74,7 +74,7 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     } catch (const std::bad_alloc&) {
       return with_description(kStateUnavailable, kPfxReadState, "not enough memory for the ledger");
     }
-    opened.file.reset();
+    opened.value().reset();
     if (!read_status.ok) return with_description(kStateUnavailable, kPfxReadState, read_status.description);
     if (grew_too_large || !ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
     if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);

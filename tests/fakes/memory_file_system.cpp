@@ -144,10 +144,9 @@ std::vector<std::string> MemoryFileSystem::list(const std::string& folder) const
   return names;
 }
 
-bool MemoryFileSystem::locate_user_state_root(std::string& path) {
-  if (!check(Op::kLocate, root).ok) return false;
-  path = root;
-  return true;
+std::optional<std::string> MemoryFileSystem::locate_user_state_root() {
+  if (!check(Op::kLocate, root).ok) return std::nullopt;
+  return root;
 }
 
 OsStatus MemoryFileSystem::create_directories(const std::string& path) {
@@ -160,11 +159,10 @@ OsStatus MemoryFileSystem::create_directories(const std::string& path) {
   return OsStatus::Ok();
 }
 
-OsStatus MemoryFileSystem::open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) {
+OsResult<std::unique_ptr<LockFile>> MemoryFileSystem::open_lock_file(const std::string& path) {
   if (OsStatus s = check(Op::kOpenLock, path); !s.ok) return s;
   if (!current_.count(path)) put_file(path, "");
-  out = std::make_unique<MemoryLockFile>(*this, path);
-  return OsStatus::Ok();
+  return std::unique_ptr<LockFile>(std::make_unique<MemoryLockFile>(*this, path));
 }
 
 // Reads a copy of the content as it was when opened.
@@ -183,27 +181,20 @@ class MemoryReadableFile final : public ReadableFile {
   size_t pos_ = 0;
 };
 
-OpenedFile MemoryFileSystem::open_to_read(const std::string& path, size_t max_bytes) {
-  OpenedFile c;
-  c.status = check(Op::kRead, path);
-  if (!c.status.ok) return c;
+OsResult<std::unique_ptr<ReadableFile>> MemoryFileSystem::open_to_read(const std::string& path, size_t max_bytes) {
+  if (OsStatus s = check(Op::kRead, path); !s.ok) return s;
   auto it = current_.find(path);
-  if (it == current_.end()) {
-    c.status = OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
-    return c;
-  }
-  if (it->second.size() > max_bytes) return OpenedFile::TooLarge();
-  c.file = std::make_unique<MemoryReadableFile>(it->second);
-  return c;
+  if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
+  if (it->second.size() > max_bytes) return OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge);
+  return std::unique_ptr<ReadableFile>(std::make_unique<MemoryReadableFile>(it->second));
 }
 
-OsStatus MemoryFileSystem::open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) {
+OsResult<std::unique_ptr<WritableFile>> MemoryFileSystem::open_for_replace(const std::string& path) {
   if (OsStatus s = check(Op::kOpenReplace, path); !s.ok) return s;
   if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   current_[path].clear();
   made(path);  // whatever was there is gone; this is a new file
-  out = std::make_unique<MemoryWritableFile>(*this, path);
-  return OsStatus::Ok();
+  return std::unique_ptr<WritableFile>(std::make_unique<MemoryWritableFile>(*this, path));
 }
 
 OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& to) {

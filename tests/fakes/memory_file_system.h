@@ -53,11 +53,11 @@ class MemoryFileSystem final : public FileSystem {
 
   // --- FileSystem
   char separator() const override { return '/'; }
-  bool locate_user_state_root(std::string& path) override;
+  std::optional<std::string> locate_user_state_root() override;
   OsStatus create_directories(const std::string& path) override;
-  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override;
-  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override;
-  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override;
+  OsResult<std::unique_ptr<LockFile>> open_lock_file(const std::string& path) override;
+  OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) override;
+  OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) override;
   OsStatus replace(const std::string& from, const std::string& to) override;
   uint32_t process_id() override { return pid; }
 

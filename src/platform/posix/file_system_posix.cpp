@@ -113,16 +113,12 @@ class PosixFileSystem final : public FileSystem {
   char separator() const override { return '/'; }
 
   // The XDG state directory: where per-user state that outlives a run belongs.
-  bool locate_user_state_root(std::string& path) override {
+  std::optional<std::string> locate_user_state_root() override {
     const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/') {
-      path = state;
-      return true;
-    }
+    if (state && state[0] == '/') return std::string(state);
     const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/') return false;
-    path = std::string(home) + "/.local/state";
-    return true;
+    if (!home || home[0] != '/') return std::nullopt;
+    return std::string(home) + "/.local/state";
   }
 
   OsStatus create_directories(const std::string& path) override {
@@ -144,7 +140,7 @@ class PosixFileSystem final : public FileSystem {
   // The lock's folder stays open for the rest of the run, and every file in
   // it is then read and replaced through that descriptor: should the folder
   // be moved, this host's writes follow the folder its lock belongs to.
-  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
+  OsResult<std::unique_ptr<LockFile>> open_lock_file(const std::string& path) override {
     const std::string folder = parent_of(path);
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return errno_failure(errno);
@@ -158,42 +154,30 @@ class PosixFileSystem final : public FileSystem {
     if (pinned_dir_ >= 0) ::close(pinned_dir_);
     pinned_dir_ = ::dup(dir);
     pinned_folder_ = pinned_dir_ >= 0 ? folder : std::string();
-    out = std::make_unique<PosixLockFile>(::dup(fd.get()), path);
-    return OsStatus::Ok();
+    return std::unique_ptr<LockFile>(std::make_unique<PosixLockFile>(::dup(fd.get()), path));
   }
 
-  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override {
-    OpenedFile c;
+  OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) override {
     // Non-blocking, so that opening a FIFO planted there does not wait for a
     // writer; the type check below refuses it before any read.
     const At at = where(path);
     Fd fd(::openat(at.dir, at.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-      c.status = errno_failure(errno);
-      return c;
-    }
+    if (fd.get() < 0) return errno_failure(errno);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-      c.status = errno_failure(errno);
-      return c;
+    if (::fstat(fd.get(), &st) != 0) return errno_failure(errno);
+    if (!S_ISREG(st.st_mode)) return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+      return OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge);
     }
-    if (!S_ISREG(st.st_mode)) {
-      c.status = OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
-      return c;
-    }
-    if (static_cast<uint64_t>(st.st_size) > max_bytes) return OpenedFile::TooLarge();
-    c.file = std::make_unique<PosixReadableFile>(::dup(fd.get()));
-    if (!c.file) c.status = errno_failure(errno);
-    return c;
+    return std::unique_ptr<ReadableFile>(std::make_unique<PosixReadableFile>(::dup(fd.get())));
   }
 
-  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
+  OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) override {
     const At at = where(path);
     if (::unlinkat(at.dir, at.name.c_str(), 0) != 0 && errno != ENOENT) return errno_failure(errno);
     int fd = ::openat(at.dir, at.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return errno_failure(errno);
-    out = std::make_unique<PosixWritableFile>(fd);
-    return OsStatus::Ok();
+    return std::unique_ptr<WritableFile>(std::make_unique<PosixWritableFile>(fd));
   }
 
   // rename(2) is atomic; the folder's fsync makes the new name survive a power cut.

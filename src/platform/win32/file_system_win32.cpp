@@ -100,16 +100,16 @@ class Win32FileSystem final : public FileSystem {
  public:
   char separator() const override { return '\\'; }
 
-  bool locate_user_state_root(std::string& path) override {
+  std::optional<std::string> locate_user_state_root() override {
     PWSTR raw = nullptr;
     HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &raw);
     if (hr != S_OK) {
       CoTaskMemFree(raw);
-      return false;
+      return std::nullopt;
     }
-    path = wide_to_utf8(reinterpret_cast<const char16_t*>(raw), static_cast<size_t>(lstrlenW(raw)));
+    std::string path = wide_to_utf8(reinterpret_cast<const char16_t*>(raw), static_cast<size_t>(lstrlenW(raw)));
     CoTaskMemFree(raw);
-    return true;
+    return path;
   }
 
   // One CreateDirectoryW per missing level, like a recursive mkdir.
@@ -129,7 +129,7 @@ class Win32FileSystem final : public FileSystem {
     return OsStatus::Fail(e, describe_system_error(e));
   }
 
-  OsStatus open_lock_file(const std::string& path, std::unique_ptr<LockFile>& out) override {
+  OsResult<std::unique_ptr<LockFile>> open_lock_file(const std::string& path) override {
     std::u16string wide_path = utf8_to_wide(path);
     win::FileHandle h(CreateFileW(win::wide(wide_path), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -140,38 +140,29 @@ class Win32FileSystem final : public FileSystem {
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
       return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
     }
-    out = std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path));
-    return OsStatus::Ok();
+    return std::unique_ptr<LockFile>(std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path)));
   }
 
-  OpenedFile open_to_read(const std::string& path, size_t max_bytes) override {
-    OpenedFile c;
+  OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) override {
     win::FileHandle h(
         CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!h) {
-      c.status = last_failure();
-      return c;
-    }
+    if (!h) return last_failure();
     if (GetFileType(h.get()) != FILE_TYPE_DISK) {
-      c.status = OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
-      return c;
+      return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(h.get(), &size)) {
-      c.status = last_failure();
-      return c;
+    if (!GetFileSizeEx(h.get(), &size)) return last_failure();
+    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) {
+      return OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge);
     }
-    if (static_cast<uint64_t>(size.QuadPart) > max_bytes) return OpenedFile::TooLarge();
-    c.file = std::make_unique<Win32ReadableFile>(std::move(h));
-    return c;
+    return std::unique_ptr<ReadableFile>(std::make_unique<Win32ReadableFile>(std::move(h)));
   }
 
-  OsStatus open_for_replace(const std::string& path, std::unique_ptr<WritableFile>& out) override {
+  OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) override {
     win::FileHandle h(
         CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!h) return last_failure();
-    out = std::make_unique<Win32WritableFile>(std::move(h));
-    return OsStatus::Ok();
+    return std::unique_ptr<WritableFile>(std::make_unique<Win32WritableFile>(std::move(h)));
   }
 
   OsStatus replace(const std::string& from, const std::string& to) override {
