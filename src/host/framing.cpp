@@ -15,13 +15,13 @@ Result<std::optional<std::string>> read_message(Channel& channel) {
   uint8_t prefix[4];
   size_t have = 0;
   while (have < sizeof prefix) {
-    ReadOutcome r = channel.read(prefix + have, sizeof prefix - have);
-    if (!r.status.ok) return read_failure(r.status.description);
-    if (r.count == 0) {
+    OsResult<size_t> r = channel.read(prefix + have, sizeof prefix - have);
+    if (!r.ok()) return read_failure(r.error().description);
+    if (r.value() == 0) {
       if (have == 0) return std::optional<std::string>();  // the end of input
       return read_failure("truncated native message length");
     }
-    have += r.count;
+    have += r.value();
   }
   const uint32_t length = static_cast<uint32_t>(prefix[0]) | static_cast<uint32_t>(prefix[1]) << 8 |
                           static_cast<uint32_t>(prefix[2]) << 16 | static_cast<uint32_t>(prefix[3]) << 24;
@@ -32,10 +32,10 @@ Result<std::optional<std::string>> read_message(Channel& channel) {
   body.resize(length);  // exactly the announced size, once
   size_t got = 0;
   while (got < length) {
-    ReadOutcome r = channel.read(reinterpret_cast<uint8_t*>(body.data()) + got, length - got);
-    if (!r.status.ok) return read_failure(r.status.description);
-    if (r.count == 0) return read_failure("input ended inside a native message body");
-    got += r.count;
+    OsResult<size_t> r = channel.read(reinterpret_cast<uint8_t*>(body.data()) + got, length - got);
+    if (!r.ok()) return read_failure(r.error().description);
+    if (r.value() == 0) return read_failure("input ended inside a native message body");
+    got += r.value();
   }
   return std::optional<std::string>(std::move(body));
 }

@@ -11,17 +11,12 @@
 
 namespace tph {
 
-struct ReadOutcome {
-  size_t count = 0;  // 0 with status.ok means end of input
-  OsStatus status;
-};
-
 class Channel {
  public:
   virtual ~Channel() = default;
-  // Reads at most `capacity` bytes from standard input. A closed or broken
-  // pipe is end of input (count 0, ok).
-  virtual ReadOutcome read(uint8_t* buffer, size_t capacity) = 0;
+  // Reads at most `capacity` bytes from standard input: how many it read, 0
+  // at the end of input (a closed or broken pipe is an end, not a failure).
+  virtual OsResult<size_t> read(uint8_t* buffer, size_t capacity) = 0;
   // Writes all bytes to standard output, repeating partial writes.
   virtual OsStatus write_all(const uint8_t* data, size_t size) = 0;
   // Returns once nothing is left in our own buffers (the bytes are with the OS).

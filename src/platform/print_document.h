@@ -41,9 +41,8 @@ class PrintDocument {
   // Opens the queue (UTF-8 name) for one document. Nothing is printed yet.
   virtual OsStatus open(const std::string& queue) = 0;
   virtual DocumentGeometry geometry() = 0;
-  // Starts the document; on success `job_id` is the print system's positive
-  // job number.
-  virtual OsStatus start(const std::string& title, uint32_t& job_id) = 0;
+  // Starts the document: the print system's positive job number.
+  virtual OsResult<uint32_t> start(const std::string& title) = 0;
   virtual OsStatus start_page() = 0;
   // Draws a top-down 32-bit raster (blue, green, red, unused) of
   // width x height pixels, rows without gaps, scaled into `where`.

@@ -18,7 +18,8 @@ class RawPrintJob {
  public:
   virtual ~RawPrintJob() = default;
   virtual OsStatus open(const std::string& queue) = 0;
-  virtual OsStatus start(const std::string& title, uint32_t& job_id) = 0;
+  // Starts the job: the print system's positive job number.
+  virtual OsResult<uint32_t> start(const std::string& title) = 0;
   // Writes all of the bytes, however many calls the system needs.
   virtual OsStatus write(const uint8_t* data, size_t size) = 0;
   virtual OsStatus finish() = 0;

@@ -15,11 +15,9 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
   const LabelPlacement place = place_label(document->geometry(), job.raster.width, job.raster.height, job.dpi);
   if (!place.fits) return make(kMediaMismatch, named(kMsgMediaMismatch, print_system));
 
-  uint32_t job_id = 0;
-  if (OsStatus s = document->start(job.title, job_id); !s.ok) {
-    return failure(kSubmissionRejected, kCtxStartDoc, s);
-  }
-  started_job_id = job_id;
+  OsResult<uint32_t> started = document->start(job.title);
+  if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
+  const uint32_t job_id = started_job_id = started.value();
   // From here on a failure leaves the document unfinished, and releasing it
   // aborts it. The outcome is unknown once anything may have reached the
   // print system; before that the attempt failed for certain.

@@ -11,9 +11,9 @@ Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, 
     return with_context(code, named(sentence, print_system), s.description);
   };
   if (OsStatus s = job->open(raw.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
-  uint32_t job_id = 0;
-  if (OsStatus s = job->start(raw.title, job_id); !s.ok) return failure(kSubmissionRejected, kCtxStartDoc, s);
-  started_job_id = job_id;
+  OsResult<uint32_t> started = job->start(raw.title);
+  if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
+  const uint32_t job_id = started_job_id = started.value();
   const auto* data = reinterpret_cast<const uint8_t*>(raw.bytes.data());
   for (uint16_t copy = 0; copy < raw.copies; ++copy) {
     if (OsStatus s = job->write(data, raw.bytes.size()); !s.ok) return failure(kUnknownOutcome, kCtxRawWrite, s);

@@ -18,13 +18,13 @@ class FakeChannel final : public Channel {
   bool fail_reads = false;
   int reads = 0;
 
-  ReadOutcome read(uint8_t* buffer, size_t capacity) override {
+  OsResult<size_t> read(uint8_t* buffer, size_t capacity) override {
     ++reads;
-    if (fail_reads) return {0, OsStatus::Fail(5, "read failed (os error 5)")};
+    if (fail_reads) return OsStatus::Fail(5, "read failed (os error 5)");
     size_t n = std::min({capacity, piece_, input_.size() - pos_});
     std::copy_n(input_.data() + pos_, n, buffer);
     pos_ += n;
-    return {n, OsStatus::Ok()};
+    return n;
   }
   OsStatus write_all(const uint8_t* data, size_t size) override {
     if (fail_writes) return OsStatus::Fail(232, "The pipe is being closed. (os error 232)");

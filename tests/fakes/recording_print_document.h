@@ -42,12 +42,11 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
     return OsStatus::Ok();
   }
   DocumentGeometry geometry() override { return log_->geometry; }
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
+  OsResult<uint32_t> start(const std::string& title) override {
     log_->title = title;
     if (failing("start")) return failure();
     started_ = true;
-    job_id = log_->job_id;
-    return OsStatus::Ok();
+    return log_->job_id;
   }
   OsStatus start_page() override { return failing("start_page") ? failure() : OsStatus::Ok(); }
   OsStatus draw(const PageRect& where, uint32_t, uint32_t, const uint8_t*) override {

@@ -34,12 +34,11 @@ class RecordingRawPrintJob final : public RawPrintJob, StepRecorder {
     opened_ = true;
     return OsStatus::Ok();
   }
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
+  OsResult<uint32_t> start(const std::string& title) override {
     log_->title = title;
     if (failing("start")) return failure();
     started_ = true;
-    job_id = log_->job_id;
-    return OsStatus::Ok();
+    return log_->job_id;
   }
   OsStatus write(const uint8_t* data, size_t size) override {
     if (failing("write")) return failure();

@@ -101,7 +101,7 @@ Job::~Job() {
   }
 }
 
-OsStatus Job::start(const std::string& queue, const std::string& title, const char* format, uint32_t& job_id) {
+OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title, const char* format) {
   queue_ = split_queue_name(queue).name;
   if (OsStatus s = scheduler_.connect(); !s.ok) return s;
   cups_option_t* options = nullptr;
@@ -119,8 +119,7 @@ OsStatus Job::start(const std::string& queue, const std::string& title, const ch
   }
   id_ = id;
   started_ = true;
-  job_id = static_cast<uint32_t>(id);
-  return OsStatus::Ok();
+  return static_cast<uint32_t>(id);
 }
 
 OsStatus Job::write(const uint8_t* data, size_t size) {

@@ -80,9 +80,9 @@ class Job {
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
 
-  // Creates the job and starts its document in `format`. On success `job_id`
-  // is the scheduler's job number. A failure leaves nothing queued.
-  OsStatus start(const std::string& queue, const std::string& title, const char* format, uint32_t& job_id);
+  // Creates the job and starts its document in `format`: the scheduler's
+  // job number. A failure leaves nothing queued.
+  OsResult<uint32_t> start(const std::string& queue, const std::string& title, const char* format);
   OsStatus write(const uint8_t* data, size_t size);
   OsStatus finish();
   bool started() const { return started_; }

@@ -66,8 +66,9 @@ class CupsPrintDocument final : public PrintDocument {
     return g;
   }
 
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
-    if (OsStatus s = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT, job_id); !s.ok) return s;
+  OsResult<uint32_t> start(const std::string& title) override {
+    OsResult<uint32_t> job_id = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT);
+    if (!job_id.ok()) return job_id;
     // cairo writes the page height rounded up to a whole point and measures
     // from there; a page of exactly that height, with the drawing moved down
     // by the rounding, puts every pixel where the queue's media has it.
@@ -77,7 +78,7 @@ class CupsPrintDocument final : public PrintDocument {
                                                   std::ceil(height));
     cr_ = cairo_create(surface_);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
-    return OsStatus::Ok();
+    return job_id;
   }
 
   OsStatus start_page() override { return OsStatus::Ok(); }  // cairo opens a page with the first drawing

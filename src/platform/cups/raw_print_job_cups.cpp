@@ -21,8 +21,8 @@ class CupsRawPrintJob final : public RawPrintJob {
     return OsStatus::Ok();
   }
 
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
-    return job_.start(queue_, title, CUPS_FORMAT_RAW, job_id);
+  OsResult<uint32_t> start(const std::string& title) override {
+    return job_.start(queue_, title, CUPS_FORMAT_RAW);
   }
 
   OsStatus write(const uint8_t* data, size_t size) override { return job_.write(data, size); }

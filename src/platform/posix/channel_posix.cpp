@@ -11,12 +11,12 @@ namespace {
 
 class PosixChannel final : public Channel {
  public:
-  ReadOutcome read(uint8_t* buffer, size_t capacity) override {
+  OsResult<size_t> read(uint8_t* buffer, size_t capacity) override {
     for (;;) {
       ssize_t n = ::read(STDIN_FILENO, buffer, capacity);
-      if (n >= 0) return {static_cast<size_t>(n), OsStatus::Ok()};
+      if (n >= 0) return static_cast<size_t>(n);
       if (errno == EINTR) continue;
-      return {0, OsStatus::Fail(errno, describe_system_error(errno))};
+      return OsStatus::Fail(errno, describe_system_error(errno));
     }
   }
 

@@ -15,15 +15,15 @@ class Win32Channel final : public Channel {
   Win32Channel()
       : in_(GetStdHandle(STD_INPUT_HANDLE)), out_(GetStdHandle(STD_OUTPUT_HANDLE)), err_(GetStdHandle(STD_ERROR_HANDLE)) {}
 
-  ReadOutcome read(uint8_t* buffer, size_t capacity) override {
+  OsResult<size_t> read(uint8_t* buffer, size_t capacity) override {
     DWORD want = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
     DWORD got = 0;
     if (!ReadFile(in_, buffer, want, &got, nullptr)) {
       DWORD e = GetLastError();
-      if (e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF) return {0, OsStatus::Ok()};  // writer closed: end of input
-      return {0, OsStatus::Fail(e, describe_system_error(e))};
+      if (e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF) return size_t{0};  // writer closed: end of input
+      return OsStatus::Fail(e, describe_system_error(e));
     }
-    return {got, OsStatus::Ok()};
+    return static_cast<size_t>(got);
   }
 
   OsStatus write_all(const uint8_t* data, size_t size) override { return win::write_all_handle(out_, data, size); }

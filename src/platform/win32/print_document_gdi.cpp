@@ -40,7 +40,7 @@ class GdiPrintDocument final : public PrintDocument {
     return g;
   }
 
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
+  OsResult<uint32_t> start(const std::string& title) override {
     const std::u16string wide_title = utf8_to_wide(title);
     DOCINFOW info{};
     info.cbSize = sizeof(DOCINFOW);
@@ -48,8 +48,7 @@ class GdiPrintDocument final : public PrintDocument {
     const int id = StartDocW(dc_.get(), &info);
     if (id <= 0) return win::last_error_status();
     started_ = true;
-    job_id = static_cast<uint32_t>(id);
-    return OsStatus::Ok();
+    return static_cast<uint32_t>(id);
   }
 
   OsStatus start_page() override { return StartPage(dc_.get()) > 0 ? OsStatus::Ok() : win::last_error_status(); }

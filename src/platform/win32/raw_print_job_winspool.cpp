@@ -33,7 +33,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
     return OsStatus::Ok();
   }
 
-  OsStatus start(const std::string& title, uint32_t& job_id) override {
+  OsResult<uint32_t> start(const std::string& title) override {
     const std::u16string wide_title = utf8_to_wide(title);
     wchar_t datatype[] = L"RAW";
     DOC_INFO_1W info{};
@@ -43,8 +43,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
     const DWORD id = StartDocPrinterW(printer_.get(), 1, reinterpret_cast<BYTE*>(&info));
     if (id == 0) return win::last_error_status();
     started_ = true;
-    job_id = id;
-    return OsStatus::Ok();
+    return static_cast<uint32_t>(id);
   }
 
   OsStatus write(const uint8_t* data, size_t size) override {
