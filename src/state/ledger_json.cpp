@@ -22,6 +22,16 @@ using Ordered = nlohmann::ordered_json;
 // `s` is not valid UTF-8. String by string, not as a document: an ordered
 // document of every record would cost time quadratic in their number.
 bool append_json_string(std::string& out, std::string_view s) {
+  // Most texts are printable ASCII that needs no escape: written as they are.
+  const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  });
+  if (plain) {
+    out += '"';
+    out += s;
+    out += '"';
+    return true;
+  }
   try {
     out += Json(std::string(s)).dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::strict);
   } catch (const Json::type_error&) {
