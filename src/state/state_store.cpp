@@ -68,12 +68,8 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
       }
       return got;
     };
-    std::optional<HostLedger> ledger;
-    try {
-      ledger = decode_ledger(next);
-    } catch (const std::bad_alloc&) {
-      return with_description(kStateUnavailable, kPfxReadState, "not enough memory for the ledger");
-    }
+    // Memory that cannot be had here is answered by the host's start-up.
+    std::optional<HostLedger> ledger = decode_ledger(next);
     opened.value().reset();
     if (!read_status.ok) return with_description(kStateUnavailable, kPfxReadState, read_status.description);
     if (grew_too_large || !ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);

@@ -109,16 +109,13 @@ OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title
   const int id = cupsCreateJob(scheduler_.http(), queue_.c_str(), title.c_str(), count, options);
   cupsFreeOptions(count, options);
   if (id <= 0) return scheduler_.failure("Creating the job");
-  if (cupsStartDocument(scheduler_.http(), queue_.c_str(), id, title.c_str(), format, 1) != HTTP_STATUS_CONTINUE) {
-    OsStatus failed = scheduler_.failure("Starting the document");
-    // Nothing was sent: take the empty job back, so it is refused for certain.
-    id_ = id;
-    started_ = true;
-    finished_ = false;
-    return failed;
-  }
+  // From here the job exists: unfinished, it is taken back when this ends, so
+  // a document that never started is refused for certain.
   id_ = id;
   started_ = true;
+  if (cupsStartDocument(scheduler_.http(), queue_.c_str(), id, title.c_str(), format, 1) != HTTP_STATUS_CONTINUE) {
+    return scheduler_.failure("Starting the document");
+  }
   return static_cast<uint32_t>(id);
 }
 

@@ -85,7 +85,6 @@ class Job {
   OsResult<uint32_t> start(const std::string& queue, const std::string& title, const char* format);
   OsStatus write(const uint8_t* data, size_t size);
   OsStatus finish();
-  bool started() const { return started_; }
 
  private:
   Scheduler scheduler_;
