@@ -40,7 +40,7 @@ TEST(Framing, ReadFailures) {
     FakeChannel ch(c.input);
     Result<std::optional<std::string>> m = read_message(ch);
     ASSERT_FALSE(m.ok());
-    EXPECT_STREQ(m.error().code, "IO_ERROR");
+    EXPECT_STREQ(m.error().code_name(), "IO_ERROR");
     EXPECT_EQ(m.error().message, c.message);
     EXPECT_EQ(ch.consumed(), c.consumed);
   }
@@ -66,7 +66,7 @@ TEST(Framing, WriteFailureIsIoError) {
   ch.fail_writes = true;
   Status s = write_message(ch, "{}");
   ASSERT_FALSE(s.ok());
-  EXPECT_STREQ(s.error().code, "IO_ERROR");
+  EXPECT_STREQ(s.error().code_name(), "IO_ERROR");
   EXPECT_EQ(s.error().message, "Cannot write native response: The pipe is being closed. (os error 232)");
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 int fatal(Channel& channel, const HostError& error) {
   std::string line = "tavelin-print-host: ";
-  line += error.code;
+  line += error.code_name();
   line += '\n';
   channel.write_diagnostic(line);
   return 1;

@@ -32,7 +32,7 @@ std::optional<std::string> encode_failure(std::string_view request_id, const Hos
   try {
     std::string out = head(request_id, false);
     out += "\"error\":{\"code\":";
-    out += compact(Json(error.code));
+    out += compact(Json(error.code_name()));
     out += ",\"message\":";
     out += compact(Json(error.message));
     out += "}}";

@@ -48,7 +48,7 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
     spooler.queues.status = OsStatus::Fail(0, "no terminator", OsErrorKind::kInvalidName);
     Result<Json> r = list_printers(spooler, info("Windows", "winspool"));
     ASSERT_FALSE(r.ok());
-    EXPECT_STREQ(r.error().code, "PRINT_SYSTEM_UNAVAILABLE");
+    EXPECT_STREQ(r.error().code_name(), "PRINT_SYSTEM_UNAVAILABLE");
     EXPECT_EQ(r.error().message, "Windows returned an invalid print-queue name.");
   }
   {

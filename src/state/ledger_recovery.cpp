@@ -14,7 +14,7 @@ bool recover_and_prune(HostLedger& ledger, uint64_t now) {
   for (auto& [key, record] : ledger.jobs) {
     if (record.state == job_state::kDispatching) {
       record.state = job_state::kUnknown;
-      record.error_code = errors::kHostRestarted;
+      record.error_code = code_name(errors::kHostRestarted);
       record.error_message = errors::kMsgHostRestarted;
       record.updated_at_ms = now;
       changed = true;

@@ -83,7 +83,7 @@ TEST(OpenState, StartUpFailures) {
     const std::optional<std::string> before = fs.file(kLedger);
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_FALSE(s.ok()) << c.name;
-    EXPECT_STREQ(s.error().code, c.code) << c.name;
+    EXPECT_STREQ(s.error().code_name(), c.code) << c.name;
     EXPECT_EQ(s.error().message, c.message) << c.name;
     EXPECT_FALSE(fs.locked()) << c.name << ": a failed start-up keeps no lock";
     if (std::string(c.code) != "STATE_UNAVAILABLE") {
@@ -134,7 +134,7 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
     fs.fail(op, ".ledger.json", 28);
     Status saved = save_ledger(s.value());
     ASSERT_FALSE(saved.ok());
-    EXPECT_STREQ(saved.error().code, "STATE_UNAVAILABLE");
+    EXPECT_STREQ(saved.error().code_name(), "STATE_UNAVAILABLE");
     EXPECT_EQ(saved.error().message, "Cannot save print-helper state: " + describe_system_error(28));
     EXPECT_EQ(fs.file(kLedger), old);
     if (op == Op::kReplace) {

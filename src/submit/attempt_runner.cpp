@@ -77,9 +77,9 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   ledger.updated_at_ms = now;
   if (!printed.ok()) {
     const HostError& e = printed.error();
-    stored.state = std::string_view(e.code) == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
+    stored.state = e.code == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
     if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
-    stored.error_code = e.code;
+    stored.error_code = e.code_name();
     stored.error_message = cut_text(e.message, record_limits::kErrorMessage);
     if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
     return printed.take_error();

@@ -78,7 +78,7 @@ TEST(DecodeLabelPayload, ChecksInOrder) {
   for (const auto& c : cases) {
     Result<std::string> r = decode_label_payload(c.request);
     ASSERT_FALSE(r.ok()) << c.name;
-    EXPECT_STREQ(r.error().code, c.code) << c.name;
+    EXPECT_STREQ(r.error().code_name(), c.code) << c.name;
     EXPECT_EQ(r.error().message, c.message) << c.name;
   }
   Result<std::string> ok = decode_label_payload(request_for(good + "trailing bytes", 19, 13));

@@ -8,7 +8,7 @@ namespace tph {
 Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
                              const std::string& print_system, uint32_t& started_job_id) {
   using namespace errors;
-  auto failure = [&print_system](const char* code, std::string_view sentence, const OsStatus& s) {
+  auto failure = [&print_system](ErrorCode code, std::string_view sentence, const OsStatus& s) {
     return with_context(code, named(sentence, print_system), s.description);
   };
   if (OsStatus s = document->open(job.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);

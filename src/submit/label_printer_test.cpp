@@ -91,7 +91,7 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
       continue;
     }
     ASSERT_FALSE(r.ok()) << c.name;
-    EXPECT_STREQ(r.error().code, c.code) << c.name;
+    EXPECT_STREQ(r.error().code_name(), c.code) << c.name;
     EXPECT_EQ(r.error().message, c.context + ": " + describe_system_error(1804)) << c.name;
   }
 }
@@ -113,7 +113,7 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
     Result<uint32_t> r =
         print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, raster}, "CUPS", started);
     ASSERT_FALSE(r.ok()) << step;
-    EXPECT_STREQ(r.error().code, code) << step;
+    EXPECT_STREQ(r.error().code_name(), code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
   }
 }
@@ -126,7 +126,7 @@ TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   Result<uint32_t> r =
       print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, raster}, "Windows", started);
   ASSERT_FALSE(r.ok());
-  EXPECT_STREQ(r.error().code, "MEDIA_MISMATCH");
+  EXPECT_STREQ(r.error().code_name(), "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");
   EXPECT_EQ(log->sequence(), "open release");
 }

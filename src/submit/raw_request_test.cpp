@@ -68,7 +68,7 @@ TEST(RawChecks, OrderAndMessages) {
   for (const auto& c : cases) {
     Result<std::string> r = decode_raw_request(c.r);
     ASSERT_FALSE(r.ok()) << c.message;
-    EXPECT_STREQ(r.error().code, c.code);
+    EXPECT_STREQ(r.error().code_name(), c.code);
     EXPECT_EQ(r.error().message, c.message);
   }
   Result<std::string> ok = decode_raw_request(request("ok", "zpl", testing::encode_base64(kZpl)));
@@ -141,7 +141,7 @@ TEST(RawPrinter, EveryFailurePoint) {
       continue;
     }
     ASSERT_FALSE(r.ok()) << c.name;
-    EXPECT_STREQ(r.error().code, c.code) << c.name;
+    EXPECT_STREQ(r.error().code_name(), c.code) << c.name;
     EXPECT_EQ(r.error().message, c.context + ": " + describe_system_error(1804)) << c.name;
   }
   // And what each failure leaves in the ledger.

@@ -126,7 +126,7 @@ TEST(SubmitValidation, EarliestFailingCheckWins) {
       EXPECT_TRUE(s.ok()) << "case " << i << ": " << (s.ok() ? "" : s.error().message);
     } else {
       ASSERT_FALSE(s.ok()) << "case " << i;
-      EXPECT_STREQ(s.error().code, "BAD_REQUEST");
+      EXPECT_STREQ(s.error().code_name(), "BAD_REQUEST");
       EXPECT_EQ(s.error().message, cases[i].message) << "case " << i;
     }
   }

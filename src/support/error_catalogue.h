@@ -11,25 +11,25 @@
 namespace tph::errors {
 
 // Codes.
-inline constexpr const char* kBadRequest = "BAD_REQUEST";
-inline constexpr const char* kPayloadTooLarge = "PAYLOAD_TOO_LARGE";
-inline constexpr const char* kProtocolMismatch = "PROTOCOL_MISMATCH";
-inline constexpr const char* kUnknownMessage = "UNKNOWN_MESSAGE";
-inline constexpr const char* kIntentConflict = "INTENT_CONFLICT";
-inline constexpr const char* kAttemptFailed = "ATTEMPT_FAILED";
-inline constexpr const char* kUnknownOutcome = "UNKNOWN_OUTCOME";
-inline constexpr const char* kSubmissionRejected = "SUBMISSION_REJECTED";
-inline constexpr const char* kPrinterUnavailable = "PRINTER_UNAVAILABLE";
-inline constexpr const char* kMediaUnsupported = "MEDIA_UNSUPPORTED";
-inline constexpr const char* kMediaMismatch = "MEDIA_MISMATCH";
-inline constexpr const char* kPrintSystemUnavailable = "PRINT_SYSTEM_UNAVAILABLE";
-inline constexpr const char* kJobNotFound = "JOB_NOT_FOUND";
-inline constexpr const char* kStateCorrupt = "STATE_CORRUPT";
-inline constexpr const char* kStateVersion = "STATE_VERSION";
-inline constexpr const char* kStateUnavailable = "STATE_UNAVAILABLE";
-inline constexpr const char* kIoError = "IO_ERROR";
+inline constexpr ErrorCode kBadRequest = ErrorCode::kBadRequest;
+inline constexpr ErrorCode kPayloadTooLarge = ErrorCode::kPayloadTooLarge;
+inline constexpr ErrorCode kProtocolMismatch = ErrorCode::kProtocolMismatch;
+inline constexpr ErrorCode kUnknownMessage = ErrorCode::kUnknownMessage;
+inline constexpr ErrorCode kIntentConflict = ErrorCode::kIntentConflict;
+inline constexpr ErrorCode kAttemptFailed = ErrorCode::kAttemptFailed;
+inline constexpr ErrorCode kUnknownOutcome = ErrorCode::kUnknownOutcome;
+inline constexpr ErrorCode kSubmissionRejected = ErrorCode::kSubmissionRejected;
+inline constexpr ErrorCode kPrinterUnavailable = ErrorCode::kPrinterUnavailable;
+inline constexpr ErrorCode kMediaUnsupported = ErrorCode::kMediaUnsupported;
+inline constexpr ErrorCode kMediaMismatch = ErrorCode::kMediaMismatch;
+inline constexpr ErrorCode kPrintSystemUnavailable = ErrorCode::kPrintSystemUnavailable;
+inline constexpr ErrorCode kJobNotFound = ErrorCode::kJobNotFound;
+inline constexpr ErrorCode kStateCorrupt = ErrorCode::kStateCorrupt;
+inline constexpr ErrorCode kStateVersion = ErrorCode::kStateVersion;
+inline constexpr ErrorCode kStateUnavailable = ErrorCode::kStateUnavailable;
+inline constexpr ErrorCode kIoError = ErrorCode::kIoError;
 // Stored in job records by restart recovery; never the code of a response.
-inline constexpr const char* kHostRestarted = "HOST_RESTARTED";
+inline constexpr ErrorCode kHostRestarted = ErrorCode::kHostRestarted;
 
 // Fixed messages.
 inline constexpr std::string_view kMsgNotProtocolJson = "The native message is not valid protocol JSON.";
@@ -116,17 +116,17 @@ inline std::string named(std::string_view sentence, std::string_view print_syste
   return m;
 }
 
-inline HostError make(const char* code, std::string_view message) {
+inline HostError make(ErrorCode code, std::string_view message) {
   return HostError{code, std::string(message)};
 }
 // "<prefix><description>" for the STATE_UNAVAILABLE and IO_ERROR templates.
-inline HostError with_description(const char* code, std::string_view prefix, std::string_view description) {
+inline HostError with_description(ErrorCode code, std::string_view prefix, std::string_view description) {
   std::string m(prefix);
   m += description;
   return HostError{code, std::move(m)};
 }
 // A context message: the sentence, ": ", then a system error description.
-inline HostError with_context(const char* code, std::string_view sentence, std::string_view description) {
+inline HostError with_context(ErrorCode code, std::string_view sentence, std::string_view description) {
   std::string m(sentence);
   m += ": ";
   m += description;

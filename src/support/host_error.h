@@ -10,12 +10,62 @@
 
 namespace tph {
 
+// The closed set of error codes. Callers branch on these values; the wire
+// and the ledger carry code_name()'s text.
+enum class ErrorCode {
+  kBadRequest,
+  kPayloadTooLarge,
+  kProtocolMismatch,
+  kUnknownMessage,
+  kIntentConflict,
+  kAttemptFailed,
+  kUnknownOutcome,
+  kSubmissionRejected,
+  kPrinterUnavailable,
+  kMediaUnsupported,
+  kMediaMismatch,
+  kPrintSystemUnavailable,
+  kJobNotFound,
+  kStateCorrupt,
+  kStateVersion,
+  kStateUnavailable,
+  kIoError,
+  // Stored in job records by restart recovery; never the code of a response.
+  kHostRestarted,
+};
+
+// The upper-case identifier a code is written as, e.g. "BAD_REQUEST".
+inline const char* code_name(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::kBadRequest: return "BAD_REQUEST";
+    case ErrorCode::kPayloadTooLarge: return "PAYLOAD_TOO_LARGE";
+    case ErrorCode::kProtocolMismatch: return "PROTOCOL_MISMATCH";
+    case ErrorCode::kUnknownMessage: return "UNKNOWN_MESSAGE";
+    case ErrorCode::kIntentConflict: return "INTENT_CONFLICT";
+    case ErrorCode::kAttemptFailed: return "ATTEMPT_FAILED";
+    case ErrorCode::kUnknownOutcome: return "UNKNOWN_OUTCOME";
+    case ErrorCode::kSubmissionRejected: return "SUBMISSION_REJECTED";
+    case ErrorCode::kPrinterUnavailable: return "PRINTER_UNAVAILABLE";
+    case ErrorCode::kMediaUnsupported: return "MEDIA_UNSUPPORTED";
+    case ErrorCode::kMediaMismatch: return "MEDIA_MISMATCH";
+    case ErrorCode::kPrintSystemUnavailable: return "PRINT_SYSTEM_UNAVAILABLE";
+    case ErrorCode::kJobNotFound: return "JOB_NOT_FOUND";
+    case ErrorCode::kStateCorrupt: return "STATE_CORRUPT";
+    case ErrorCode::kStateVersion: return "STATE_VERSION";
+    case ErrorCode::kStateUnavailable: return "STATE_UNAVAILABLE";
+    case ErrorCode::kIoError: return "IO_ERROR";
+    case ErrorCode::kHostRestarted: return "HOST_RESTARTED";
+  }
+  return "IO_ERROR";
+}
+
 struct HostError {
-  const char* code;     // static upper-case identifier, e.g. "BAD_REQUEST"
+  ErrorCode code;
   std::string message;  // full sentence, or a context message
 
+  const char* code_name() const { return tph::code_name(code); }
   friend bool operator==(const HostError& a, const HostError& b) {
-    return std::string_view(a.code) == b.code && a.message == b.message;
+    return a.code == b.code && a.message == b.message;
   }
 };
 
