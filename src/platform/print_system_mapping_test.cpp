@@ -37,18 +37,19 @@ TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
       {false, true, std::u16string(1, char16_t(0xD800)) + u"x"},  // unpaired surrogate
   };
   QueueList list = winspool::queue_list(names, status_of);
-  ASSERT_TRUE(list.status.ok);
-  ASSERT_EQ(list.queues.size(), 3u);
-  EXPECT_EQ(list.queues[0].name, std::string(32767, 'q'));
-  EXPECT_EQ(list.queues[0].state, "printing");
-  EXPECT_EQ(list.queues[1].state, "unavailable");
-  EXPECT_EQ(list.queues[2].name, "\xef\xbf\xbdx");
+  ASSERT_TRUE(list.ok());
+  const std::vector<QueueEntry>& queues = list.value();
+  ASSERT_EQ(queues.size(), 3u);
+  EXPECT_EQ(queues[0].name, std::string(32767, 'q'));
+  EXPECT_EQ(queues[0].state, "printing");
+  EXPECT_EQ(queues[1].state, "unavailable");
+  EXPECT_EQ(queues[2].name, "\xef\xbf\xbdx");
   // Looked up under the converted name, NUL-terminated.
   EXPECT_EQ(looked_up[2], std::u16string(u"\xFFFDx") + u'\0');
 
   QueueList bad = winspool::queue_list({{false, true, u"fine"}, {false, false, std::u16string(32768, u'q')}}, status_of);
-  EXPECT_TRUE(bad.status.failed_as(OsErrorKind::kInvalidName));
-  EXPECT_TRUE(bad.queues.empty());
+  ASSERT_FALSE(bad.ok());
+  EXPECT_TRUE(bad.error().failed_as(OsErrorKind::kInvalidName));
 }
 
 TEST(WinspoolJobObservation, StatusBitsAndErrors) {

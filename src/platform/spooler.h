@@ -4,6 +4,7 @@
 // reports (status bits, IPP states) is mapped inside each implementation.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +19,10 @@ struct QueueEntry {
   std::string_view state;
 };
 
-// The queues, or why not: the print system could not be asked, or it
-// returned a name that cannot be a queue's (kInvalidName; Windows: a name
-// without its terminator).
-struct QueueList {
-  OsStatus status;
-  std::vector<QueueEntry> queues;  // in the print system's order; unnamed ones left out
-};
+// The queues in the print system's order (unnamed ones left out), or why
+// not: the print system could not be asked, or it returned a name that cannot
+// be a queue's (kInvalidName; Windows: a name without its terminator).
+using QueueList = OsResult<std::vector<QueueEntry>>;
 
 // What the print system says about one job.
 enum class JobObservation {
@@ -40,8 +38,8 @@ class Spooler {
   virtual ~Spooler() = default;
   // Every queue the user can see, each with its coarse state.
   virtual QueueList list_queues() = 0;
-  // The user's default queue; "" when there is none or it cannot be read.
-  virtual std::string default_queue() = 0;
+  // The user's default queue; nothing when there is none or it cannot be read.
+  virtual std::optional<std::string> default_queue() = 0;
   // One job of a queue, as an attempt recorded at `record_created_ms`
   // created it. Where job ids can be handed out again (CUPS, after it lost
   // its spool), a job with that id on another queue or created before the

@@ -9,18 +9,19 @@ namespace tph {
 Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   using namespace errors;
   QueueList list = spooler.list_queues();
-  if (list.status.failed_as(OsErrorKind::kInvalidName)) {
-    return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
+  if (!list.ok()) {
+    if (list.error().failed_as(OsErrorKind::kInvalidName)) {
+      return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
+    }
+    return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.error().description);
   }
-  if (!list.status.ok) {
-    return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.status.description);
-  }
+  std::vector<QueueEntry>& queues = list.value();
   // Byte order, shorter first on a common prefix; equal names keep the print
   // system's order.
-  std::stable_sort(list.queues.begin(), list.queues.end(),
+  std::stable_sort(queues.begin(), queues.end(),
                    [](const QueueEntry& a, const QueueEntry& b) { return a.name < b.name; });
   Json printers = Json::array();
-  for (const QueueEntry& e : list.queues) {
+  for (const QueueEntry& e : queues) {
     Json p = Json::object();
     p["enabled"] = queue_enabled(e.state);
     p["name"] = e.name;
@@ -29,7 +30,8 @@ Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
     printers.push_back(std::move(p));
   }
   Json result = Json::object();
-  result["default_printer"] = spooler.default_queue();
+  // No default is written as "", as it always was.
+  result["default_printer"] = spooler.default_queue().value_or("");
   result["printers"] = std::move(printers);
   return result;
 }

@@ -45,7 +45,7 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
   {
     FakeSpooler spooler;
     spooler.add_queue("fine", "idle");
-    spooler.queues.status = OsStatus::Fail(0, "no terminator", OsErrorKind::kInvalidName);
+    spooler.listing_fails = OsStatus::Fail(0, "no terminator", OsErrorKind::kInvalidName);
     Result<Json> r = list_printers(spooler, info("Windows", "winspool"));
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error().code_name(), "PRINT_SYSTEM_UNAVAILABLE");
@@ -53,7 +53,7 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
   }
   {
     FakeSpooler spooler;
-    spooler.queues.status = OsStatus::Fail(1722, describe_system_error(1722));
+    spooler.listing_fails = OsStatus::Fail(1722, describe_system_error(1722));
     Result<Json> r = list_printers(spooler, info("CUPS", "cups"));
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().message, "CUPS could not enumerate print queues: " + describe_system_error(1722));

@@ -3,6 +3,8 @@
 // for the failures the real ones can produce.
 
 #include <map>
+#include <optional>
+#include <vector>
 
 #include "platform/spooler.h"
 
@@ -10,16 +12,20 @@ namespace tph::testing {
 
 class FakeSpooler final : public Spooler {
  public:
-  QueueList queues;
-  std::string default_name;
+  std::vector<QueueEntry> queues;
+  std::optional<OsStatus> listing_fails;  // set: list_queues answers this
+  std::optional<std::string> default_name;
   std::map<uint32_t, JobObservation> jobs;  // by job id; missing: no such job
   bool queue_opens = true;
   int job_queries = 0;
 
-  void add_queue(const std::string& name, std::string_view state) { queues.queues.push_back({name, state}); }
+  void add_queue(const std::string& name, std::string_view state) { queues.push_back({name, state}); }
 
-  QueueList list_queues() override { return queues; }
-  std::string default_queue() override { return default_name; }
+  QueueList list_queues() override {
+    if (listing_fails) return *listing_fails;
+    return queues;
+  }
+  std::optional<std::string> default_queue() override { return default_name; }
   JobObservation observe_job(const std::string&, uint32_t job_id, uint64_t) override {
     ++job_queries;
     if (!queue_opens) return JobObservation::kQueryFailed;

@@ -40,39 +40,35 @@ struct IppDeleter {
 class CupsSpooler final : public Spooler {
  public:
   QueueList list_queues() override {
-    QueueList list;
     cups::Scheduler scheduler;
-    if (OsStatus s = scheduler.connect(); !s.ok) {
-      list.status = s;
-      return list;
-    }
+    if (OsStatus s = scheduler.connect(); !s.ok) return s;
     Destinations dests(scheduler);
     // No destinations is an answer; the scheduler not answering is not.
     if (dests.size() == 0 && (scheduler.timed_out() || (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
                                                         cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND))) {
-      list.status = scheduler.failure("Listing the queues");
-      return list;
+      return scheduler.failure("Listing the queues");
     }
+    std::vector<QueueEntry> queues;
     for (const cups_dest_t& d : dests) {
       std::string name = name_of(d);
       if (name.empty()) continue;
       const char* state = cupsGetOption("printer-state", d.num_options, d.options);
       const char* reasons = cupsGetOption("printer-state-reasons", d.num_options, d.options);
       const char* accepting = cupsGetOption("printer-is-accepting-jobs", d.num_options, d.options);
-      list.queues.push_back({std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "",
+      queues.push_back({std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "",
                                                                !accepting || std::strcmp(accepting, "false") != 0)});
     }
-    return list;
+    return queues;
   }
 
-  std::string default_queue() override {
+  std::optional<std::string> default_queue() override {
     cups::Scheduler scheduler;
-    if (!scheduler.connect().ok) return "";
+    if (!scheduler.connect().ok) return std::nullopt;
     Destinations dests(scheduler);
     for (const cups_dest_t& d : dests) {
       if (d.is_default) return name_of(d);
     }
-    return "";
+    return std::nullopt;
   }
 
   JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) override {

@@ -29,20 +29,16 @@ struct SpoolerBuffer {
 class Win32Spooler final : public Spooler {
  public:
   QueueList list_queues() override {
-    QueueList result;
     const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
     DWORD needed = 0;
     DWORD returned = 0;
     BOOL first = EnumPrintersW(flags, nullptr, 4, nullptr, 0, &needed, &returned);
     if (needed == 0) {
-      if (!first) result.status = fail();
-      return result;
+      if (!first) return fail();
+      return std::vector<QueueEntry>{};
     }
     SpoolerBuffer buffer(needed);
-    if (!EnumPrintersW(flags, nullptr, 4, buffer.data(), needed, &needed, &returned)) {
-      result.status = fail();
-      return result;
-    }
+    if (!EnumPrintersW(flags, nullptr, 4, buffer.data(), needed, &needed, &returned)) return fail();
     const auto* records = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
     std::vector<RawQueueName> names;
     for (DWORD i = 0; i < returned; ++i) {
@@ -61,12 +57,12 @@ class Win32Spooler final : public Spooler {
     return winspool::queue_list(names, [this](const std::u16string& name) { return queue_status(name); });
   }
 
-  std::string default_queue() override {
+  std::optional<std::string> default_queue() override {
     DWORD size = 0;
     GetDefaultPrinterW(nullptr, &size);
-    if (size == 0) return {};
+    if (size == 0) return std::nullopt;
     std::vector<wchar_t> buffer(size);
-    if (!GetDefaultPrinterW(buffer.data(), &size)) return {};
+    if (!GetDefaultPrinterW(buffer.data(), &size)) return std::nullopt;
     size_t n = 0;
     while (n < buffer.size() && buffer[n] != L'\0') ++n;
     return wide_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n));

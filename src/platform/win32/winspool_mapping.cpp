@@ -17,20 +17,18 @@ std::string_view queue_state(std::optional<uint32_t> status) {
 
 QueueList queue_list(const std::vector<RawQueueName>& names,
                      const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of) {
-  QueueList list;
+  std::vector<QueueEntry> queues;
   for (const RawQueueName& raw : names) {
     if (raw.is_null) continue;
     if (!raw.terminated) {
-      list.status = OsStatus::Fail(0, "a queue name without its terminator", OsErrorKind::kInvalidName);
-      list.queues.clear();
-      return list;
+      return OsStatus::Fail(0, "a queue name without its terminator", OsErrorKind::kInvalidName);
     }
     std::string name = wide_to_utf8(raw.units);
     if (name.empty()) continue;
     std::string_view state = queue_state(status_of(utf8_to_wide(name)));
-    list.queues.push_back({std::move(name), state});
+    queues.push_back({std::move(name), state});
   }
-  return list;
+  return queues;
 }
 
 JobObservation job_observation(const JobQuery& q) {
