@@ -1,8 +1,7 @@
 #pragma once
 // One printed document on one queue, named for what the label printer needs:
 // open it on a queue, read its geometry, start it with a title (which gives
-// the job id), then per page start / draw the device raster / end, then
-// finish. Destroying a document that was started and not finished aborts it;
+// the job id), print each page, then finish. Destroying a document that was started and not finished aborts it;
 // destroying an open one releases the device. Each step answers with one
 // status carrying the system's error code and description, read right after
 // the call that failed, so the core maps failures without knowing the OS.
@@ -35,6 +34,13 @@ struct PageRect {
   int height = 0;
 };
 
+// The step of a page that failed, and how: starting the page, drawing on it,
+// or ending it.
+struct PageFailure {
+  enum class Step { kStart, kDraw, kEnd } step;
+  OsStatus status;
+};
+
 class PrintDocument {
  public:
   virtual ~PrintDocument() = default;
@@ -43,11 +49,11 @@ class PrintDocument {
   virtual DocumentGeometry geometry() = 0;
   // Starts the document: the print system's positive job number.
   virtual OsResult<uint32_t> start(const std::string& title) = 0;
-  virtual OsStatus start_page() = 0;
-  // Draws a top-down 32-bit raster (blue, green, red, unused) of
-  // width x height pixels, rows without gaps, scaled into `where`.
-  virtual OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) = 0;
-  virtual OsStatus end_page() = 0;
+  // Prints one page holding a top-down 32-bit raster (blue, green, red,
+  // unused) of width x height pixels, rows without gaps, scaled into `where`.
+  // Nothing when the page is done.
+  virtual std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
+                                                const uint8_t* bgrx) = 0;
   // Ends the document; success means the print system acknowledged it whole.
   virtual OsStatus finish() = 0;
   // False while it is certain that no byte of the document has reached the

@@ -4,6 +4,18 @@
 #include "support/error_catalogue.h"
 
 namespace tph {
+namespace {
+
+std::string_view page_context(PageFailure::Step step) {
+  switch (step) {
+    case PageFailure::Step::kStart: return errors::kCtxStartPage;
+    case PageFailure::Step::kDraw: return errors::kCtxRender;
+    case PageFailure::Step::kEnd: return errors::kCtxEndPage;
+  }
+  return errors::kCtxRender;
+}
+
+}  // namespace
 
 Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
                              const std::string& print_system, uint32_t& started_job_id) {
@@ -26,11 +38,9 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
   };
   const PageRect where{place.x, place.y, place.width, place.height};
   for (uint16_t copy = 0; copy < job.copies; ++copy) {
-    if (OsStatus s = document->start_page(); !s.ok) return unfinished(kCtxStartPage, s);
-    if (OsStatus s = document->draw(where, job.raster.width, job.raster.height, job.raster.pixels.data()); !s.ok) {
-      return unfinished(kCtxRender, s);
-    }
-    if (OsStatus s = document->end_page(); !s.ok) return unfinished(kCtxEndPage, s);
+    const std::optional<PageFailure> page =
+        document->print_page(where, job.raster.width, job.raster.height, job.raster.pixels.data());
+    if (page) return unfinished(page_context(page->step), page->status);
   }
   if (OsStatus s = document->finish(); !s.ok) return unfinished(kCtxEndDoc, s);
   return job_id;

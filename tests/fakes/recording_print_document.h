@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,15 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
     started_ = true;
     return log_->job_id;
   }
-  OsStatus start_page() override { return failing("start_page") ? failure() : OsStatus::Ok(); }
-  OsStatus draw(const PageRect& where, uint32_t, uint32_t, const uint8_t*) override {
+  // A page is logged as its three steps, any of which can fail.
+  std::optional<PageFailure> print_page(const PageRect& where, uint32_t, uint32_t, const uint8_t*) override {
+    using Step = PageFailure::Step;
+    if (failing("start_page")) return PageFailure{Step::kStart, failure()};
     log_->drawn = where;
-    return failing("draw") ? failure() : OsStatus::Ok();
+    if (failing("draw")) return PageFailure{Step::kDraw, failure()};
+    if (failing("end_page")) return PageFailure{Step::kEnd, failure()};
+    return std::nullopt;
   }
-  OsStatus end_page() override { return failing("end_page") ? failure() : OsStatus::Ok(); }
   OsStatus finish() override {
     finishing_ = true;
     if (failing("finish")) return failure();

@@ -81,9 +81,33 @@ class CupsPrintDocument final : public PrintDocument {
     return job_id;
   }
 
-  OsStatus start_page() override { return OsStatus::Ok(); }  // cairo opens a page with the first drawing
+  // cairo opens a page with the first drawing, so only drawing and ending
+  // the page can fail.
+  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
+                                        const uint8_t* bgrx) override {
+    if (OsStatus s = draw(where, width, height, bgrx); !s.ok) return PageFailure{PageFailure::Step::kDraw, s};
+    cairo_show_page(cr_);
+    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+      return PageFailure{PageFailure::Step::kEnd, cairo_failure(cairo_status(cr_))};
+    }
+    return std::nullopt;
+  }
 
-  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
+  // cairo writes the PostScript document out when it is finished, so until
+  // then the queue has the empty job and nothing else.
+  bool anything_sent() const override { return bytes_sent_ > 0; }
+
+  OsStatus finish() override {
+    cairo_destroy(cr_);
+    cr_ = nullptr;
+    cairo_surface_finish(surface_);  // writes the whole document through write()
+    if (write_failed_) return write_failure_;
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_surface_status(surface_));
+    return job_.finish();
+  }
+
+ private:
+  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) {
     // Blue, green, red, unused in memory is cairo's RGB24 on a little-endian machine.
     cairo_surface_t* image = cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24,
                                                                  static_cast<int>(width), static_cast<int>(height),
@@ -103,26 +127,7 @@ class CupsPrintDocument final : public PrintDocument {
     return OsStatus::Ok();
   }
 
-  OsStatus end_page() override {
-    cairo_show_page(cr_);
-    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
-    return OsStatus::Ok();
-  }
 
-  // cairo writes the PostScript document out when it is finished, so until
-  // then the queue has the empty job and nothing else.
-  bool anything_sent() const override { return bytes_sent_ > 0; }
-
-  OsStatus finish() override {
-    cairo_destroy(cr_);
-    cr_ = nullptr;
-    cairo_surface_finish(surface_);  // writes the whole document through write()
-    if (write_failed_) return write_failure_;
-    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_surface_status(surface_));
-    return job_.finish();
-  }
-
- private:
   static double to_points(double hmm) { return hmm * 72.0 / kHmmPerInch; }
 
   static OsStatus cairo_failure(cairo_status_t s) {

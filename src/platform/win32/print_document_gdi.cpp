@@ -51,9 +51,26 @@ class GdiPrintDocument final : public PrintDocument {
     return static_cast<uint32_t>(id);
   }
 
-  OsStatus start_page() override { return StartPage(dc_.get()) > 0 ? OsStatus::Ok() : win::last_error_status(); }
+  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
+                                        const uint8_t* bgrx) override {
+    using Step = PageFailure::Step;
+    if (StartPage(dc_.get()) <= 0) return PageFailure{Step::kStart, win::last_error_status()};
+    if (OsStatus s = draw(where, width, height, bgrx); !s.ok) return PageFailure{Step::kDraw, s};
+    if (EndPage(dc_.get()) <= 0) return PageFailure{Step::kEnd, win::last_error_status()};
+    return std::nullopt;
+  }
 
-  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
+  OsStatus finish() override {
+    if (EndDoc(dc_.get()) <= 0) return win::last_error_status();
+    finished_ = true;
+    return OsStatus::Ok();
+  }
+
+  // The spooler may hold every page from StartPage on.
+  bool anything_sent() const override { return true; }
+
+ private:
+  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) {
     BITMAPINFO bmi{};
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bmi.bmiHeader.biWidth = static_cast<LONG>(width);
@@ -68,18 +85,7 @@ class GdiPrintDocument final : public PrintDocument {
     return OsStatus::Ok();
   }
 
-  OsStatus end_page() override { return EndPage(dc_.get()) > 0 ? OsStatus::Ok() : win::last_error_status(); }
 
-  OsStatus finish() override {
-    if (EndDoc(dc_.get()) <= 0) return win::last_error_status();
-    finished_ = true;
-    return OsStatus::Ok();
-  }
-
-  // The spooler may hold every page from StartPage on.
-  bool anything_sent() const override { return true; }
-
- private:
   win::DeviceContext dc_;
   bool started_ = false;
   bool finished_ = false;
