@@ -76,7 +76,6 @@ class FileSystem {
   // Moves `from` over `to` in one step, durably: once this returns, a power
   // cut leaves `to` with the new content.
   virtual OsStatus replace(const std::string& from, const std::string& to) = 0;
-  virtual uint32_t process_id() = 0;
 
   std::string join(std::string_view folder, std::string_view name) const {
     std::string p(folder);

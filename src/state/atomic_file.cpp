@@ -17,20 +17,11 @@ size_t last_separator(const FileSystem& fs, const std::string& path) {
 
 }  // namespace
 
-bool temporary_sibling(const FileSystem& fs, const std::string& target, uint32_t pid, std::string& out) {
-  size_t sep = last_separator(fs, target);
-  if (sep == std::string::npos || sep == 0) return false;
-  std::string name = target.substr(sep + 1);
-  out = target.substr(0, sep + 1) + "." + name + "." + std::to_string(pid) + ".tmp";
-  return true;
-}
-
 OsStatus write_file_atomically(FileSystem& fs, const std::string& target, std::string_view bytes) {
-  std::string temporary;
-  if (!temporary_sibling(fs, target, fs.process_id(), temporary)) {
-    return OsStatus::Fail(0, "path has no parent");
-  }
-  std::string parent = target.substr(0, last_separator(fs, target));
+  const size_t sep = last_separator(fs, target);
+  if (sep == std::string::npos || sep == 0) return OsStatus::Fail(0, "path has no parent");
+  const std::string parent = target.substr(0, sep);
+  const std::string temporary = target.substr(0, sep + 1) + "." + target.substr(sep + 1) + ".tmp";
   if (OsStatus s = fs.create_directories(parent); !s.ok) return s;
 
   OsResult<std::unique_ptr<WritableFile>> opened = fs.open_for_replace(temporary);

@@ -6,14 +6,12 @@
 
 namespace tph {
 
-// Replaces `target` whole: the bytes go to ".<name>.<pid>.tmp" beside it, are
+// Replaces `target` whole: the bytes go to ".<name>.tmp" beside it, are
 // flushed to the disk, and the temporary file is moved over the target while
 // still open. On failure the target keeps its old content and the temporary
-// file is left where it is. The failure carries its description.
+// file is left where it is, to be replaced by the next write. The failure
+// carries its description. Only the holder of the state lock writes, so one
+// temporary name per target is enough, and a crash leaves at most one behind.
 OsStatus write_file_atomically(FileSystem& fs, const std::string& target, std::string_view bytes);
-
-// ".<name>.<pid>.tmp" in the target's folder, or nothing for a target without
-// a parent folder.
-bool temporary_sibling(const FileSystem& fs, const std::string& target, uint32_t pid, std::string& out);
 
 }  // namespace tph

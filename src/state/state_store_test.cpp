@@ -18,7 +18,7 @@ using Op = MemoryFileSystem::Op;
 
 const std::string kFolder = "/home/user/.local/state/com.tavelin.print";
 const std::string kLedger = kFolder + "/ledger.json";
-const std::string kTemp = kFolder + "/.ledger.json.812.tmp";
+const std::string kTemp = kFolder + "/.ledger.json.tmp";
 
 std::string ledger_with(std::string_view state, uint64_t updated, uint32_t schema = 1) {
   HostLedger l{schema, 1, {}};

@@ -332,9 +332,8 @@ class StateFolderTest(unittest.TestCase):
         victim = os.path.join(self.host.scratch, "victim")
         with open(victim, "wb") as f:
             f.write(b"precious")
-        # The shell plants links under its own process id and then becomes the
-        # host, which keeps that id for its temporary names.
-        script = ('ln -s "$VICTIM" "$FOLDER/.ledger.json.$$.tmp"; ln -s "$VICTIM" "$FOLDER/.bridge-status.json.$$.tmp"; '
+        # Links where the host writes its temporary files, planted before it starts.
+        script = ('ln -s "$VICTIM" "$FOLDER/.ledger.json.tmp"; ln -s "$VICTIM" "$FOLDER/.bridge-status.json.tmp"; '
                   'exec "$@"')
         env = dict(self.host.env, VICTIM=victim, FOLDER=self.host.folder)
         body = frame(request("submit", submit_payload("link-1", pngs.rgba8(40, 20))))

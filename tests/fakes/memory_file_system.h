@@ -27,7 +27,6 @@ class MemoryFileSystem final : public FileSystem {
 
   // --- set-up
   std::string root = "/home/user/.local/state";
-  uint32_t pid = 812;
   // Fails `op` on every path containing `path_part` with error `code`.
   void fail(Op op, std::string path_part = "", uint32_t code = 5);
   void clear_failures() { failures_.clear(); }
@@ -59,7 +58,6 @@ class MemoryFileSystem final : public FileSystem {
   OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) override;
   OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) override;
   OsStatus replace(const std::string& from, const std::string& to) override;
-  uint32_t process_id() override { return pid; }
 
   // Used by the file objects.
   OsStatus check(Op op, const std::string& path);

@@ -194,7 +194,6 @@ class PosixFileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }
 
  private:
   At where(const std::string& path) const {

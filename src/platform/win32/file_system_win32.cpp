@@ -173,7 +173,6 @@ class Win32FileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
-  uint32_t process_id() override { return GetCurrentProcessId(); }
 };
 
 }  // namespace
