@@ -20,9 +20,8 @@ bool has_png_header(const uint8_t* p, size_t size) {
 
 }  // namespace
 
-Result<std::string> decode_label_payload(const SubmitRequest& request) {
+Result<std::string> decode_label_payload(const RasterPayload& raster) {
   using namespace errors;
-  const RasterPayload& raster = request.payload;
   if (raster.base64.size() > kMaxBase64Chars) return make(kPayloadTooLarge, kMsgTooLarge);
   std::optional<std::string> png = decode_base64_strict(raster.base64);
   if (!png) return make(kBadRequest, kMsgNotBase64);

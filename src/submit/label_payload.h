@@ -21,7 +21,7 @@ inline constexpr uint64_t kMaxDecodedBytes = 536'870'912;  // 512 MiB
 // Checks the sizes, decodes the base64, checks the PNG header against the
 // declared size and proves that the whole image decodes. The decoded image is
 // not kept.
-Result<std::string> decode_label_payload(const SubmitRequest& request);
+Result<std::string> decode_label_payload(const RasterPayload& raster);
 
 // The bytes a decoded PNG would take (RGBA at 8 or 16 bits per sample),
 // read from its header; nothing when the header is not there.

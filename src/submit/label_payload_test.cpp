@@ -76,12 +76,12 @@ TEST(DecodeLabelPayload, ChecksInOrder) {
        "The raster payload is not a valid PNG image."},
   };
   for (const auto& c : cases) {
-    Result<std::string> r = decode_label_payload(c.request);
+    Result<std::string> r = decode_label_payload(c.request.payload);
     ASSERT_FALSE(r.ok()) << c.name;
     EXPECT_STREQ(r.error().code_name(), c.code) << c.name;
     EXPECT_EQ(r.error().message, c.message) << c.name;
   }
-  Result<std::string> ok = decode_label_payload(request_for(good + "trailing bytes", 19, 13));
+  Result<std::string> ok = decode_label_payload(request_for(good + "trailing bytes", 19, 13).payload);
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok.value(), good + "trailing bytes");
 }
@@ -90,8 +90,8 @@ TEST(DecodeLabelPayload, SizeLimitsAreInclusive) {
   std::string text(kMaxBase64Chars, 'A');
   SubmitRequest r;
   r.payload.base64 = text;  // length not a multiple of 4: gets past the size check to base64
-  EXPECT_EQ(decode_label_payload(r).error().message, "The raster payload is not valid base64.");
-  EXPECT_EQ(decode_label_payload(request_for(std::string(kMaxPngBytes, 'x'), 19, 13)).error().message,
+  EXPECT_EQ(decode_label_payload(r.payload).error().message, "The raster payload is not valid base64.");
+  EXPECT_EQ(decode_label_payload(request_for(std::string(kMaxPngBytes, 'x'), 19, 13).payload).error().message,
             "The raster payload is not a PNG.");
 }
 

@@ -10,7 +10,7 @@ namespace tph {
 
 Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   if (Status s = validate_submit_request(request); !s.ok()) return s.take_error();
-  Result<std::string> png = decode_label_payload(request);
+  Result<std::string> png = decode_label_payload(request.payload);
   if (!png.ok()) return png.take_error();
   std::string().swap(request.payload.base64);  // free the text before printing (assigning "" keeps the buffer)
   const std::optional<OutputIdentity> output =

@@ -10,7 +10,7 @@ const JsonShape kScalarShape{};
 namespace {
 
 bool is_scalar_shape(const JsonShape& s) {
-  return s.members.empty() && !s.every_member && s.elements.empty();
+  return s.members.empty() && !s.every_member && s.elements.empty() && !s.every_element;
 }
 
 // The member names seen in one object. Most objects have a handful, where a
@@ -153,6 +153,10 @@ class ShapedSax {
     }
     const auto& elements = f.shape->elements;
     const size_t i = f.index++;
+    if (f.shape->every_element) {
+      f.container->push_back(nullptr);
+      return {&f.container->back(), f.shape->every_element};
+    }
     if (i < elements.size()) {
       f.container->push_back(nullptr);
       return {&f.container->back(), elements[i]};

@@ -43,6 +43,9 @@ struct JsonShape {
   // True: any member name repeated in this object counts. False: only the
   // names in `members`.
   bool every_name_unique = false;
+  // Kept shape of every element, for lists of any length (each element costs
+  // what its text does).
+  const JsonShape* every_element = nullptr;
 };
 
 // A value kept as it is; an array or object kept empty.

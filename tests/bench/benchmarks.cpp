@@ -127,7 +127,7 @@ void BM_SubmitCpuPath(benchmark::State& state) {
     StrictJson parsed = parse_strict_json(doc, wrapper);
     std::optional<SubmitRequest> r = bind_submit_request(parsed.value["payload"], parsed);
     if (!r || !validate_submit_request(*r).ok()) return state.SkipWithError("invalid");
-    Result<std::string> png = decode_label_payload(*r);  // base64 + first decode
+    Result<std::string> png = decode_label_payload(r->payload);  // base64 + first decode
     if (!png.ok()) return state.SkipWithError(png.error().message.c_str());
     benchmark::DoNotOptimize(compute_output_fingerprint(png.value(), r->printer, r->media, r->dpi, r->copies));
     Result<DeviceRaster, DecodeFailure> raster = decode_png(png.value(), true);  // the print stage's decode
