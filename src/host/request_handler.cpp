@@ -7,6 +7,7 @@
 #include "host/hello.h"
 #include "host/response.h"
 #include "queues/job_query.h"
+#include "queues/printer_description.h"
 #include "queues/queue_listing.h"
 #include "state/bridge_status.h"
 #include "submit/submit_handler.h"
@@ -76,6 +77,23 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
     std::optional<SubmitRequest> request = bind_submit_request(e.payload ? *e.payload : null, parsed);
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
     return handle_submit(std::move(*request), ctx.print);
+  }
+  if (e.type == "submit_document") {
+    Json null;
+    std::optional<DocumentRequest> request = bind_document_request(e.payload ? *e.payload : null, parsed);
+    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
+    return handle_submit_document(std::move(*request), ctx.print);
+  }
+  if (e.type == "describe_printer") {
+    const Json* printer = nullptr;
+    if (e.payload && e.payload->is_object()) {
+      auto it = e.payload->find("printer");
+      if (it != e.payload->end()) printer = &*it;
+    }
+    if (!printer || !printer->is_string() || !is_valid_text_field(printer->get_ref<const std::string&>(), 256)) {
+      return errors::bad_text_field("printer");
+    }
+    return describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info);
   }
   if (e.type == "submit_raw") {
     Json null;

@@ -15,14 +15,26 @@
 
 namespace tph {
 
+// The queue's default media: its name as the print system has it ("" where
+// it says none), the sheet and the margins, in hundredths of a millimetre.
+struct MediaSheet {
+  std::string name;
+  int width_hmm = 0, height_hmm = 0;
+  int left_hmm = 0, top_hmm = 0, right_hmm = 0, bottom_hmm = 0;
+};
+
 // The device as the document sees it.
 struct DocumentGeometry {
   // Device pixels per inch; nothing where the device does not say.
   std::optional<int> dpi_x;
   std::optional<int> dpi_y;
-  // The printable area, in device pixels.
+  // The printable area, in device pixels. Labels are placed in it.
   int printable_width = 0;
   int printable_height = 0;
+  // The sheet in device pixels, and the printable area's top left on it.
+  int page_width = 0, page_height = 0;
+  int printable_left = 0, printable_top = 0;
+  MediaSheet media;
 };
 
 // Where a raster lands on the page, in device pixels from the printable

@@ -17,6 +17,9 @@ namespace tph {
 struct QueueEntry {
   std::string name;
   std::string_view state;
+  // Whether a job sent now is taken (perhaps to wait: a paused queue takes
+  // jobs).
+  bool accepting = true;
 };
 
 // The queues in the print system's order (unnamed ones left out), or why

@@ -33,13 +33,9 @@ void update_field(Sha256& sha, std::string_view bytes) {
   sha.update(bytes.data(), bytes.size());
 }
 
-}  // namespace
-
-std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
-                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
-  Sha256 sha;
-  update_field(sha, domain);
-  update_field(sha, body);
+// The fields after the body, the same for every kind of job.
+std::optional<std::string> finish_fingerprint(Sha256& sha, const std::string& printer,
+                                              const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
   update_field(sha, printer);
   const uint8_t has_media = media ? 1 : 0;
   sha.update(&has_media, 1);
@@ -47,6 +43,26 @@ std::optional<std::string> output_fingerprint(std::string_view domain, std::stri
   update_le(sha, dpi, 4);
   update_le(sha, copies, 2);
   return hex_of(sha.finish());
+}
+
+}  // namespace
+
+std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
+  Sha256 sha;
+  update_field(sha, domain);
+  update_field(sha, body);
+  return finish_fingerprint(sha, printer, media, dpi, copies);
+}
+
+std::optional<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
+                                                const std::optional<std::string>& media, uint32_t dpi,
+                                                uint16_t copies) {
+  Sha256 sha;
+  update_field(sha, kDocumentFingerprintDomain);
+  update_le(sha, pages.size(), 8);
+  for (const std::string& page : pages) update_field(sha, page);
+  return finish_fingerprint(sha, printer, media, dpi, copies);
 }
 
 std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tph {
 
@@ -37,5 +38,12 @@ std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png,
                                           const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
 inline constexpr std::string_view kRawFingerprintDomain = "tavelin.print/raw";
+inline constexpr std::string_view kDocumentFingerprintDomain = "tavelin.print/document";
+
+// A document's fingerprint: as output_fingerprint, with the page count
+// (8 bytes LE) and then every page with its length in place of the body.
+std::optional<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
+                                                const std::optional<std::string>& media, uint32_t dpi,
+                                                uint16_t copies);
 
 }  // namespace tph

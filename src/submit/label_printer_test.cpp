@@ -54,13 +54,13 @@ struct PrintCase {
 };
 
 TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
-  const std::string page = "start_page draw end_page";
-  const std::string pages3 = page + " " + page + " " + page;
+  const std::string one = "start_page draw end_page";
+  const std::string pages3 = one + " " + one + " " + one;
   const PrintCase cases[] = {
       {"success", {}, "open start " + pages3 + " finish release", nullptr, ""},
       {"queue", {{"open", 1}}, "open", "PRINTER_UNAVAILABLE", "CUPS could not open the selected print queue"},
       {"rejected", {{"start", 1}}, "open start release", "SUBMISSION_REJECTED", "CUPS rejected the print job"},
-      {"second page", {{"start_page", 2}}, "open start " + page + " start_page abort release", "UNKNOWN_OUTCOME",
+      {"second page", {{"start_page", 2}}, "open start " + one + " start_page abort release", "UNKNOWN_OUTCOME",
        "CUPS could not start the label page"},
       {"render", {{"draw", 1}}, "open start start_page draw abort release", "UNKNOWN_OUTCOME",
        "CUPS could not render the label to the print queue"},
@@ -70,6 +70,7 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
        "CUPS may have queued the label but did not acknowledge the completed document"},
   };
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
+  OneRaster page(raster);
   const std::string printer = "Label \xc3\xa9";
   const std::string title = "Order 12";
   for (const auto& c : cases) {
@@ -77,7 +78,7 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
     log->fail_on = c.fail_on;
     uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, raster}, "CUPS", started);
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, page}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
@@ -105,13 +106,14 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
       {"start_page", "SUBMISSION_REJECTED"}, {"draw", "SUBMISSION_REJECTED"}, {"end_page", "SUBMISSION_REJECTED"},
       {"finish", "UNKNOWN_OUTCOME"}};
   const DeviceRaster raster{100, 100, std::vector<uint8_t>(100 * 100 * 4)};
+  OneRaster page(raster);
   for (const auto& [step, code] : cases) {
     auto log = std::make_shared<PrintLog>();
     log->sends_pages = false;
     log->fail_on = {{step, 1}};
     uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, raster}, "CUPS", started);
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, page}, "CUPS", started);
     ASSERT_FALSE(r.ok()) << step;
     EXPECT_STREQ(r.error().code_name(), code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
@@ -122,9 +124,10 @@ TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   auto log = std::make_shared<PrintLog>();
   log->geometry = DocumentGeometry{600, 600, 1700, 3600};
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
+  OneRaster page(raster);
   uint32_t started = 0;
   Result<uint32_t> r =
-      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, raster}, "Windows", started);
+      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, page}, "Windows", started);
   ASSERT_FALSE(r.ok());
   EXPECT_STREQ(r.error().code_name(), "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");

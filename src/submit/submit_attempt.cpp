@@ -21,9 +21,9 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
     }
     return make(kBadRequest, named(kMsgSecondDecode, system));
   }
-  return print_label(ctx.new_document(),
-                     LabelJob{request.printer, request.title, request.dpi, request.copies, raster.value()}, system,
-                     started_job_id);
+  OneRaster page(raster.value());
+  return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, page},
+                     system, started_job_id);
 }
 
 }  // namespace

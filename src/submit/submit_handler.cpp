@@ -3,6 +3,7 @@
 #include "support/error_catalogue.h"
 #include "submit/fingerprint.h"
 #include "submit/label_payload.h"
+#include "submit/label_printer.h"
 #include "submit/raw_printer.h"
 #include "submit/submit_attempt.h"
 
@@ -17,6 +18,32 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
   if (!output) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
   return submit_attempt(context, request, png.value(), *output);
+}
+
+Result<Json> handle_submit_document(DocumentRequest request, PrintContext& context) {
+  using namespace errors;
+  if (Status s = validate_document_request(request); !s.ok()) return s.take_error();
+  std::vector<std::string> pngs;
+  pngs.reserve(request.pages.size());
+  for (size_t i = 0; i < request.pages.size(); ++i) {
+    Result<std::string> png = decode_label_payload(request.pages[i]);
+    if (!png.ok()) return on_page(i, png.take_error());
+    std::string().swap(request.pages[i].base64);  // the body shrinks as the pages grow
+    pngs.push_back(std::move(png.value()));
+  }
+  std::optional<std::string> fingerprint =
+      document_fingerprint(pngs, request.printer, request.media, request.dpi, request.copies);
+  if (!fingerprint) return make(kSubmissionRejected, kMsgFingerprintFailed);
+  OutputIdentity output;
+  output.fingerprint = std::move(*fingerprint);
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](uint32_t& started_job_id) {
+    const std::string& system = context.info.print_system;
+    if (request.media) return Result<uint32_t>(make(kMediaUnsupported, named(kMsgMediaUnsupported, system)));
+    PngPages pages(pngs, system);
+    return print_label(context.new_document(),
+                       LabelJob{request.printer, request.title, request.dpi, request.copies, pages}, system,
+                       started_job_id);
+  });
 }
 
 Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {

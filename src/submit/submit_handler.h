@@ -9,6 +9,11 @@ namespace tph {
 // the attempt.
 Result<Json> handle_submit(SubmitRequest request, PrintContext& context);
 
+// The submit_document message: every page checked and decoded like a submit
+// payload before anything is recorded, one fingerprint over the pages in
+// order, then one attempt that prints them as one job.
+Result<Json> handle_submit_document(DocumentRequest request, PrintContext& context);
+
 // The submit_raw message: field checks and decoding, a fingerprint of its
 // own kind, then the same attempt rules.
 Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context);

@@ -76,14 +76,34 @@ const JsonShape& print_payload_shape() {
        {"height_px", &kScalarShape}},
       nullptr,
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape}};
+  static const JsonShape pages{{}, nullptr, {}, false, &raster};
   static const JsonShape payload{
       {{"intent_id", &kScalarShape}, {"printer", &kScalarShape}, {"title", &kScalarShape},
        {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster},
-       {"language", &kScalarShape}, {"base64", &kScalarShape}},
+       {"language", &kScalarShape}, {"base64", &kScalarShape}, {"pages", &pages}},
       nullptr,
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &raster}};
   return payload;
 }
+
+namespace {
+
+// The attempt fields submit and submit_document share, from the first six
+// members in the order of the payload's keys.
+template <typename Request>
+bool bind_attempt_fields(const std::vector<Json*>& m, Request& r) {
+  if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) {
+    return false;
+  }
+  if (m[3] && !take_unsigned(m[3], kU16, r.copies)) return false;  // absent means 1
+  if (m[4] && !m[4]->is_null()) {
+    if (!m[4]->is_string()) return false;
+    r.media = m[4]->get<std::string>();
+  }
+  return take_unsigned(m[5], kU32, r.dpi);
+}
+
+}  // namespace
 
 std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed) {
   std::vector<Json*> m;
@@ -92,14 +112,23 @@ std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson
     return std::nullopt;
   }
   SubmitRequest r;
-  if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) return std::nullopt;
-  if (m[3] && !take_unsigned(m[3], kU16, r.copies)) return std::nullopt;  // absent means 1
-  if (m[4] && !m[4]->is_null()) {
-    if (!m[4]->is_string()) return std::nullopt;
-    r.media = m[4]->get<std::string>();
-  }
-  if (!take_unsigned(m[5], kU32, r.dpi) || !m[6]) return std::nullopt;
+  if (!bind_attempt_fields(m, r) || !m[6]) return std::nullopt;
   if (!bind_raster(*m[6], parsed, r.payload)) return std::nullopt;
+  return r;
+}
+
+std::optional<DocumentRequest> bind_document_request(Json& payload, const StrictJson& parsed) {
+  std::vector<Json*> m;
+  if (!payload.is_object() ||
+      !json_members(payload, parsed, {"intent_id", "printer", "title", "copies", "media", "dpi", "pages"}, m)) {
+    return std::nullopt;
+  }
+  DocumentRequest r;
+  if (!bind_attempt_fields(m, r) || !m[6] || !m[6]->is_array()) return std::nullopt;
+  r.pages.reserve(m[6]->size());
+  for (Json& page : *m[6]) {
+    if (!bind_raster(page, parsed, r.pages.emplace_back())) return std::nullopt;
+  }
   return r;
 }
 
@@ -129,13 +158,35 @@ Status validate_attempt_fields(const std::string& intent_id, const std::string& 
   return Status::Ok();
 }
 
+namespace {
+
+Status validate_raster(const RasterPayload& raster) {
+  using namespace errors;
+  if (raster.format != "png") return make(kBadRequest, kMsgPngOnly);
+  auto in_range = [](uint32_t v) { return v >= 16 && v <= 10000; };
+  if (!in_range(raster.width_px) || !in_range(raster.height_px)) return make(kBadRequest, kMsgRasterRange);
+  return Status::Ok();
+}
+
+}  // namespace
+
 Status validate_submit_request(const SubmitRequest& r) {
   using namespace errors;
   if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s;
   if (r.dpi < 72 || r.dpi > 1200) return make(kBadRequest, kMsgDpi);
-  if (r.payload.format != "png") return make(kBadRequest, kMsgPngOnly);
-  auto in_range = [](uint32_t v) { return v >= 16 && v <= 10000; };
-  if (!in_range(r.payload.width_px) || !in_range(r.payload.height_px)) return make(kBadRequest, kMsgRasterRange);
+  if (Status s = validate_raster(r.payload); !s.ok()) return s;
+  if (r.media && !is_valid_media_token(*r.media)) return make(kBadRequest, kMsgMediaChars);
+  return Status::Ok();
+}
+
+Status validate_document_request(const DocumentRequest& r) {
+  using namespace errors;
+  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s;
+  if (r.dpi < 72 || r.dpi > 1200) return make(kBadRequest, kMsgDpi);
+  if (r.pages.empty() || r.pages.size() > kMaxDocumentPages) return make(kBadRequest, kMsgPageCount);
+  for (size_t i = 0; i < r.pages.size(); ++i) {
+    if (Status s = validate_raster(r.pages[i]); !s.ok()) return on_page(i, s.take_error());
+  }
   if (r.media && !is_valid_media_token(*r.media)) return make(kBadRequest, kMsgMediaChars);
   return Status::Ok();
 }

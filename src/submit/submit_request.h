@@ -29,7 +29,20 @@ struct SubmitRequest {
   RasterPayload payload;
 };
 
-// The members of a submit or submit_raw payload that the bindings read, for
+// One attempt of several PNG pages, printed as one job in order.
+struct DocumentRequest {
+  std::string intent_id;
+  std::string printer;
+  std::string title;
+  uint16_t copies = 1;
+  std::optional<std::string> media;
+  uint32_t dpi = 0;
+  std::vector<RasterPayload> pages;
+};
+
+inline constexpr size_t kMaxDocumentPages = 1000;
+
+// The members of a submit, submit_document or submit_raw payload that the bindings read, for
 // the parser.
 const JsonShape& print_payload_shape();
 
@@ -49,6 +62,14 @@ std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson
 
 // The field checks, in their fixed order; the first failure is returned.
 Status validate_submit_request(const SubmitRequest& request);
+
+// Binds a submit_document payload: an object with the attempt fields of
+// submit and `pages`, a list of raster objects. Nothing on any mismatch.
+std::optional<DocumentRequest> bind_document_request(Json& payload, const StrictJson& parsed);
+
+// The checks of submit, with every page's raster checked like submit's and
+// named by its position ("Page 2: ...").
+Status validate_document_request(const DocumentRequest& request);
 
 // The checks every print message shares, in this order: intent_id, printer,
 // title, copies.

@@ -52,6 +52,7 @@ inline constexpr std::string_view kMsgRawNotBase64 = "The raw label is not valid
 inline constexpr std::string_view kMsgRawEmpty = "The raw label is empty.";
 inline constexpr std::string_view kMsgRawTooLarge = "The raw label exceeds the helper limit.";
 inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
+inline constexpr std::string_view kMsgPageCount = "A document has 1 to 1000 pages.";
 inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
 inline constexpr std::string_view kMsgIntentConflict =
     "This print-attempt identifier was already used for different output.";
@@ -143,6 +144,11 @@ inline HostError bad_text_field(std::string_view field) {
   std::string m(field);
   m += " is empty, too long, or contains control characters.";
   return HostError{kBadRequest, std::move(m)};
+}
+// A page's failure in a document, named by its position: "Page 2: <message>".
+inline HostError on_page(size_t index, HostError error) {
+  error.message = "Page " + std::to_string(index + 1) + ": " + error.message;
+  return error;
 }
 // "Expected protocol {}."
 inline HostError protocol_mismatch(unsigned protocol) {

@@ -19,7 +19,9 @@ class FakeSpooler final : public Spooler {
   bool queue_opens = true;
   int job_queries = 0;
 
-  void add_queue(const std::string& name, std::string_view state) { queues.push_back({name, state}); }
+  void add_queue(const std::string& name, std::string_view state, bool accepting = true) {
+    queues.push_back({name, state, accepting});
+  }
 
   QueueList list_queues() override {
     if (listing_fails) return *listing_fails;

@@ -21,6 +21,7 @@ constexpr double kHmmPerInch = 2540.0;
 
 // The queue's default media: its size and margins, in hundredths of a mm.
 struct Media {
+  std::string name;
   int width = 0, length = 0;
   int left = 0, right = 0, top = 0, bottom = 0;
 };
@@ -61,8 +62,14 @@ class CupsPrintDocument final : public PrintDocument {
     DocumentGeometry g;
     g.dpi_x = dpi_x_;
     g.dpi_y = dpi_y_;
-    g.printable_width = static_cast<int>((media_.width - media_.left - media_.right) * int64_t{dpi_x_} / 2540);
-    g.printable_height = static_cast<int>((media_.length - media_.top - media_.bottom) * int64_t{dpi_y_} / 2540);
+    auto px = [](int hmm, int dpi) { return static_cast<int>(hmm * int64_t{dpi} / 2540); };
+    g.printable_width = px(media_.width - media_.left - media_.right, dpi_x_);
+    g.printable_height = px(media_.length - media_.top - media_.bottom, dpi_y_);
+    g.page_width = px(media_.width, dpi_x_);
+    g.page_height = px(media_.length, dpi_y_);
+    g.printable_left = px(media_.left, dpi_x_);
+    g.printable_top = px(media_.top, dpi_y_);
+    g.media = {media_.name, media_.width, media_.length, media_.left, media_.top, media_.right, media_.bottom};
     return g;
   }
 
@@ -151,6 +158,10 @@ class CupsPrintDocument final : public PrintDocument {
   // media-col-default where the queue has it; else the media-default
   // keyword's size with no margins.
   void read_media(http_t* http) {
+    media_ = Media{};
+    ipp_attribute_t* keyword = cupsFindDestDefault(http, dest_.get(), info_, "media");
+    const char* name = keyword ? ippGetString(keyword, 0, nullptr) : nullptr;
+    if (name) media_.name = name;
     if (ipp_attribute_t* col = cupsFindDestDefault(http, dest_.get(), info_, "media-col")) {
       ipp_t* media = ippGetCollection(col, 0);
       ipp_attribute_t* size = media ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
@@ -163,12 +174,10 @@ class CupsPrintDocument final : public PrintDocument {
       media_.bottom = member_int(media, "media-bottom-margin");
       if (media_.width > 0 && media_.length > 0) return;
     }
-    media_ = Media{};
-    if (ipp_attribute_t* keyword = cupsFindDestDefault(http, dest_.get(), info_, "media")) {
-      if (pwg_media_t* pwg = pwgMediaForPWG(ippGetString(keyword, 0, nullptr))) {
-        media_.width = pwg->width;
-        media_.length = pwg->length;
-      }
+    media_.width = media_.length = media_.left = media_.right = media_.top = media_.bottom = 0;
+    if (pwg_media_t* pwg = name ? pwgMediaForPWG(name) : nullptr) {
+      media_.width = pwg->width;
+      media_.length = pwg->length;
     }
   }
 

@@ -55,8 +55,9 @@ class CupsSpooler final : public Spooler {
       const char* state = cupsGetOption("printer-state", d.num_options, d.options);
       const char* reasons = cupsGetOption("printer-state-reasons", d.num_options, d.options);
       const char* accepting = cupsGetOption("printer-is-accepting-jobs", d.num_options, d.options);
-      queues.push_back({std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "",
-                                                               !accepting || std::strcmp(accepting, "false") != 0)});
+      const bool takes_jobs = !accepting || std::strcmp(accepting, "false") != 0;
+      queues.push_back(
+          {std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs), takes_jobs});
     }
     return queues;
   }

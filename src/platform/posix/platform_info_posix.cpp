@@ -14,7 +14,8 @@ const PlatformInfo& platform_info() {
 #endif
   // CUPS prints; the capability names are those of the Windows build.
   static const PlatformInfo info{
-      "linux", kArch, {"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw"}, "CUPS", "cups"};
+      "linux", kArch, {"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw", "describe_printer",
+       "submit_document"}, "CUPS", "cups"};
   return info;
 }
 

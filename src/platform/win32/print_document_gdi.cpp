@@ -28,6 +28,12 @@ class GdiPrintDocument final : public PrintDocument {
     if (OsStatus s = devmode.read(printer.get(), name); !s.ok) return s;
     dc_.reset(CreateDCW(nullptr, win::wide(name), nullptr, devmode.get()));
     if (!dc_) return win::last_error_status();
+    const DEVMODEW* dm = devmode.get();
+    if (dm->dmFields & DM_FORMNAME) {
+      size_t n = 0;
+      while (n < CCHFORMNAME && dm->dmFormName[n] != L'\0') ++n;
+      form_name_ = wide_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(dm->dmFormName), n));
+    }
     return OsStatus::Ok();
   }
 
@@ -37,6 +43,22 @@ class GdiPrintDocument final : public PrintDocument {
     if (const int y = GetDeviceCaps(dc_.get(), LOGPIXELSY); y > 0) g.dpi_y = y;
     g.printable_width = GetDeviceCaps(dc_.get(), HORZRES);
     g.printable_height = GetDeviceCaps(dc_.get(), VERTRES);
+    g.page_width = GetDeviceCaps(dc_.get(), PHYSICALWIDTH);
+    g.page_height = GetDeviceCaps(dc_.get(), PHYSICALHEIGHT);
+    g.printable_left = GetDeviceCaps(dc_.get(), PHYSICALOFFSETX);
+    g.printable_top = GetDeviceCaps(dc_.get(), PHYSICALOFFSETY);
+    // GDI measures in device pixels; the sheet in hundredths of a millimetre
+    // follows from the resolution.
+    auto hmm = [](int px, const std::optional<int>& dpi) {
+      return dpi ? static_cast<int>((int64_t{px} * 2540 + *dpi / 2) / *dpi) : 0;
+    };
+    g.media.name = form_name_;
+    g.media.width_hmm = hmm(g.page_width, g.dpi_x);
+    g.media.height_hmm = hmm(g.page_height, g.dpi_y);
+    g.media.left_hmm = hmm(g.printable_left, g.dpi_x);
+    g.media.top_hmm = hmm(g.printable_top, g.dpi_y);
+    g.media.right_hmm = hmm(g.page_width - g.printable_left - g.printable_width, g.dpi_x);
+    g.media.bottom_hmm = hmm(g.page_height - g.printable_top - g.printable_height, g.dpi_y);
     return g;
   }
 
@@ -87,6 +109,7 @@ class GdiPrintDocument final : public PrintDocument {
 
 
   win::DeviceContext dc_;
+  std::string form_name_;
   bool started_ = false;
   bool finished_ = false;
 };

@@ -25,8 +25,8 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
     }
     std::string name = wide_to_utf8(raw.units);
     if (name.empty()) continue;
-    std::string_view state = queue_state(status_of(utf8_to_wide(name)));
-    queues.push_back({std::move(name), state});
+    const std::optional<uint32_t> status = status_of(utf8_to_wide(name));
+    queues.push_back({std::move(name), queue_state(status), status.has_value()});
   }
   return queues;
 }

@@ -1,0 +1,20 @@
+#pragma once
+#include <memory>
+
+#include "platform/platform_info.h"
+#include "platform/print_document.h"
+#include "platform/spooler.h"
+#include "support/host_error.h"
+#include "support/strict_json.h"
+
+namespace tph {
+
+// The describe_printer reply: what printing to `printer` uses, read through
+// a document opened on it exactly as a print attempt opens one (nothing is
+// printed): the resolution, the default media and its margins, and the
+// printable area, in hundredths of a millimetre and in device pixels; and
+// the queue's state. A queue that cannot be opened is PRINTER_UNAVAILABLE.
+Result<Json> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
+                              const PlatformInfo& info);
+
+}  // namespace tph
