@@ -1,6 +1,5 @@
 #pragma once
 #include <string>
-#include <vector>
 
 namespace tph {
 
@@ -9,7 +8,6 @@ namespace tph {
 struct PlatformInfo {
   std::string platform;
   std::string arch;
-  std::vector<std::string> capabilities;
   std::string print_system;  // "Windows" or "CUPS", as messages name it
   std::string queue_uri;     // the `uri` of every listed queue: "winspool" or "cups"
 };

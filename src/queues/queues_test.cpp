@@ -14,7 +14,7 @@ using testing::TestHost;
 
 const PlatformInfo& info(const char* system, const char* uri) {
   static PlatformInfo i;
-  i = PlatformInfo{"p", "a", {}, system, uri};
+  i = PlatformInfo{"p", "a", system, uri};
   return i;
 }
 

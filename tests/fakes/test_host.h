@@ -17,8 +17,7 @@
 namespace tph::testing {
 
 inline const PlatformInfo& test_platform_info() {
-  static const PlatformInfo info{"windows", "x86_64", {"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw"},
-                                 "Windows", "winspool"};
+  static const PlatformInfo info{"windows", "x86_64", "Windows", "winspool"};
   return info;
 }
 

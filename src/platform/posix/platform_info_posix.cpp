@@ -12,10 +12,7 @@ const PlatformInfo& platform_info() {
 #else
   static const char* kArch = "unknown";
 #endif
-  // CUPS prints; the capability names are those of the Windows build.
-  static const PlatformInfo info{
-      "linux", kArch, {"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw", "describe_printer",
-       "submit_document"}, "CUPS", "cups"};
+  static const PlatformInfo info{"linux", kArch, "CUPS", "cups"};
   return info;
 }
 
