@@ -182,6 +182,20 @@ TEST(Fingerprint, EachFieldCarriesItsLength) {
   EXPECT_NE(output_fingerprint("tavelin.print/raw", "PNG", "Queue", std::string("media"), 300, 2), expected);
 }
 
+TEST(Fingerprint, ADocumentCoversEveryPageInOrder) {
+  const std::string tail = le(5, 8) + "Queue" + std::string(1, '\0') + le(300, 4) + le(2, 2);
+  const std::string expected =
+      sha_hex(le(22, 8) + "tavelin.print/document" + le(2, 8) + le(2, 8) + "AB" + le(1, 8) + "C" + tail);
+  EXPECT_EQ(document_fingerprint({"AB", "C"}, "Queue", std::nullopt, 300, 2), expected);
+  // Pages swapped or bytes moved across a page boundary are other output;
+  // one page is not a single label.
+  for (const std::vector<std::string>& other : std::vector<std::vector<std::string>>{{"C", "AB"}, {"A", "BC"}, {"ABC"}}) {
+    EXPECT_NE(document_fingerprint(other, "Queue", std::nullopt, 300, 2), expected);
+  }
+  EXPECT_NE(document_fingerprint({"ABC"}, "Queue", std::nullopt, 300, 2),
+            output_fingerprint(kPngFingerprintDomain, "ABC", "Queue", std::nullopt, 300, 2));
+}
+
 TEST(Fingerprint, TheOlderLayoutIsStillComputed) {
   const std::string joined = std::string("PNGQueuemedia") + std::string("\x2c\x01\x00\x00\x02\x00", 6);
   EXPECT_EQ(compute_output_fingerprint("PNG", "Queue", std::string("media"), 300, 2)->legacy_fingerprint,

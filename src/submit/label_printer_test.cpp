@@ -5,6 +5,7 @@
 #include "fakes/recording_print_document.h"
 #include "platform/system_error.h"
 #include "submit/label_placement.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {
@@ -117,6 +118,69 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
     ASSERT_FALSE(r.ok()) << step;
     EXPECT_STREQ(r.error().code_name(), code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
+  }
+}
+
+// Pages of the given widths (100 pixels high); the page `out_of_memory`
+// (1-based, 0: none) cannot be had.
+class FakePages final : public LabelPages {
+ public:
+  FakePages(std::vector<uint32_t> widths, size_t out_of_memory) : widths_(std::move(widths)), oom_(out_of_memory) {}
+  size_t count() const override { return widths_.size(); }
+  PngSize size(size_t page) const override { return {widths_[page], 100}; }
+  Result<const DeviceRaster*> raster(size_t page) override {
+    if (page + 1 == oom_) return errors::make(errors::kPayloadTooLarge, errors::kMsgOutOfMemory);
+    raster_ = DeviceRaster{widths_[page], 100, std::vector<uint8_t>(size_t{widths_[page]} * 100 * 4)};
+    return &raster_;
+  }
+
+ private:
+  std::vector<uint32_t> widths_;
+  size_t oom_;
+  DeviceRaster raster_;
+};
+
+TEST(PrintLabel, DocumentPagesCollatedAndRefusedAsAWhole) {
+  const std::string page = "start_page draw end_page";
+  struct Case {
+    std::string name;
+    std::vector<uint32_t> widths;
+    size_t out_of_memory;
+    bool sends_pages;
+    std::string sequence;
+    std::vector<uint32_t> drawn;
+    const char* code;  // nullptr: success
+    std::string message;
+  } cases[] = {
+      {"two copies, collated", {100, 200, 300}, 0, true,
+       "open start " + page + " " + page + " " + page + " " + page + " " + page + " " + page + " finish release",
+       {100, 200, 300, 100, 200, 300}, nullptr, ""},
+      {"page 2 wider than the page", {100, 9000, 300}, 0, true, "open release", {}, "MEDIA_MISMATCH",
+       "Page 2: The selected CUPS queue's paper size or orientation does not safely fit this label."},
+      {"page 3 out of memory, pages sent", {100, 200, 300}, 3, true,
+       "open start " + page + " " + page + " abort release", {100, 200}, "UNKNOWN_OUTCOME",
+       "Page 3: The request needs more memory than the print helper can get."},
+      {"page 3 out of memory, nothing sent", {100, 200, 300}, 3, false,
+       "open start " + page + " " + page + " abort release", {100, 200}, "PAYLOAD_TOO_LARGE",
+       "Page 3: The request needs more memory than the print helper can get."},
+  };
+  for (const auto& c : cases) {
+    auto log = std::make_shared<PrintLog>();
+    log->geometry = DocumentGeometry{300, 300, 2400, 3600};
+    log->sends_pages = c.sends_pages;
+    FakePages pages(c.widths, c.out_of_memory);
+    uint32_t started = 0;
+    Result<uint32_t> r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, pages}, "CUPS", started);
+    EXPECT_EQ(log->sequence(), c.sequence) << c.name;
+    EXPECT_EQ(log->drawn_widths, c.drawn) << c.name;
+    if (!c.code) {
+      EXPECT_TRUE(r.ok()) << c.name;
+      continue;
+    }
+    ASSERT_FALSE(r.ok()) << c.name;
+    EXPECT_STREQ(r.error().code_name(), c.code) << c.name;
+    EXPECT_EQ(r.error().message, c.message) << c.name;
   }
 }
 

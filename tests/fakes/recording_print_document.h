@@ -21,6 +21,7 @@ struct PrintLog : StepLog {
   uint32_t job_id = 42;
   std::string queue, title;
   PageRect drawn;
+  std::vector<uint32_t> drawn_widths;  // of every raster drawn, in order
   int documents = 0;
   // Like a spooler (true) or like a document written out only when it ends (false).
   bool sends_pages = true;
@@ -50,10 +51,11 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
     return log_->job_id;
   }
   // A page is logged as its three steps, any of which can fail.
-  std::optional<PageFailure> print_page(const PageRect& where, uint32_t, uint32_t, const uint8_t*) override {
+  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t, const uint8_t*) override {
     using Step = PageFailure::Step;
     if (failing("start_page")) return PageFailure{Step::kStart, failure()};
     log_->drawn = where;
+    log_->drawn_widths.push_back(width);
     if (failing("draw")) return PageFailure{Step::kDraw, failure()};
     if (failing("end_page")) return PageFailure{Step::kEnd, failure()};
     return std::nullopt;
