@@ -9,6 +9,7 @@
 
 import { PrintHostError, isHostMissing } from './errors.js';
 import { isValidId } from './ids.js';
+import { opaqueLabelBytes } from './flatten.js';
 import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, bytesOf, pngSize, toBase64 } from './png.js';
 
 /** The parts of `chrome.runtime` / `browser.runtime` the client uses. */
@@ -71,6 +72,24 @@ export interface PrinterList {
   printers: PrinterEntry[];
 }
 
+/** What printing to a queue uses, as the host reads it from the queue. */
+export interface PrinterDescription {
+  name: string;
+  state: PrinterEntry['state'];
+  accepting_jobs: boolean;
+  /** Device pixels per inch; null where the print system does not say. */
+  dpi_x: number | null;
+  dpi_y: number | null;
+  /** The default media: its name, the sheet in hundredths of a mm and in device pixels. */
+  media: { name: string; width_hmm: number; height_hmm: number; width_px: number; height_px: number };
+  /** Where a label can print: margins and size, in hundredths of a mm and in device pixels. A PNG of
+   * width_px x height_px at dpi_x prints 1:1, filling it. */
+  printable_area: {
+    left_hmm: number; top_hmm: number; right_hmm: number; bottom_hmm: number; width_hmm: number; height_hmm: number;
+    left_px: number; top_px: number; width_px: number; height_px: number;
+  };
+}
+
 export type JobState = 'DISPATCHING' | 'SUBMITTED' | 'OBSERVED' | 'COMPLETED' | 'FAILED' | 'UNKNOWN';
 
 export interface SubmitResult {
@@ -101,6 +120,18 @@ export interface PrintLabelOptions extends CallOptions {
   copies?: number;
   title: string;
   /** Made once with newIntentId() and kept with what it prints for. */
+  intentId: string;
+}
+
+export interface PrintPagesOptions extends CallOptions {
+  printer: string;
+  /** The pages in print order, each like printLabel's png; at most 1000, and one request of at most 8 MiB. */
+  pages: LabelImage[];
+  /** The pages' resolution: their pixels print at this many per inch. */
+  dpi: number;
+  /** Copies of the whole document, collated. */
+  copies?: number;
+  title: string;
   intentId: string;
 }
 
@@ -139,6 +170,17 @@ function defaultRuntime(): NativeRuntime {
       'host-not-installed');
   }
   return runtime;
+}
+
+/** A label as the host's raster object, flattened onto white, with the size its PNG header gives. */
+async function rasterOf(image: LabelImage) {
+  const bytes = await opaqueLabelBytes(image);
+  if (bytes.length > MAX_PNG_BYTES) {
+    throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The PNG label exceeds the helper limit.');
+  }
+  const size = pngSize(bytes);
+  if (!size) throw new PrintHostError('BAD_REQUEST', 'The raster payload is not a PNG.');
+  return { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height };
 }
 
 function lost(code: string, message: string): PrintHostError {
@@ -198,27 +240,55 @@ export class PrintHostClient {
     return this.call('get_job', { intent_id: intentId }, options);
   }
 
+  /** The queue's resolution, default media and printable area, as printing uses them. */
+  describePrinter(printer: string, options: CallOptions = {}): Promise<PrinterDescription> {
+    return this.call('describe_printer', { printer }, options);
+  }
+
   /**
    * Prints one label as the attempt `intentId`, at most once. A lost answer is
    * repeated with the same id; the host's answer then tells what happened.
    */
   async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
     this.checkIntentId(options.intentId);
-    const bytes = await bytesOf(options.png);
-    if (bytes.length > MAX_PNG_BYTES) {
-      throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The PNG label exceeds the helper limit.');
-    }
-    const size = pngSize(bytes);
-    if (!size) throw new PrintHostError('BAD_REQUEST', 'The raster payload is not a PNG.');
     const payload = {
       intent_id: options.intentId,
       printer: options.printer,
       title: options.title,
       copies: options.copies ?? 1,
       dpi: options.dpi,
-      payload: { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height },
+      payload: await rasterOf(options.png),
     };
     return this.submitWithRetries('submit', payload, options.intentId, options);
+  }
+
+  /**
+   * Prints several pages as one attempt and one print job, in order, at most
+   * once, with the same retry rule as printLabel.
+   */
+  async printPages(options: PrintPagesOptions): Promise<SubmitResult> {
+    this.checkIntentId(options.intentId);
+    if (!Array.isArray(options.pages) || options.pages.length < 1 || options.pages.length > 1000) {
+      throw new PrintHostError('BAD_REQUEST', 'A document has 1 to 1000 pages.');
+    }
+    const pages = [];
+    for (const [i, page] of options.pages.entries()) {
+      try {
+        pages.push(await rasterOf(page));
+      } catch (e) {
+        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `Page ${i + 1}: ${e.message}`, e.kind);
+        throw e;
+      }
+    }
+    const payload = {
+      intent_id: options.intentId,
+      printer: options.printer,
+      title: options.title,
+      copies: options.copies ?? 1,
+      dpi: options.dpi,
+      pages,
+    };
+    return this.submitWithRetries('submit_document', payload, options.intentId, options);
   }
 
   /**

@@ -8,8 +8,8 @@
 
 export { PrintHostClient } from './client.js';
 export type {
-  CallOptions, ClientOptions, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions, PrintRawOptions,
-  PrinterEntry, PrinterList, SubmitResult, WaitOptions,
+  CallOptions, ClientOptions, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions, PrintPagesOptions,
+  PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, SubmitResult, WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
 export type { PrintErrorKind } from './errors.js';

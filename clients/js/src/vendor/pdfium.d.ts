@@ -1,0 +1,2 @@
+// PDFium compiled to WebAssembly (@hyzyla/pdfium, MIT), copied here by the build.
+export { PDFiumLibrary } from '@hyzyla/pdfium';
