@@ -104,6 +104,22 @@ def copy_library(extension_dir):
     shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), lib)
 
 
+def write_label_pdf(extension_dir, prefix):
+    """The PDF of labels the suite prints: Code 128 barcodes of "<prefix>-<page>"."""
+    subprocess.run(["/usr/bin/python3", os.path.join(HERE, "make_label_pdf.py"),
+                    os.path.join(extension_dir, "labels.pdf"), prefix], check=True)
+
+
+def barcodes(path, page):
+    """What zbarimg reads on one page of a printed PDF, rendered at 300 dpi."""
+    prefix = tempfile.mktemp()
+    subprocess.run(["pdftoppm", "-r", "300", "-gray", "-png", "-f", str(page), "-l", str(page), path, prefix], check=True)
+    [image] = glob.glob(prefix + "*.png")
+    out = subprocess.run(["zbarimg", "-q", "--raw", image], capture_output=True, text=True).stdout
+    os.remove(image)
+    return out.split()
+
+
 def write_launcher(host):
     """What a host manifest names: this build's host with the test's state."""
     launcher = os.path.join(host.scratch, "launch-host")
@@ -150,6 +166,7 @@ class BrowserTest(unittest.TestCase):
     @classmethod
     def run_chromium(cls):
         copy_library(EXTENSION)
+        write_label_pdf(EXTENSION, "L" + cls.tag)
         env = dict(os.environ)
         launcher = "-"
         if INSTALLED:
@@ -175,6 +192,7 @@ class BrowserTest(unittest.TestCase):
         source = os.path.join(cls.host.scratch, "addon")
         shutil.copytree(EXTENSION, source, ignore=shutil.ignore_patterns("lib"))
         copy_library(source)
+        write_label_pdf(source, "L" + cls.tag)
         manifest = json.load(open(os.path.join(source, "manifest.json")))
         manifest.pop("key")
         manifest["browser_specific_settings"] = {"gecko": {"id": GECKO_ID}}
@@ -266,6 +284,40 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual((jobs[intent]["state"], jobs[intent]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
         self.assertEqual([k for k in jobs if k.startswith("kill-")], [intent], "no other id was made up")
         self.assertLessEqual(len(wait_for_pdfs("browser-%s-killed" % self.tag, 1, timeout=5)), 1)
+
+    def test_a_pdf_prints_at_physical_size_once_and_every_barcode_decodes(self):
+        pdf, repeat = self.results["pdf"], self.results["pdfRepeat"]
+        self.assertTrue(pdf["ok"], pdf)
+        [part] = pdf["result"]["parts"]
+        self.assertEqual((part["intentId"], part["pages"], part["result"]["duplicate"]), ("pdf-" + self.tag, [1, 2, 3], False))
+        self.assertEqual([p["result"]["duplicate"] for p in repeat["result"]["parts"]], [True])
+        [printed] = wait_for_pdfs("browser-%s-pdf" % self.tag, 1)
+        # Three pages of 4 x 6 in at the queue's 300 dpi, the landscape one
+        # turned to portrait rather than cut.
+        listing = subprocess.run(["pdfimages", "-list", printed], capture_output=True, text=True, check=True).stdout
+        images = [tuple(int(v) for v in (r.split()[3], r.split()[4], r.split()[12])) for r in listing.splitlines()[2:]]
+        self.assertEqual(images, [(1200, 1800, 300)] * 3)
+        self.assertEqual([barcodes(printed, n) for n in (1, 2, 3)],
+                         [["L%s-%d" % (self.tag, n)] for n in (1, 2, 3)])
+
+    def test_a_pdf_renders_to_the_same_bytes_in_every_browser(self):
+        d = self.results["describe"]["result"]
+        self.assertEqual((d["dpi_x"], d["printable_area"]["width_px"]), (300, 2479))  # A4 at 300 dpi
+        folder = tempfile.mkdtemp()
+        write_label_pdf(folder, "L" + self.tag)
+        reference = subprocess.run(["node", os.path.join(HERE, "render_pdf.mjs"), os.path.join(folder, "labels.pdf"),
+                                    str(d["dpi_x"]), str(d["printable_area"]["width_px"]),
+                                    str(d["printable_area"]["height_px"])],
+                                   capture_output=True, text=True, check=True).stdout
+        self.assertEqual(self.results["pdfDigests"], json.loads(reference))
+
+    def test_a_transparent_canvas_prints_white_around_the_drawing(self):
+        from test_printing import ink_box
+        self.assertTrue(self.results["transparent"]["ok"], self.results["transparent"])
+        [printed] = wait_for_pdfs("browser-%s-clear" % self.tag, 1)
+        (x0, y0, x1, y1), _ = ink_box(printed)
+        self.assertLessEqual(abs((x1 - x0) - 100), 1)  # the drawn square, not the whole 200 x 100 canvas
+        self.assertLessEqual(abs((y1 - y0) - 50), 1)
 
     def test_a_missing_host_is_reported_as_not_installed(self):
         self.assertEqual(self.results["absent"]["error"]["kind"], "host-not-installed")

@@ -4,6 +4,7 @@
 // killed while it prints and the library's automatic repeat, and a host that
 // is not installed.
 import { PrintHostClient, labelCanvas, newIntentId } from './lib/index.js';
+import { printPdf, renderPdfPages } from './lib/pdf.js';
 
 async function drawnLabel(width, height, shade = '#000') {
   const canvas = new OffscreenCanvas(width, height);
@@ -65,6 +66,34 @@ export async function runSuite({ tag, printer, log, bigLabel }) {
   results.killedRetries = retries;
   survivor.close();
   log('killed done');
+
+  // PDF labels (the test wrote labels.pdf beside this file): rendered at the
+  // queue's resolution, printed as one attempt, repeated; the rendered PNGs'
+  // digests, for the test to compare across browsers.
+  const pdfClient = new PrintHostClient({ timeoutMs: 300000 });
+  const pdf = new Uint8Array(await (await fetch(new URL('labels.pdf', import.meta.url))).arrayBuffer());
+  results.describe = await outcome(pdfClient.describePrinter(printer));
+  if (results.describe.ok) {
+    const d = results.describe.result;
+    const rendered = await renderPdfPages(pdf, { dpi: d.dpi_x, printable: { width: d.printable_area.width_px,
+      height: d.printable_area.height_px } });
+    results.pdfDigests = await Promise.all(rendered.map(async (p) => {
+      const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', p.png));
+      return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+    }));
+  }
+  const pdfJob = { printer, pdf, intentId: `pdf-${tag}`, title: `browser-${tag}-pdf` };
+  results.pdf = await outcome(printPdf(pdfClient, pdfJob));
+  results.pdfRepeat = await outcome(printPdf(pdfClient, pdfJob));
+  // A canvas left transparent around what was drawn prints white there.
+  const clear = new OffscreenCanvas(200, 100);
+  const g = clear.getContext('2d');
+  g.fillStyle = '#000';
+  g.fillRect(50, 25, 100, 50);
+  results.transparent = await outcome(pdfClient.printLabel({ printer, png: clear, dpi: 300,
+    title: `browser-${tag}-clear`, intentId: `clear-${tag}` }));
+  pdfClient.close();
+  log('pdf done');
 
   const absent = new PrintHostClient({ hostName: 'com.tavelin.absent', retries: 3 });
   results.absent = await outcome(absent.printLabel({ printer, png: label, dpi: 300, title: 'never',
