@@ -196,6 +196,15 @@ test('size limits and ids are checked before anything is sent', async () => {
   for (const [options, code] of cases) {
     await assert.rejects(c.printLabel(options), (e) => e.code === code && e.kind === 'fix-the-request');
   }
+  const pages = [
+    [[], 'BAD_REQUEST', /^A document has 1 to 1000 pages\.$/],
+    [[png(), png(), new Uint8Array(40)], 'BAD_REQUEST', /^Page 3: The raster payload is not a PNG\.$/],
+    [[png(40, 20, 5 * 1024 * 1024)], 'PAYLOAD_TOO_LARGE', /^Page 1: /],
+  ];
+  for (const [list, code, message] of pages) {
+    await assert.rejects(c.printPages({ ...label('doc-1'), pages: list }),
+      (e) => e.code === code && message.test(e.message) && e.kind === 'fix-the-request');
+  }
   assert.equal(runtime.sent.length, 0);
 });
 
@@ -220,6 +229,19 @@ test('waitForJob polls until a final state', async () => {
   assert.equal(n, 3);
   const slow = client((m, port) => port.answer(ok(m, { state: 'SUBMITTED' }))).c;
   await assert.rejects(slow.waitForJob('w-2', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'TIMEOUT');
+});
+
+test('pages: one submit_document with the pages in order, and the same retry rule', async () => {
+  let n = 0;
+  const { c, runtime } = client((m, port) => (++n === 1 ? port.drop() : port.answer(ok(m, { duplicate: true }))));
+  const result = await c.printPages({ printer: 'Label_PDF', pages: [png(40, 20), png(50, 30), png(60, 40)], dpi: 203,
+    title: 'Batch', intentId: 'doc-2', copies: 2 });
+  assert.equal(result.duplicate, true);
+  assert.deepEqual(runtime.sent.map((m) => [m.type, m.payload.intent_id]),
+    [['submit_document', 'doc-2'], ['submit_document', 'doc-2']]);
+  assert.deepEqual(runtime.sent[0].payload.pages.map((p) => [p.format, p.width_px, p.height_px]),
+    [['png', 40, 20], ['png', 50, 30], ['png', 60, 40]]);
+  assert.equal(runtime.sent[0].payload.copies, 2);
 });
 
 test('raw labels: the bytes as they are, and the same retry rule', async () => {
