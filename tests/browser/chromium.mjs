@@ -29,7 +29,7 @@ export async function withChromium(extensions, launcher, use) {
     const page = await context.newPage();
     page.on('console', (m) => console.error(`page: ${m.text()}`));
     page.on('pageerror', (e) => console.error(`page error: ${e}`));
-    return await use(page);
+    return await use(page, context);
   } finally {
     await context.close();
     fs.rmSync(userDataDir, { recursive: true, force: true });

@@ -12,7 +12,7 @@ const [launcher, tag, printer, output] = process.argv.slice(2);
 const here = path.dirname(fileURLToPath(import.meta.url));
 const id = fs.readFileSync(path.join(here, 'extension-id.txt'), 'utf8').trim();
 
-await withChromium([{ dir: path.join(here, 'extension'), id }], launcher, async (page) => {
+await withChromium([{ dir: path.join(here, 'extension'), id }], launcher, async (page, context) => {
   await page.goto(`chrome-extension://${id}/page.html?tag=${tag}&printer=${printer}`);
   try {
     await page.waitForFunction(() => window.__results !== undefined, null,
@@ -21,5 +21,14 @@ await withChromium([{ dir: path.join(here, 'extension'), id }], launcher, async 
     console.error('page log:', await page.evaluate(() => document.getElementById('log').textContent));
     throw e;
   }
-  fs.writeFileSync(output, JSON.stringify(await page.evaluate(() => window.__results), null, 2));
+  const results = await page.evaluate(() => window.__results);
+  // The same PDF rendered in the extension's service worker.
+  const worker = context.serviceWorkers().find((w) => w.url().startsWith(`chrome-extension://${id}/`)) ??
+    await context.waitForEvent('serviceworker', { timeout: 30000 });
+  const d = results.describe?.result;
+  if (d) {
+    results.pdfDigestsWorker = await worker.evaluate(([dpi, w, h]) => self.renderLabelsPdf(dpi, w, h),
+      [d.dpi_x, d.printable_area.width_px, d.printable_area.height_px]);
+  }
+  fs.writeFileSync(output, JSON.stringify(results, null, 2));
 });

@@ -310,6 +310,8 @@ class BrowserTest(unittest.TestCase):
                                     str(d["printable_area"]["height_px"])],
                                    capture_output=True, text=True, check=True).stdout
         self.assertEqual(self.results["pdfDigests"], json.loads(reference))
+        if not FIREFOX:
+            self.assertEqual(self.results["pdfDigestsWorker"], json.loads(reference), "in the service worker")
 
     def test_a_transparent_canvas_prints_white_around_the_drawing(self):
         from test_printing import ink_box
