@@ -1,6 +1,7 @@
 // A small example of printing labels from an extension with the client
 // library. Copy the built library (clients/js/dist) into ./print-client/.
 import { PrintHostClient, labelCanvas, newIntentId } from './print-client/index.js';
+import { printPdf } from './print-client/pdf.js';
 
 const host = new PrintHostClient();
 const $ = (id) => document.getElementById(id);
@@ -31,6 +32,15 @@ async function intentFor(order) {
   return id;
 }
 
+// What a failure means for the person printing.
+const ADVICE = {
+  'choose-another-printer': 'Choose another printer.',
+  'ask-the-user-before-reprinting': 'Check the printer: the label may have printed.',
+  'reprint-needs-a-new-id': 'This attempt failed; printing again makes a new label.',
+  'host-not-installed': 'Install the Tavelin print host.',
+  'host-busy-or-crashed': 'The print host did not answer; try again (the same label will not print twice).',
+};
+
 async function print() {
   const order = $('order').value.trim();
   const intentId = await intentFor(order);
@@ -42,21 +52,37 @@ async function print() {
     const job = await host.waitForJob(intentId, { intervalMs: 1000, timeoutMs: 60000 });
     show(`Order ${order}: ${job.state}`);
   } catch (e) {
-    const advice = {
-      'choose-another-printer': 'Choose another printer.',
-      'ask-the-user-before-reprinting': 'Check the printer: the label may have printed.',
-      'reprint-needs-a-new-id': 'This attempt failed; printing again makes a new label.',
-      'host-not-installed': 'Install the Tavelin print host.',
-      'host-busy-or-crashed': 'The print host did not answer; try again (the same label will not print twice).',
-    }[e.kind] || '';
-    show(`Order ${order}: ${e.code}. ${advice}`);
+    show(`Order ${order}: ${e.code}. ${ADVICE[e.kind] || e.message}`);
+  }
+}
+
+// A carrier's PDF of labels, rendered at the printer's own resolution. The
+// intent id is kept per order and file, so printing the same file for the
+// same order again repeats the attempt instead of printing it twice.
+async function printPdfFile() {
+  const order = $('order').value.trim();
+  const file = $('pdf').files[0];
+  if (!file) return show('Choose a PDF first.');
+  const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', await file.arrayBuffer()));
+  const hex = Array.from(digest.subarray(0, 8), (b) => b.toString(16).padStart(2, '0')).join('');
+  const intentId = await intentFor(`${order}:pdf:${hex}`);
+  show(`Printing ${file.name} for order ${order}...`);
+  try {
+    const { parts } = await printPdf(host, { printer: $('printer').value, pdf: file, title: `PDF for order ${order}`, intentId });
+    const pages = parts.reduce((n, p) => n + p.pages.length, 0);
+    const again = parts.every((p) => p.result.duplicate);
+    show(`Order ${order}: PDF ${again ? 'already printed' : 'sent'}, ${pages} page(s) in ${parts.length} job(s).`);
+  } catch (e) {
+    show(`Order ${order}: ${e.code}. ${ADVICE[e.kind] || e.message}`);
   }
 }
 
 host.listPrinters().then(({ default_printer, printers }) => {
   for (const p of printers) $('printer').add(new Option(`${p.name} (${p.state})`, p.name, false, p.name === default_printer));
   $('print').disabled = false;
+  $('print-pdf').disabled = false;
   show('Ready.');
 }, (e) => show(`${e.code}: ${e.message}`));
 $('print').addEventListener('click', print);
+$('print-pdf').addEventListener('click', printPdfFile);
 drawLabel($('order').value);

@@ -1,12 +1,14 @@
 // Uses the example extension as a person would: opens its page, picks the
 // printer, types an order number, clicks Print and reads what it shows.
-// Usage: node example.mjs LAUNCHER PRINTER ORDER WAIT_FOR OUTPUT
+// With a PDF, it then chooses that file, clicks Print PDF twice and adds what
+// it shows each time.
+// Usage: node example.mjs LAUNCHER PRINTER ORDER WAIT_FOR OUTPUT [PDF]
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { withChromium } from './chromium.mjs';
 
-const [launcher, printer, order, waitFor, output] = process.argv.slice(2);
+const [launcher, printer, order, waitFor, output, pdf] = process.argv.slice(2);
 const here = path.dirname(fileURLToPath(import.meta.url));
 const id = 'pfjaboakoaajjlneahdfjnbnifiddllj';  // from the example manifest's key
 const dir = path.join(here, '..', '..', 'examples', 'extension');
@@ -19,5 +21,15 @@ await withChromium([{ dir, id }], launcher, async (page) => {
   await page.click('#print');
   await page.waitForFunction((w) => document.getElementById('status').textContent.includes(w), waitFor,
     { timeout: 120000 });
-  fs.writeFileSync(output, await page.textContent('#status'));
+  const shown = [await page.textContent('#status')];
+  if (pdf) {
+    await page.setInputFiles('#pdf', pdf);
+    for (const expected of ['PDF sent', 'PDF already printed']) {
+      await page.click('#print-pdf');
+      await page.waitForFunction((w) => document.getElementById('status').textContent.includes(w), expected,
+        { timeout: 120000 });
+      shown.push(await page.textContent('#status'));
+    }
+  }
+  fs.writeFileSync(output, shown.join('\n'));
 });

@@ -19,7 +19,7 @@ def main():
         c.drawString(0.3 * inch, (h - 0.6) * inch, "SHIP TO: Label %d" % n)
         c.setFont("Helvetica", 11)
         c.drawString(0.3 * inch, (h - 0.9) * inch, "1 Example Street, Testville")
-        barcode = code128.Code128("%s-%d" % (prefix, n), barHeight=1.0 * inch, barWidth=0.02 * inch)
+        barcode = code128.Code128("%s-%d" % (prefix, n), barHeight=1.0 * inch, barWidth=0.015 * inch)
         barcode.drawOn(c, 0.3 * inch, 0.8 * inch)
         c.drawString(0.3 * inch, 0.5 * inch, "%s-%d" % (prefix, n))
         c.showPage()

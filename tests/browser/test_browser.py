@@ -343,10 +343,17 @@ class ExampleExtensionTest(unittest.TestCase):
             # Wine's spooler forgets a finished job, so there the job stays SUBMITTED.
             wait_for = "following it" if WINDOWS else "Order %s: COMPLETED" % order
             out = os.path.join(host.scratch, "status.txt")
-            subprocess.run(["node", os.path.join(HERE, "example.mjs"), launcher, "Label_PDF", order, wait_for, out],
-                           check=True, timeout=600, cwd=HERE)
-            self.assertIn(wait_for, open(out).read())
+            write_label_pdf(host.scratch, "E" + order)
+            subprocess.run(["node", os.path.join(HERE, "example.mjs"), launcher, "Label_PDF", order, wait_for, out,
+                            os.path.join(host.scratch, "labels.pdf")], check=True, timeout=600, cwd=HERE)
+            label, sent, repeated = open(out).read().splitlines()
+            self.assertIn(wait_for, label)
             self.assertEqual(len(wait_for_pdfs("Order_" + order, 1)), 1)
+            # The Print PDF action: three pages as one job, and a second click prints nothing.
+            self.assertEqual((sent, repeated), ("Order %s: PDF sent, 3 page(s) in 1 job(s)." % order,
+                                                "Order %s: PDF already printed, 3 page(s) in 1 job(s)." % order))
+            [printed] = wait_for_pdfs("PDF_for_order_" + order, 1)
+            self.assertEqual([barcodes(printed, n) for n in (1, 2, 3)], [["E%s-%d" % (order, n)] for n in (1, 2, 3)])
         finally:
             host.close()
 
