@@ -177,6 +177,77 @@ def lp_accepted(png_path, runs=10):
     return statistics.median(times)
 
 
+def document_body(intent, pages, printer, dpi):
+    return json.dumps({"protocol": 1, "request_id": "r", "type": "submit_document", "payload": {
+        "intent_id": intent, "printer": printer, "title": intent, "dpi": dpi,
+        "pages": [{"format": "png", "base64": p["base64"], "width_px": p["width"], "height_px": p["height"]}
+                  for p in pages]}}).encode()
+
+
+def submit_body(intent, page, printer, dpi):
+    return json.dumps({"protocol": 1, "request_id": "r", "type": "submit", "payload": {
+        "intent_id": intent, "printer": printer, "title": intent, "dpi": dpi,
+        "payload": {"format": "png", "base64": page["base64"], "width_px": page["width"],
+                    "height_px": page["height"]}}}).encode()
+
+
+def through_running_host(bodies, env):
+    """Wall time for one running host to answer every body, its peak memory, and the answers."""
+    p = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    t = time.perf_counter()
+    answers = []
+    for body in bodies:
+        p.stdin.write(frame(body))
+        p.stdin.flush()
+        answers.append(read_frame(p.stdout))
+    elapsed = time.perf_counter() - t
+    with open("/proc/%d/status" % p.pid) as f:
+        peak = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmHWM:"))
+    p.stdin.close()
+    p.wait()
+    assert all(b'"ok":true' in a for a in answers), answers[:1]
+    return elapsed, peak
+
+
+def pdf_figures(scratch, env):
+    """printPdf's work per page (render in the client, then submit_document to
+    an accepted job) against pdftoppm at the same resolution plus lp; and a
+    50-page document against 50 single submits. Jobs go to a stopped queue
+    and are withdrawn after."""
+    pdf = os.path.join(scratch, "labels.pdf")
+    subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tests", "browser", "make_label_pdf.py"), pdf, "BENCH"],
+                   check=True)
+    dpi, width, height = 300, 1200, 1800  # 4 x 6 in stock at 300 dpi
+    rendered = json.loads(subprocess.run(["node", os.path.join(HERE, "render_pdf_pages.mjs"), pdf, str(dpi),
+                                          str(width), str(height)], capture_output=True, text=True, check=True).stdout)
+    pages = rendered["pages"]
+    queue = "Label_PDF_2"
+    subprocess.run(["cupsdisable", queue], check=True)
+    try:
+        tag = "%d-%d" % (os.getpid(), random.randrange(1 << 30))
+        host_time, _ = through_running_host([document_body("pdf-" + tag, pages, queue, dpi)], env)
+        per_page = (rendered["ms"] / 1000 + host_time) / len(pages)
+        baseline = []
+        for n in range(1, len(pages) + 1):
+            t = time.perf_counter()
+            prefix = os.path.join(scratch, "page%d" % n)
+            subprocess.run(["pdftoppm", "-r", str(dpi), "-mono", "-png", "-singlefile", "-f", str(n), "-l", str(n),
+                            pdf, prefix], check=True)
+            subprocess.run(["lp", "-d", queue, "-o", "ppi=%d" % dpi, "-t", "bench-pdftoppm", prefix + ".png"],
+                           check=True, capture_output=True)
+            baseline.append(time.perf_counter() - t)
+        baseline_per_page = statistics.mean(baseline)
+
+        fifty = [pages[i % len(pages)] for i in range(50)]
+        doc_time, doc_peak = through_running_host([document_body("doc50-" + tag, fifty, queue, dpi)], env)
+        singles_time, singles_peak = through_running_host(
+            [submit_body("single-%s-%d" % (tag, i), p, queue, dpi) for i, p in enumerate(fifty)], env)
+    finally:
+        subprocess.run(["cancel", "-a", queue], capture_output=True)
+        subprocess.run(["cupsenable", queue], check=True)
+    return per_page, baseline_per_page, rendered["ms"] / 1000 / len(pages), doc_time, doc_peak, singles_time, singles_peak
+
+
 def main():
     scratch = tempfile.mkdtemp(prefix="tph-bench-")
     env = dict(os.environ, XDG_STATE_HOME=os.path.join(scratch, "state"))
@@ -234,6 +305,7 @@ def main():
     label_path = os.path.join(scratch, "label.png")
     open(label_path, "wb").write(label)
     lp_time = lp_accepted(label_path)
+    pdf_page, pdftoppm_page, render_page, doc_time, doc_peak, singles_time, singles_peak = pdf_figures(scratch, env)
 
     print("Benchmarks (ratios against a baseline from the same run)")
     print("  hello round trip: host %.1f us, framed echo %.1f us: %.2fx" % (hello * 1e6, echo * 1e6, hello / echo))
@@ -262,6 +334,13 @@ def main():
           " same size, which the PostScript document must compress pixel by pixel: %.1f ms, %.2fx" %
           (label_time * 1000, hello * 1000, lp_time * 1000, label_time / lp_time, busy_time * 1000,
            busy_time / lp_time))
+    print("  PDF label page to an accepted job: printPdf's rendering (PDFium, %.1f ms a page) and submit_document"
+          " %.1f ms a page, pdftoppm -r 300 -mono and lp %.1f ms a page: %.2fx" %
+          (render_page * 1000, pdf_page * 1000, pdftoppm_page * 1000, pdf_page / pdftoppm_page))
+    print("  50 pages of 4 x 6 in at 300 dpi: one submit_document %.0f ms and %.0f MB peak, 50 submits %.0f ms and"
+          " %.0f MB peak: %.2fx the time, %.2fx the memory" %
+          (doc_time * 1000, doc_peak / 1e6, singles_time * 1000, singles_peak / 1e6, doc_time / singles_time,
+           doc_peak / singles_peak))
 
 
 if __name__ == "__main__":
