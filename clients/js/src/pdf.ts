@@ -240,7 +240,7 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
       });
       done.push({ intentId: ids[i], pages: part.map((p) => p.page), result });
     } catch (e) {
-      if (e instanceof PrintHostError) Object.assign(e, { parts: done });
+      if (e instanceof Error) Object.assign(e, { parts: done });
       throw e;
     }
   }

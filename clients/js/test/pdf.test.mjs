@@ -13,7 +13,7 @@ const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'tph-client-'));
 fs.cpSync(path.join(here, '..', 'dist'), copy, { recursive: true });
 const nodeBuild = path.join(here, '..', 'node_modules', '@hyzyla', 'pdfium', 'dist', 'index.esm.js');
 fs.writeFileSync(path.join(copy, 'vendor', 'pdfium.js'), `export { PDFiumLibrary } from ${JSON.stringify(nodeBuild)};\n`);
-const { renderPdfPages } = await import(path.join(copy, 'pdf.js'));
+const { printPdf, renderPdfPages } = await import(path.join(copy, 'pdf.js'));
 after(() => fs.rmSync(copy, { recursive: true, force: true }));
 
 // A PDF whose pages are [width, height] in points, each with a black square
@@ -77,4 +77,30 @@ test('the same PDF renders to the same bytes, and other pages to other bytes', a
 test('a file that is not a PDF is a typed error', async () => {
   await assert.rejects(renderPdfPages(new TextEncoder().encode('not a pdf'), LABEL),
     (e) => e.code === 'BAD_REQUEST' && e.kind === 'fix-the-request');
+});
+
+test('a batch larger than one request is split into parts with ids derived from the caller\'s', async () => {
+  const pdf = pdfOf(Array.from({ length: 1001 }, () => [72, 72]));  // 1001 one-inch pages
+  const sent = [];
+  const fakeClient = (failOn) => ({
+    describePrinter: async () => ({ dpi_x: 72, dpi_y: 72, printable_area: { width_px: 100, height_px: 100 } }),
+    printPages: async (o) => {
+      sent.push([o.intentId, o.pages.length, o.dpi]);
+      if (o.intentId === failOn) throw Object.assign(new Error('refused'), { code: 'PRINTER_UNAVAILABLE' });
+      return { duplicate: false, intent_id: o.intentId };
+    },
+  });
+  const job = { printer: 'Q', pdf, intentId: 'batch-1', title: 'Batch' };
+  const { parts } = await printPdf(fakeClient(), job);
+  assert.deepEqual(parts.map((p) => [p.intentId, p.pages.length, p.pages[0]]), [['batch-1.part1', 1000, 1],
+    ['batch-1.part2', 1, 1001]]);
+  assert.deepEqual(sent, [['batch-1.part1', 1000, 72], ['batch-1.part2', 1, 72]]);
+  // A failing part stops the print; what printed before it is on the error.
+  sent.length = 0;
+  await assert.rejects(printPdf(fakeClient('batch-1.part2'), job), (e) => e.parts?.length === 1 &&
+    e.parts[0].intentId === 'batch-1.part1');
+  // One part is named by the caller's id itself.
+  sent.length = 0;
+  await printPdf(fakeClient(), { ...job, pages: [3, 2] });
+  assert.deepEqual(sent, [['batch-1', 2, 72]]);
 });
