@@ -7,7 +7,7 @@
 // (ATTEMPT_FAILED), or possibly printed (UNKNOWN_OUTCOME). The library never
 // makes up a new intent id: a deliberate reprint is the caller's decision.
 
-import { PrintHostError, isHostMissing } from './errors.js';
+import { PrintHostError, isHostForbidden, isHostMissing } from './errors.js';
 import { isValidId } from './ids.js';
 import { opaqueLabelBytes } from './flatten.js';
 import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, bytesOf, pngSize, toBase64 } from './png.js';
@@ -26,6 +26,8 @@ export interface NativeRuntime {
   connectNative(application: string): NativePort;
   sendNativeMessage(application: string, message: unknown, callback?: (response: any) => void): any;
   lastError?: { message?: string } | null;
+  /** The calling extension's id, named in the error when the host does not allow it. */
+  id?: string;
 }
 
 export interface ClientOptions {
@@ -41,6 +43,9 @@ export interface ClientOptions {
   timeoutMs?: number;
   /** How often a submit whose answer was lost is repeated (same intent id). */
   retries?: number;
+  /** "port": close the port (and let its host process go) after this long with nothing in
+   * flight; the next request opens a new one. 0 keeps it open until close(). Default 1500. */
+  idleCloseMs?: number;
   /** The first pause before a repeat; it doubles each time, up to 8 s. */
   retryDelayMs?: number;
   /** Told about every repeat, for logs and tests. */
@@ -187,14 +192,27 @@ function lost(code: string, message: string): PrintHostError {
   return new PrintHostError(code, message, 'host-busy-or-crashed');
 }
 
+function cancelled(message: string): PrintHostError {
+  return new PrintHostError('ABORTED', message, 'cancelled');
+}
+
+/** The browser's message without its closing full stop, to quote inside a sentence. */
+function quoted(message: string): string {
+  return message.trim().replace(/\.+$/, '');
+}
+
 function sleep(ms: number, signal?: AbortSignal): Promise<void> {
   return new Promise((resolve, reject) => {
-    if (signal?.aborted) return reject(new PrintHostError('ABORTED', 'The wait was cancelled.', 'fix-the-request'));
-    const timer = setTimeout(resolve, ms);
-    signal?.addEventListener('abort', () => {
+    if (signal?.aborted) return reject(cancelled('The wait was cancelled.'));
+    const onAbort = () => {
       clearTimeout(timer);
-      reject(new PrintHostError('ABORTED', 'The wait was cancelled.', 'fix-the-request'));
-    }, { once: true });
+      reject(cancelled('The wait was cancelled.'));
+    };
+    const timer = setTimeout(() => {
+      signal?.removeEventListener('abort', onAbort);
+      resolve();
+    }, ms);
+    signal?.addEventListener('abort', onAbort, { once: true });
   });
 }
 
@@ -207,6 +225,8 @@ export class PrintHostClient {
   private readonly retries: number;
   private readonly retryDelayMs: number;
   private readonly onRetry?: ClientOptions['onRetry'];
+  private readonly idleCloseMs: number;
+  private idleTimer: ReturnType<typeof setTimeout> | undefined;
   private port: NativePort | null = null;
   private readonly pending = new Map<string, Pending>();
   private sequence = 0;
@@ -225,6 +245,7 @@ export class PrintHostClient {
     this.retries = options.retries ?? 5;
     this.retryDelayMs = options.retryDelayMs ?? 500;
     this.onRetry = options.onRetry;
+    this.idleCloseMs = options.idleCloseMs ?? 1500;
   }
 
   hello(options: CallOptions = {}): Promise<HelloResult> {
@@ -235,7 +256,7 @@ export class PrintHostClient {
     return this.call('list_printers', undefined, options);
   }
 
-  getJob(intentId: string, options: CallOptions = {}): Promise<JobRecord> {
+  async getJob(intentId: string, options: CallOptions = {}): Promise<JobRecord> {
     this.checkIntentId(intentId);
     return this.call('get_job', { intent_id: intentId }, options);
   }
@@ -312,7 +333,13 @@ export class PrintHostClient {
     return this.submitWithRetries('submit_raw', payload, options.intentId, options);
   }
 
-  /** Polls get_job until the attempt reaches one of `until` (by default a final state). */
+  /**
+   * Polls get_job until the attempt reaches one of `until` (by default a
+   * final state). When `timeoutMs` runs out first, the host has answered
+   * every poll: the job is waiting, not lost. The error is then JOB_WAITING
+   * (kind 'job-still-waiting'), with the last `record` and whether the queue
+   * is `queuePaused`.
+   */
   async waitForJob(intentId: string, options: WaitOptions = {}): Promise<JobRecord> {
     const until = options.until ?? FINAL_STATES;
     const interval = options.intervalMs ?? 1000;
@@ -320,15 +347,30 @@ export class PrintHostClient {
     for (;;) {
       const record = await this.getJob(intentId, { signal: options.signal });
       if (until.includes(record.state)) return record;
-      if (Date.now() + interval > deadline) {
-        throw new PrintHostError('TIMEOUT', `The print attempt is still ${record.state}.`, 'host-busy-or-crashed');
-      }
+      if (Date.now() + interval > deadline) throw await this.stillWaiting(record, options.signal);
       await sleep(interval, options.signal);
     }
   }
 
+  private async stillWaiting(record: JobRecord, signal?: AbortSignal): Promise<PrintHostError> {
+    let queuePaused = false;
+    try {
+      const { printers } = await this.listPrinters({ signal });
+      const queue = printers.find((p) => p.name === record.printer);
+      queuePaused = !!queue && queue.state !== 'idle' && queue.state !== 'printing';
+    } catch {
+      // The job's own state is the answer; the queue's is a hint.
+    }
+    const where = queuePaused ? ` and its queue ${record.printer} is paused or stopped` : '';
+    return Object.assign(new PrintHostError('JOB_WAITING',
+      `The print job is still ${record.state}${where}; it prints when the queue goes on.`, 'job-still-waiting'),
+    { record, queuePaused });
+  }
+
   /** Closes the port; a later call opens a new one. */
   close(): void {
+    if (this.idleTimer !== undefined) clearTimeout(this.idleTimer);
+    this.idleTimer = undefined;
     const port = this.port;
     this.port = null;
     port?.disconnect();
@@ -386,24 +428,28 @@ export class PrintHostClient {
     return new Promise((resolve, reject) => {
       let settled = false;
       let timer: ReturnType<typeof setTimeout> | undefined;
+      const onAbort = () => entry.reject(cancelled('The request was cancelled before its answer came; a print ' +
+        'attempt may still have been sent: repeat it with the same intent id to learn what became of it.'));
       const settle = (fn: () => void) => {
         if (settled) return;
         settled = true;
         if (timer !== undefined) clearTimeout(timer);
+        options.signal?.removeEventListener('abort', onAbort);
         this.pending.delete(requestId);
         fn();
+        this.idleLater();
       };
       const entry: Pending = {
         resolve: (a) => settle(() => resolve(a)),
         reject: (e) => settle(() => reject(e)),
       };
-      if (options.signal?.aborted) return entry.reject(new PrintHostError('ABORTED', 'The request was cancelled.', 'fix-the-request'));
-      options.signal?.addEventListener('abort', () =>
-        entry.reject(lost('ABORTED', 'The request was cancelled before its answer came.')), { once: true });
+      if (options.signal?.aborted) return entry.reject(cancelled('The request was cancelled before it was sent.'));
+      options.signal?.addEventListener('abort', onAbort, { once: true });
       const timeoutMs = options.timeoutMs ?? this.timeoutMs;
       if (timeoutMs > 0) {
-        timer = setTimeout(() => entry.reject(lost('TIMEOUT', `The print host did not answer within ${timeoutMs} ms.`)),
-          timeoutMs);
+        timer = setTimeout(() => entry.reject(lost('TIMEOUT', `The print host did not answer within ${timeoutMs} ms. ` +
+          'Another print host (another tab, window or extension printing) may be holding the print state; it lets ' +
+          'go once that one is idle or closed.')), timeoutMs);
       }
       try {
         if (this.transport === 'message') this.sendOnce(envelope, entry);
@@ -431,6 +477,10 @@ export class PrintHostClient {
   }
 
   private sendOnPort(envelope: unknown, requestId: string, entry: Pending): void {
+    if (this.idleTimer !== undefined) {
+      clearTimeout(this.idleTimer);
+      this.idleTimer = undefined;
+    }
     const port = this.port ?? this.connect();
     this.pending.set(requestId, entry);
     port.postMessage(envelope);
@@ -460,10 +510,31 @@ export class PrintHostClient {
   }
 
   private browserError(message: string): PrintHostError {
+    if (isHostForbidden(message)) {
+      const id = this.runtime.id ?? "this extension's id";
+      return new PrintHostError('HOST_FORBIDDEN', `The print host is installed but does not allow this extension ` +
+        `(${quoted(message)}): add chrome-extension://${id}/ to its allowed origins (Chrome, Chromium, Edge) or ` +
+        `${id} to its allowed extensions (Firefox), and register it again.`, 'extension-not-allowed');
+    }
     if (isHostMissing(message)) {
-      return new PrintHostError('HOST_NOT_FOUND', `The print host is not installed for this browser (${message}).`,
+      return new PrintHostError('HOST_NOT_FOUND', `The print host is not installed for this browser (${quoted(message)}).`,
         'host-not-installed');
     }
-    return lost('HOST_DISCONNECTED', `The connection to the print host dropped (${message}).`);
+    return lost('HOST_DISCONNECTED', `The connection to the print host dropped (${quoted(message)}).`);
+  }
+
+  // The port transport lets its host process go once nothing is in flight for
+  // idleCloseMs: a host holds the user's print state for as long as it runs,
+  // and another tab or extension waits for it until then.
+  private idleLater(): void {
+    if (this.transport !== 'port' || this.idleCloseMs <= 0 || this.pending.size > 0 || !this.port) return;
+    if (this.idleTimer !== undefined) clearTimeout(this.idleTimer);
+    this.idleTimer = setTimeout(() => {
+      this.idleTimer = undefined;
+      if (this.pending.size > 0 || !this.port) return;
+      const port = this.port;
+      this.port = null;
+      port.disconnect();
+    }, this.idleCloseMs);
   }
 }

@@ -13,6 +13,15 @@ export type PrintErrorKind =
   | 'reprint-needs-a-new-id'
   /** The browser cannot find the print host: it is not installed or not registered. */
   | 'host-not-installed'
+  /** The print host is installed but does not list this extension: add its id to the host's allowed lists. */
+  | 'extension-not-allowed'
+  /** The id was already used for other output (another printer, another drawing): look up what
+   * was printed under it before printing again with a new id. */
+  | 'id-used-for-other-output'
+  /** The host answered every poll, but the job is still waiting (a paused or held queue, or a busy printer). */
+  | 'job-still-waiting'
+  /** The caller cancelled the call. */
+  | 'cancelled'
   /** The host did not answer (it crashed, is busy or the port dropped); repeating with the same id is safe. */
   | 'host-busy-or-crashed';
 
@@ -21,7 +30,7 @@ const KIND_OF_CODE: Record<string, PrintErrorKind> = {
   PAYLOAD_TOO_LARGE: 'fix-the-request',
   PROTOCOL_MISMATCH: 'fix-the-request',
   UNKNOWN_MESSAGE: 'fix-the-request',
-  INTENT_CONFLICT: 'fix-the-request',
+  INTENT_CONFLICT: 'id-used-for-other-output',
   JOB_NOT_FOUND: 'fix-the-request',
   PRINTER_UNAVAILABLE: 'choose-another-printer',
   MEDIA_UNSUPPORTED: 'choose-another-printer',
@@ -60,7 +69,10 @@ export class PrintHostError extends Error {
 
 /** The browser's words when the host manifest is missing or names a missing program. */
 export function isHostMissing(browserMessage: string): boolean {
-  return /not found|No such native application|Access to the specified native messaging host is forbidden/i.test(
-    browserMessage,
-  );
+  return /not found|No such native application/i.test(browserMessage);
+}
+
+/** The browser's words when the host's manifest does not list the calling extension. */
+export function isHostForbidden(browserMessage: string): boolean {
+  return /Access to the specified native messaging host is forbidden/i.test(browserMessage);
 }

@@ -144,7 +144,7 @@ test("the host's answers are final: errors are typed and never repeated", async 
     ['UNKNOWN_OUTCOME', 'ask-the-user-before-reprinting'],
     ['PRINTER_UNAVAILABLE', 'choose-another-printer'],
     ['MEDIA_MISMATCH', 'choose-another-printer'],
-    ['INTENT_CONFLICT', 'fix-the-request'],
+    ['INTENT_CONFLICT', 'id-used-for-other-output'],
     ['BAD_REQUEST', 'fix-the-request'],
     ['STATE_UNAVAILABLE', 'host-busy-or-crashed'],
   ];
@@ -156,12 +156,59 @@ test("the host's answers are final: errors are typed and never repeated", async 
   }
 });
 
-test('a missing host is reported as not installed and not repeated', async () => {
-  for (const transport of ['port', 'message']) {
-    const { c, runtime } = client((m, port) => port.drop('Specified native messaging host not found.'), { transport });
-    await assert.rejects(c.printLabel(label('x-2')), (e) => e.kind === 'host-not-installed' && e.code === 'HOST_NOT_FOUND');
-    assert.equal(runtime.sent.length, 1, transport);
+test('a missing host, or one that does not allow this extension, is reported as such and not repeated', async () => {
+  const cases = [
+    ['Specified native messaging host not found.', 'HOST_NOT_FOUND', 'host-not-installed', /not installed/],
+    ['Access to the specified native messaging host is forbidden.', 'HOST_FORBIDDEN', 'extension-not-allowed',
+      /chrome-extension:\/\/abcdefgh\/ to its allowed origins/],
+  ];
+  for (const [browserSays, code, kind, message] of cases) {
+    for (const transport of ['port', 'message']) {
+      const { c, runtime } = client((m, port) => port.drop(browserSays), { transport });
+      runtime.id = 'abcdefgh';
+      await assert.rejects(c.printLabel(label('x-2')),
+        (e) => e.kind === kind && e.code === code && message.test(e.message) && !e.message.includes('.).'));
+      assert.equal(runtime.sent.length, 1, transport);
+    }
   }
+});
+
+test('the port closes once idle, so other clients get the host, and a burst shares one', async () => {
+  const { c, runtime } = client((m, port) => port.answer(ok(m, 'hi')), { idleCloseMs: 30 });
+  await Promise.all([c.hello(), c.hello(), c.listPrinters()]);
+  assert.equal(runtime.ports.length, 1);
+  await new Promise((r) => setTimeout(r, 60));
+  assert.equal(runtime.ports[0].open, false, 'closed when idle');
+  assert.equal(await c.hello(), 'hi');
+  assert.equal(runtime.ports.length, 2, 'reopened for the next request');
+  c.close();
+});
+
+test('waiting and cancelling are told apart from a lost host', async () => {
+  // A job on a paused queue: every poll answered, the job still waiting.
+  const paused = client((m, port) => port.answer(ok(m, m.type === 'get_job'
+    ? { intent_id: 'w-3', state: 'SUBMITTED', printer: 'Label_PDF' }
+    : { default_printer: '', printers: [{ name: 'Label_PDF', state: 'paused', enabled: false, uri: 'cups' }] }))).c;
+  await assert.rejects(paused.waitForJob('w-3', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'JOB_WAITING' &&
+    e.kind === 'job-still-waiting' && !e.answerLost && e.queuePaused === true && e.record.state === 'SUBMITTED');
+  // Cancelled before sending, while waiting between polls, or in flight: one kind.
+  const silent = client(() => undefined, { timeoutMs: 0 }).c;
+  const before = new AbortController();
+  before.abort();
+  const during = new AbortController();
+  setTimeout(() => during.abort(), 20);
+  const polling = new AbortController();
+  setTimeout(() => polling.abort(), 20);
+  const slow = client((m, port) => port.answer(ok(m, { state: 'SUBMITTED' }))).c;
+  for (const call of [silent.hello({ signal: before.signal }), silent.hello({ signal: during.signal }),
+    slow.waitForJob('w-4', { intervalMs: 1000, signal: polling.signal })]) {
+    await assert.rejects(call, (e) => e.code === 'ABORTED' && e.kind === 'cancelled');
+  }
+  // A bad id is a rejected promise, like every other failure.
+  const bad = silent.getJob('has space');
+  assert.ok(bad instanceof Promise);
+  await assert.rejects(bad, (e) => e.code === 'BAD_REQUEST');
+  for (const c of [paused, silent, slow]) c.close();
 });
 
 test('every request settles exactly once, whatever arrives late', async () => {
@@ -228,7 +275,9 @@ test('waitForJob polls until a final state', async () => {
   assert.equal(record.state, 'COMPLETED');
   assert.equal(n, 3);
   const slow = client((m, port) => port.answer(ok(m, { state: 'SUBMITTED' }))).c;
-  await assert.rejects(slow.waitForJob('w-2', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'TIMEOUT');
+  // Out of time with every poll answered: still waiting, not lost.
+  await assert.rejects(slow.waitForJob('w-2', { intervalMs: 5, timeoutMs: 20 }),
+    (e) => e.code === 'JOB_WAITING' && e.queuePaused === false && !e.answerLost);
 });
 
 test('pages: one submit_document with the pages in order, and the same retry rule', async () => {
