@@ -9,7 +9,7 @@ Json hello_reply(const PlatformInfo& info) {
   r["arch"] = info.arch;
   // What this host answers, in the order the messages were added.
   r["capabilities"] = Json::array({"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw",
-                                   "describe_printer", "submit_document"});
+                                   "describe_printer", "submit_document", "find_jobs"});
   r["platform"] = info.platform;
   r["protocol"] = kProtocolVersion;
   r["version"] = kHostVersion;

@@ -101,6 +101,24 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
     if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
     return handle_submit_raw(std::move(*request), ctx.print);
   }
+  if (e.type == "find_jobs") {
+    const Json* prefix = nullptr;
+    const Json* limit = nullptr;
+    if (e.payload && e.payload->is_object() && !parsed.has_repeated_member(*e.payload)) {
+      if (auto it = e.payload->find("intent_prefix"); it != e.payload->end()) prefix = &*it;
+      if (auto it = e.payload->find("limit"); it != e.payload->end()) limit = &*it;
+    }
+    if (!prefix || !prefix->is_string() || !is_valid_identifier(prefix->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
+      return errors::unsupported_characters("intent_prefix");
+    }
+    size_t count = 20;
+    if (limit && !limit->is_null()) {
+      std::optional<uint64_t> n = json_unsigned(*limit, kMaxFoundJobs);
+      if (!n || *n == 0) return errors::make(errors::kBadRequest, errors::kMsgFindLimit);
+      count = static_cast<size_t>(*n);
+    }
+    return find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state);
+  }
   if (e.type == "get_job") {
     const Json* id = nullptr;
     if (e.payload && e.payload->is_object()) {

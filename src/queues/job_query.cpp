@@ -1,5 +1,8 @@
 #include "queues/job_query.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "support/error_catalogue.h"
 #include "platform/clock.h"
 
@@ -44,6 +47,24 @@ Json job_reply(const JobRecord& r) {
   j["state"] = r.state;
   j["updated_at_ms"] = r.updated_at_ms;
   return j;
+}
+
+Json find_jobs(std::string_view prefix, size_t limit, const StateStore& store) {
+  // The ledger is ordered by id, so the matches are one run of it.
+  std::vector<const JobRecord*> found;
+  for (auto it = store.ledger.jobs.lower_bound(std::string(prefix));
+       it != store.ledger.jobs.end() && std::string_view(it->first).substr(0, prefix.size()) == prefix; ++it) {
+    found.push_back(&it->second);
+  }
+  std::stable_sort(found.begin(), found.end(), [](const JobRecord* a, const JobRecord* b) {
+    return a->created_at_ms > b->created_at_ms;
+  });
+  Json jobs = Json::array();
+  for (size_t i = 0; i < found.size() && i < limit; ++i) jobs.push_back(job_reply(*found[i]));
+  Json r = Json::object();
+  r["jobs"] = std::move(jobs);
+  r["truncated"] = found.size() > limit;
+  return r;
 }
 
 Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock) {

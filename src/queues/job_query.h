@@ -26,4 +26,11 @@ Json job_reply(const JobRecord& record);
 // change of state, and returns the record.
 Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock);
 
+inline constexpr size_t kMaxFoundJobs = 100;
+
+// The find_jobs reply: the records whose intent id starts with `prefix`,
+// newest first (then by id), at most `limit` of them, and whether more
+// matched. Records are as stored: get_job asks the print system.
+Json find_jobs(std::string_view prefix, size_t limit, const StateStore& store);
+
 }  // namespace tph

@@ -80,7 +80,8 @@ const JsonShape& print_payload_shape() {
   static const JsonShape payload{
       {{"intent_id", &kScalarShape}, {"printer", &kScalarShape}, {"title", &kScalarShape},
        {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster},
-       {"language", &kScalarShape}, {"base64", &kScalarShape}, {"pages", &pages}},
+       {"language", &kScalarShape}, {"base64", &kScalarShape}, {"pages", &pages},
+       {"intent_prefix", &kScalarShape}, {"limit", &kScalarShape}},
       nullptr,
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape, &raster}};
   return payload;

@@ -53,6 +53,7 @@ inline constexpr std::string_view kMsgRawEmpty = "The raw label is empty.";
 inline constexpr std::string_view kMsgRawTooLarge = "The raw label exceeds the helper limit.";
 inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
 inline constexpr std::string_view kMsgPageCount = "A document has 1 to 1000 pages.";
+inline constexpr std::string_view kMsgFindLimit = "limit must be between 1 and 100.";
 inline constexpr std::string_view kMsgUnknownMessage = "The print helper does not support that message type.";
 inline constexpr std::string_view kMsgIntentConflict =
     "This print-attempt identifier was already used for different output.";

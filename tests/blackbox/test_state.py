@@ -50,6 +50,43 @@ class StateTest(unittest.TestCase):
         self.assertGreaterEqual(saved["jobs"]["a"]["updated_at_ms"], before - 1000)
         self.assertEqual(saved["jobs"]["b"]["state"], "FAILED")
 
+    def test_find_jobs_by_prefix_newest_first_within_a_bound(self):
+        t = now_ms() - 60000
+        jobs = {}
+        # 150 labels of order 1234 (messages at their bound), a look-alike order, and another.
+        for i in range(150):
+            r = record("order-1234.label-%d" % i, "FAILED", t + i)
+            r["error_message"] = "m" * 1024
+            jobs[r["intent_id"]] = r
+        for intent in ("order-12345.label-1", "order-99.label-1"):
+            jobs[intent] = record(intent, "COMPLETED", t + 500)
+        self.host.write_ledger_bytes(ledger_bytes(jobs))
+        raws = self.host.run(b"".join(frame(request("find_jobs", payload)) for payload in (
+            {"intent_prefix": "order-1234.", "limit": 3},
+            {"intent_prefix": "order-1234.", "limit": 100},
+            {"intent_prefix": "order-1234"},
+            {"intent_prefix": "order-7."},
+            {"intent_prefix": "order 1234"},
+            {"intent_prefix": "order-1234.", "limit": 101})))[0]
+        replies = []
+        while raws:
+            n = int.from_bytes(raws[:4], "little")
+            replies.append((n, json.loads(raws[4:4 + n])))
+            raws = raws[4 + n:]
+        (_, three), (size, hundred), (_, default), (_, none), (_, bad_prefix), (_, bad_limit) = replies
+        self.assertEqual([j["intent_id"] for j in three["result"]["jobs"]],
+                         ["order-1234.label-149", "order-1234.label-148", "order-1234.label-147"])
+        self.assertTrue(three["result"]["truncated"])
+        self.assertEqual(three["result"]["jobs"][0], jobs["order-1234.label-149"])  # the record as stored
+        self.assertEqual(len(hundred["result"]["jobs"]), 100)
+        self.assertLess(size, 256 * 1024)  # a hundred records at their largest stay far below 1 MiB
+        self.assertEqual(len(default["result"]["jobs"]), 20)
+        self.assertEqual(default["result"]["jobs"][0]["intent_id"], "order-12345.label-1")  # a prefix is a prefix
+        self.assertEqual(none["result"], {"jobs": [], "truncated": False})
+        self.assertEqual(bad_prefix["error"], {"code": "BAD_REQUEST",
+                                               "message": "intent_prefix contains unsupported characters."})
+        self.assertEqual(bad_limit["error"], {"code": "BAD_REQUEST", "message": "limit must be between 1 and 100."})
+
     def test_unchanged_ledger_is_not_rewritten(self):
         original = ledger_bytes({"b": record("b", "FAILED", now_ms() - 5000)})
         self.host.write_ledger_bytes(original)

@@ -240,7 +240,7 @@ class BrowserTest(unittest.TestCase):
     def test_hello(self):
         result = self.results["hello"]["result"]
         self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw",
-                                                 "describe_printer", "submit_document"])
+                                                 "describe_printer", "submit_document", "find_jobs"])
         self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", VERSION))
 
     def test_list_printers(self):

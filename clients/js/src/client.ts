@@ -261,6 +261,20 @@ export class PrintHostClient {
     return this.call('get_job', { intent_id: intentId }, options);
   }
 
+  /**
+   * The attempts whose intent id starts with `intentPrefix`, newest first, as
+   * stored (`getJob` asks the print system for a record's latest state): what
+   * was printed for an order when its ids were lost. Name attempts
+   * `order-1234.label-1` and so on, with a new suffix only for a deliberate
+   * reprint, and `findJobs('order-1234.')` finds them all. At most `limit`
+   * (1-100, default 20); `truncated` says there were more.
+   */
+  findJobs(intentPrefix: string, options: CallOptions & { limit?: number } = {}):
+  Promise<{ jobs: JobRecord[]; truncated: boolean }> {
+    const { limit, ...call } = options;
+    return this.call('find_jobs', { intent_prefix: intentPrefix, limit: limit ?? null }, call);
+  }
+
   /** The queue's resolution, default media and printable area, as printing uses them. */
   describePrinter(printer: string, options: CallOptions = {}): Promise<PrinterDescription> {
     return this.call('describe_printer', { printer }, options);

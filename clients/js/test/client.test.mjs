@@ -293,6 +293,15 @@ test('pages: one submit_document with the pages in order, and the same retry rul
   assert.equal(runtime.sent[0].payload.copies, 2);
 });
 
+test('findJobs asks the host for an id prefix', async () => {
+  const { c, runtime } = client((m, port) => port.answer(ok(m, { jobs: [], truncated: false })));
+  assert.deepEqual(await c.findJobs('order-1234.', { limit: 5 }), { jobs: [], truncated: false });
+  await c.findJobs('order-9.');
+  assert.deepEqual(runtime.sent.map((m) => [m.type, m.payload]), [
+    ['find_jobs', { intent_prefix: 'order-1234.', limit: 5 }], ['find_jobs', { intent_prefix: 'order-9.', limit: null }]]);
+  c.close();
+});
+
 test('raw labels: the bytes as they are, and the same retry rule', async () => {
   let n = 0;
   const { c, runtime } = client((m, port) => (++n === 1 ? port.drop() : port.answer(ok(m, { duplicate: true }))));
