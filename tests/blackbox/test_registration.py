@@ -52,20 +52,46 @@ class WindowsRegistrationTest(unittest.TestCase):
 
 @unittest.skipIf(TARGET == "windows", "manifest folders are the Linux registration")
 class LinuxRegistrationTest(unittest.TestCase):
-    def test_register_writes_each_browsers_manifest(self):
-        home = tempfile.mkdtemp()
-        try:
-            host = os.path.join(ROOT, "build", "native", "tavelin-print-host")
-            r = subprocess.run([os.path.join(ROOT, "packaging", "linux", "register.sh"), host, CHROME_ID, FIREFOX_ID],
-                               env=dict(os.environ, HOME=home), capture_output=True, timeout=60)
-            self.assertEqual(r.returncode, 0, r.stderr)
-            for folder in (".config/google-chrome/NativeMessagingHosts", ".config/chromium/NativeMessagingHosts",
-                           ".mozilla/native-messaging-hosts"):
-                manifest = json.load(open(os.path.join(home, folder, "com.tavelin.print.json")))
-                self.assertEqual(manifest["path"], host)
-                self.assertTrue(os.access(manifest["path"], os.X_OK))
-        finally:
-            shutil.rmtree(home)
+    def test_register_writes_each_browsers_manifest_and_unregister_removes_them(self):
+        host = os.path.join(ROOT, "build", "native", "tavelin-print-host")
+        other = "b" * 32
+        chrome = (".config/google-chrome/NativeMessagingHosts", ".config/chromium/NativeMessagingHosts")
+        firefox = (".mozilla/native-messaging-hosts",)
+        origins = lambda *ids: {"allowed_origins": ["chrome-extension://%s/" % i for i in ids]}
+        cases = [
+            ("the older form: one of each", [CHROME_ID, FIREFOX_ID],
+             {f: origins(CHROME_ID) for f in chrome} | {firefox[0]: {"allowed_extensions": [FIREFOX_ID]}}),
+            ("two Chrome extensions, no Firefox", ["--chrome", CHROME_ID, "--chrome", other],
+             {f: origins(CHROME_ID, other) for f in chrome}),
+            ("Firefox only", ["--firefox", FIREFOX_ID, "--firefox", "{0b1c2d3e-1111-2222-3333-444455556666}"],
+             {firefox[0]: {"allowed_extensions": [FIREFOX_ID, "{0b1c2d3e-1111-2222-3333-444455556666}"]}}),
+            ("not a Chrome id", ["--chrome", "not-an-id"], None),
+            ("no extension", [], None),
+        ]
+        for name, args, expected in cases:
+            with self.subTest(name):
+                home = tempfile.mkdtemp()
+                try:
+                    env = dict(os.environ, HOME=home)
+                    r = subprocess.run([os.path.join(ROOT, "packaging", "linux", "register.sh"), host] + args,
+                                       env=env, capture_output=True, timeout=60)
+                    written = {f: json.load(open(os.path.join(home, f, "com.tavelin.print.json")))
+                               for f in chrome + firefox if os.path.exists(os.path.join(home, f, "com.tavelin.print.json"))}
+                    if expected is None:
+                        self.assertEqual((r.returncode, written), (2, {}), r.stderr)
+                        continue
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertEqual(sorted(written), sorted(expected))
+                    for folder, manifest in written.items():
+                        self.assertEqual(manifest["path"], host)
+                        self.assertTrue(os.access(manifest["path"], os.X_OK))
+                        self.assertEqual({k: v for k, v in manifest.items() if k.startswith("allowed_")}, expected[folder])
+                    subprocess.run([os.path.join(ROOT, "packaging", "linux", "unregister.sh")], env=env, check=True,
+                                   capture_output=True, timeout=60)
+                    self.assertFalse(any(os.path.exists(os.path.join(home, f, "com.tavelin.print.json"))
+                                         for f in chrome + firefox))
+                finally:
+                    shutil.rmtree(home)
 
 
 if __name__ == "__main__":
