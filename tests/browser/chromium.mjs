@@ -17,6 +17,14 @@ export async function withChromium(extensions, launcher, use) {
       type: 'stdio',
       allowed_origins: extensions.map((e) => `chrome-extension://${e.id}/`),
     }, null, 2));
+    // A host registered for another extension only.
+    fs.writeFileSync(path.join(hosts, 'com.tavelin.forbidden.json'), JSON.stringify({
+      name: 'com.tavelin.forbidden',
+      description: 'Tavelin label print host (test, for another extension)',
+      path: launcher,
+      type: 'stdio',
+      allowed_origins: ['chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/'],
+    }, null, 2));
   }
   const dirs = extensions.map((e) => e.dir).join(',');
   const context = await chromium.launchPersistentContext(userDataDir, {

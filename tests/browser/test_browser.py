@@ -212,6 +212,9 @@ class BrowserTest(unittest.TestCase):
         json.dump({"name": "com.tavelin.print", "description": "Tavelin label print host (test)",
                    "path": write_launcher(cls.host), "type": "stdio", "allowed_extensions": [GECKO_ID]},
                   open(os.path.join(hosts, "com.tavelin.print.json"), "w"))
+        json.dump({"name": "com.tavelin.forbidden", "description": "Tavelin label print host (test, another add-on)",
+                   "path": write_launcher(cls.host), "type": "stdio", "allowed_extensions": ["other@tavelin.example"]},
+                  open(os.path.join(hosts, "com.tavelin.forbidden.json"), "w"))
         web_ext = os.path.join(HERE, "node_modules", ".bin", "web-ext")
         profile = tempfile.mkdtemp(prefix="tph-firefox-")
         p = subprocess.Popen([web_ext, "run", "--firefox=/usr/bin/firefox-esr", "--source-dir", source,
@@ -323,6 +326,18 @@ class BrowserTest(unittest.TestCase):
 
     def test_a_missing_host_is_reported_as_not_installed(self):
         self.assertEqual(self.results["absent"]["error"]["kind"], "host-not-installed")
+
+    def test_a_host_that_does_not_allow_the_extension_says_so(self):
+        error = self.results["forbidden"]["error"]
+        if FIREFOX:
+            # Firefox answers as if there were no host at all; the message
+            # names both causes and the id.
+            self.assertEqual(error["kind"], "host-not-installed")
+            self.assertIn("does not list this extension (%s)" % GECKO_ID, error["message"])
+        else:
+            self.assertEqual((error["code"], error["kind"]), ("HOST_FORBIDDEN", "extension-not-allowed"))
+            self.assertIn("chrome-extension://%s/" % open(os.path.join(HERE, "extension-id.txt")).read().strip(),
+                          error["message"])
 
     def test_label_canvas_has_the_labels_pixels(self):
         self.assertEqual(self.results["labelCanvas"], [812, 1218])

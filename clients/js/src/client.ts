@@ -527,12 +527,15 @@ export class PrintHostClient {
     if (isHostForbidden(message)) {
       const id = this.runtime.id ?? "this extension's id";
       return new PrintHostError('HOST_FORBIDDEN', `The print host is installed but does not allow this extension ` +
-        `(${quoted(message)}): add chrome-extension://${id}/ to its allowed origins (Chrome, Chromium, Edge) or ` +
-        `${id} to its allowed extensions (Firefox), and register it again.`, 'extension-not-allowed');
+        `(${quoted(message)}): add chrome-extension://${id}/ to the allowed_origins of its manifest and register ` +
+        'it again.', 'extension-not-allowed');
     }
     if (isHostMissing(message)) {
-      return new PrintHostError('HOST_NOT_FOUND', `The print host is not installed for this browser (${quoted(message)}).`,
-        'host-not-installed');
+      // Firefox says the same when the host's manifest does not list the
+      // extension, so the message names that case too.
+      const listed = this.runtime.id ? ` or its manifest does not list this extension (${this.runtime.id})` : '';
+      return new PrintHostError('HOST_NOT_FOUND',
+        `The print host is not installed for this browser${listed} (${quoted(message)}).`, 'host-not-installed');
     }
     return lost('HOST_DISCONNECTED', `The connection to the print host dropped (${quoted(message)}).`);
   }

@@ -158,9 +158,10 @@ test("the host's answers are final: errors are typed and never repeated", async 
 
 test('a missing host, or one that does not allow this extension, is reported as such and not repeated', async () => {
   const cases = [
-    ['Specified native messaging host not found.', 'HOST_NOT_FOUND', 'host-not-installed', /not installed/],
+    ['Specified native messaging host not found.', 'HOST_NOT_FOUND', 'host-not-installed',
+      /not installed for this browser or its manifest does not list this extension \(abcdefgh\)/],
     ['Access to the specified native messaging host is forbidden.', 'HOST_FORBIDDEN', 'extension-not-allowed',
-      /chrome-extension:\/\/abcdefgh\/ to its allowed origins/],
+      /chrome-extension:\/\/abcdefgh\/ to the allowed_origins/],
   ];
   for (const [browserSays, code, kind, message] of cases) {
     for (const transport of ['port', 'message']) {

@@ -98,6 +98,7 @@ export async function runSuite({ tag, printer, log, bigLabel }) {
   const absent = new PrintHostClient({ hostName: 'com.tavelin.absent', retries: 3 });
   results.absent = await outcome(absent.printLabel({ printer, png: label, dpi: 300, title: 'never',
     intentId: newIntentId('absent') }));
+  results.forbidden = await outcome(new PrintHostClient({ hostName: 'com.tavelin.forbidden', retries: 0 }).hello());
   results.labelCanvas = (() => {
     const c = labelCanvas({ widthIn: 4, heightIn: 6, dpi: 203 });
     return [c.width, c.height];
