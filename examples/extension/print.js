@@ -38,6 +38,9 @@ const ADVICE = {
   'ask-the-user-before-reprinting': 'Check the printer: the label may have printed.',
   'reprint-needs-a-new-id': 'This attempt failed; printing again makes a new label.',
   'host-not-installed': 'Install the Tavelin print host.',
+  'extension-not-allowed': 'The print host does not allow this extension yet: ask your administrator to add it.',
+  'id-used-for-other-output': 'This order already printed something else: check what was printed before reprinting.',
+  'job-still-waiting': 'The label is waiting in the printer queue (is the printer paused?); it will print.',
   'host-busy-or-crashed': 'The print host did not answer; try again (the same label will not print twice).',
 };
 
