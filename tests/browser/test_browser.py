@@ -327,6 +327,10 @@ class BrowserTest(unittest.TestCase):
     def test_a_missing_host_is_reported_as_not_installed(self):
         self.assertEqual(self.results["absent"]["error"]["kind"], "host-not-installed")
 
+    def test_a_second_client_is_answered_once_the_first_is_idle(self):
+        self.assertTrue(self.results["secondTab"]["ok"], self.results["secondTab"])
+        self.assertLess(self.results["secondTabWaitedMs"], 3000)
+
     def test_a_host_that_does_not_allow_the_extension_says_so(self):
         error = self.results["forbidden"]["error"]
         if FIREFOX:

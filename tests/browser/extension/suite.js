@@ -98,6 +98,19 @@ export async function runSuite({ tag, printer, log, bigLabel }) {
   const absent = new PrintHostClient({ hostName: 'com.tavelin.absent', retries: 3 });
   results.absent = await outcome(absent.printLabel({ printer, png: label, dpi: 300, title: 'never',
     intentId: newIntentId('absent') }));
+  // Two clients over ports, as two tabs: the first one's host holds the
+  // user's print state; it lets go once that client is idle, and the second
+  // is answered then.
+  const firstTab = new PrintHostClient({ timeoutMs: 30000 });
+  const secondTab = new PrintHostClient({ timeoutMs: 30000 });
+  await firstTab.hello();
+  const idleSince = Date.now();
+  results.secondTab = await outcome(secondTab.hello());
+  results.secondTabWaitedMs = Date.now() - idleSince;
+  firstTab.close();
+  secondTab.close();
+  log('tabs done');
+
   results.forbidden = await outcome(new PrintHostClient({ hostName: 'com.tavelin.forbidden', retries: 0 }).hello());
   results.labelCanvas = (() => {
     const c = labelCanvas({ widthIn: 4, heightIn: 6, dpi: 203 });
