@@ -86,7 +86,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   }
   if (e.type == "describe_printer") {
     const Json* printer = nullptr;
-    if (e.payload && e.payload->is_object()) {
+    if (e.payload && e.payload->is_object() && !parsed.has_repeated_member(*e.payload)) {
       auto it = e.payload->find("printer");
       if (it != e.payload->end()) printer = &*it;
     }

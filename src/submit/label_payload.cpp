@@ -80,21 +80,21 @@ std::optional<PngSize> check_png_decodes(const std::string& png) {
 
 Result<DeviceRaster, DecodeFailure> decode_png(const std::string& png, bool already_checked) {
   DeviceRaster raster;
-  bool out_of_memory = false;
-  bool ok = decode_into(png, !already_checked, [&raster, &out_of_memory](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
-    // The one large allocation of a submit. Its failure is an answer: the
-    // caller records the attempt as failed and the host goes on serving.
-    try {
+  bool ok = false;
+  // The raster is the one large allocation of a submit, and the essential
+  // chunks' copy the next; running out of memory for either is an answer: the
+  // caller records the attempt and the host goes on serving.
+  try {
+    ok = decode_into(png, !already_checked, [&raster](uint32_t w, uint32_t h) -> std::optional<uint8_t*> {
       raster.pixels.resize(static_cast<size_t>(w) * h * 4);
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
-      return std::nullopt;
-    }
-    raster.width = w;
-    raster.height = h;
-    return raster.pixels.data();
-  });
-  if (!ok) return out_of_memory ? DecodeFailure::kOutOfMemory : DecodeFailure::kRefused;
+      raster.width = w;
+      raster.height = h;
+      return raster.pixels.data();
+    });
+  } catch (const std::bad_alloc&) {
+    return DecodeFailure::kOutOfMemory;
+  }
+  if (!ok) return DecodeFailure::kRefused;
   uint8_t* px = raster.pixels.data();
   for (size_t i = 3; i < raster.pixels.size(); i += 4) px[i] = 255;
   return raster;

@@ -76,7 +76,7 @@ const JsonShape& print_payload_shape() {
        {"height_px", &kScalarShape}},
       nullptr,
       {&kScalarShape, &kScalarShape, &kScalarShape, &kScalarShape}};
-  static const JsonShape pages{{}, nullptr, {}, false, &raster};
+  static const JsonShape pages{{}, nullptr, {}, false, &raster, kMaxDocumentPages};
   static const JsonShape payload{
       {{"intent_id", &kScalarShape}, {"printer", &kScalarShape}, {"title", &kScalarShape},
        {"copies", &kScalarShape}, {"media", &kScalarShape}, {"dpi", &kScalarShape}, {"payload", &raster},
@@ -126,8 +126,12 @@ std::optional<DocumentRequest> bind_document_request(Json& payload, const Strict
   }
   DocumentRequest r;
   if (!bind_attempt_fields(m, r) || !m[6] || !m[6]->is_array()) return std::nullopt;
-  r.pages.reserve(m[6]->size());
+  r.pages.reserve(std::min(m[6]->size(), kMaxDocumentPages + 1));
   for (Json& page : *m[6]) {
+    if (r.pages.size() == kMaxDocumentPages) {  // the parser kept one more as null: too many
+      r.pages.emplace_back();
+      break;
+    }
     if (!bind_raster(page, parsed, r.pages.emplace_back())) return std::nullopt;
   }
   return r;

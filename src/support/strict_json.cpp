@@ -154,7 +154,9 @@ class ShapedSax {
     const auto& elements = f.shape->elements;
     const size_t i = f.index++;
     if (f.shape->every_element) {
+      if (i > f.shape->most_elements) return {nullptr, nullptr};
       f.container->push_back(nullptr);
+      if (i == f.shape->most_elements) return {nullptr, nullptr};  // "one too many"
       return {&f.container->back(), f.shape->every_element};
     }
     if (i < elements.size()) {

@@ -43,9 +43,10 @@ struct JsonShape {
   // True: any member name repeated in this object counts. False: only the
   // names in `members`.
   bool every_name_unique = false;
-  // Kept shape of every element, for lists of any length (each element costs
-  // what its text does).
+  // Kept shape of every element of a list, up to `most_elements` of them;
+  // one element beyond is kept as null, as with `elements`.
   const JsonShape* every_element = nullptr;
+  size_t most_elements = 0;
 };
 
 // A value kept as it is; an array or object kept empty.

@@ -119,9 +119,9 @@ TEST(StrictJson, ArraysKeepTheirPositionsAndOneTooMany) {
   EXPECT_EQ(j.value, Json::parse(R"([1,{},null])"));
   EXPECT_EQ(parse_strict_json("[1,2]", shape).value, Json::parse("[1,2]"));
   static const JsonShape object{{{"a", &kScalarShape}}};
-  static const JsonShape list{{}, nullptr, {}, false, &object};
-  EXPECT_EQ(parse_strict_json(R"([{"a":1,"b":2},{"a":[3]},{},4,5])", list).value,
-            Json::parse(R"([{"a":1},{"a":[]},{},4,5])"));
+  static const JsonShape list{{}, nullptr, {}, false, &object, 4};
+  EXPECT_EQ(parse_strict_json(R"([{"a":1,"b":2},{"a":[3]},{},4,5,6])", list).value,
+            Json::parse(R"([{"a":1},{"a":[]},{},4,null])"));
 }
 
 TEST(StrictJson, EveryNameUniqueCountsUnknownNamesToo) {

@@ -87,4 +87,10 @@ std::u16string utf8_to_wide(std::string_view s) {
   return out;
 }
 
+std::string repaired_utf8(std::string_view text) {
+  std::u16string wide = utf8_to_wide(text);
+  wide.pop_back();  // the terminating NUL
+  return wide_to_utf8(wide);
+}
+
 }  // namespace tph

@@ -19,4 +19,8 @@ inline std::string wide_to_utf8(std::u16string_view s) { return wide_to_utf8(s.d
 // UTF-8 (every JSON string is); an invalid sequence becomes U+FFFD.
 std::u16string utf8_to_wide(std::string_view utf8);
 
+// Text from the print system as valid UTF-8: each invalid sequence becomes
+// U+FFFD, so it can always be written into a reply.
+std::string repaired_utf8(std::string_view text);
+
 }  // namespace tph

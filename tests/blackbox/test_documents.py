@@ -138,6 +138,7 @@ class DocumentTest(unittest.TestCase):
         too_wide = raster(rgb_png(pattern_rows(4000, 16, 3), 4000, 16), 4000, 16)
         cases = [
             ("no pages", [], "BAD_REQUEST", "A document has 1 to 1000 pages."),
+            ("1001 pages", [good] * 1001, "BAD_REQUEST", "A document has 1 to 1000 pages."),
             ("declared size", [good, bad_size], "BAD_REQUEST", "Page 2: Declared raster dimensions do not match the PNG."),
             ("not base64", [good, good, dict(good, base64="@@")], "BAD_REQUEST",
              "Page 3: The raster payload is not valid base64."),

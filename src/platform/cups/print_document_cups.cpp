@@ -8,6 +8,7 @@
 
 #include "platform/cups/cups_scheduler.h"
 #include "platform/print_document.h"
+#include "support/text_conversion.h"
 
 namespace tph {
 namespace {
@@ -26,9 +27,12 @@ struct Media {
   int left = 0, right = 0, top = 0, bottom = 0;
 };
 
+// A size or margin of the queue's media, within 0..100 m: a broken or hostile
+// printer's values must not overflow the arithmetic that places a label.
 int member_int(ipp_t* collection, const char* name) {
   ipp_attribute_t* a = collection ? ippFindAttribute(collection, name, IPP_TAG_INTEGER) : nullptr;
-  return a ? ippGetInteger(a, 0) : 0;
+  const int v = a ? ippGetInteger(a, 0) : 0;
+  return v < 0 ? 0 : (v > 10'000'000 ? 10'000'000 : v);
 }
 
 // One document on a CUPS queue: the job is created and its PostScript
@@ -161,7 +165,7 @@ class CupsPrintDocument final : public PrintDocument {
     media_ = Media{};
     ipp_attribute_t* keyword = cupsFindDestDefault(http, dest_.get(), info_, "media");
     const char* name = keyword ? ippGetString(keyword, 0, nullptr) : nullptr;
-    if (name) media_.name = name;
+    if (name) media_.name = repaired_utf8(name);
     if (ipp_attribute_t* col = cupsFindDestDefault(http, dest_.get(), info_, "media-col")) {
       ipp_t* media = ippGetCollection(col, 0);
       ipp_attribute_t* size = media ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
@@ -189,10 +193,11 @@ class CupsPrintDocument final : public PrintDocument {
     int y = 0;
     int x = ippGetResolution(r, 0, &y, &units);
     if (units == IPP_RES_PER_CM) {
+      if (x <= 0 || y <= 0 || x > 40'000 || y > 40'000) return;
       x = static_cast<int>(x * 2.54 + 0.5);
       y = static_cast<int>(y * 2.54 + 0.5);
     }
-    if (x > 0 && y > 0) {
+    if (x > 0 && y > 0 && x <= 100'000 && y <= 100'000) {
       dpi_x_ = x;
       dpi_y_ = y;
     }

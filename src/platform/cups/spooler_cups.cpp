@@ -6,6 +6,7 @@
 #include "platform/cups/cups_mapping.h"
 #include "platform/cups/cups_scheduler.h"
 #include "platform/spooler.h"
+#include "support/text_conversion.h"
 
 namespace tph {
 namespace {
@@ -30,7 +31,7 @@ class Destinations {
 std::string name_of(const cups_dest_t& d) {
   std::string name = d.name ? d.name : "";
   if (d.instance && *d.instance) name += std::string("/") + d.instance;
-  return name;
+  return repaired_utf8(name);
 }
 
 struct IppDeleter {
