@@ -218,8 +218,9 @@ def pdf_figures(scratch, env):
     subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tests", "browser", "make_label_pdf.py"), pdf, "BENCH"],
                    check=True)
     dpi, width, height = 300, 1200, 1800  # 4 x 6 in stock at 300 dpi
-    rendered = json.loads(subprocess.run(["node", os.path.join(HERE, "render_pdf_pages.mjs"), pdf, str(dpi),
-                                          str(width), str(height)], capture_output=True, text=True, check=True).stdout)
+    rendered = json.loads(subprocess.run(["node", os.path.join(ROOT, "tests", "browser", "render_pdf.mjs"), pdf, str(dpi),
+                                          str(width), str(height), "--pngs"], capture_output=True, text=True,
+                                         check=True).stdout)
     pages = rendered["pages"]
     queue = "Label_PDF_2"
     subprocess.run(["cupsdisable", queue], check=True)

@@ -177,6 +177,11 @@ function defaultRuntime(): NativeRuntime {
   return runtime;
 }
 
+/** The fields every print message starts with, as the host names them. */
+function attemptFields(options: { intentId: string; printer: string; title: string; copies?: number }) {
+  return { intent_id: options.intentId, printer: options.printer, title: options.title, copies: options.copies ?? 1 };
+}
+
 /** A label as the host's raster object, flattened onto white, with the size its PNG header gives. */
 async function rasterOf(image: LabelImage) {
   const bytes = await opaqueLabelBytes(image);
@@ -286,14 +291,7 @@ export class PrintHostClient {
    */
   async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
     this.checkIntentId(options.intentId);
-    const payload = {
-      intent_id: options.intentId,
-      printer: options.printer,
-      title: options.title,
-      copies: options.copies ?? 1,
-      dpi: options.dpi,
-      payload: await rasterOf(options.png),
-    };
+    const payload = { ...attemptFields(options), dpi: options.dpi, payload: await rasterOf(options.png) };
     return this.submitWithRetries('submit', payload, options.intentId, options);
   }
 
@@ -315,14 +313,7 @@ export class PrintHostClient {
         throw e;
       }
     }
-    const payload = {
-      intent_id: options.intentId,
-      printer: options.printer,
-      title: options.title,
-      copies: options.copies ?? 1,
-      dpi: options.dpi,
-      pages,
-    };
+    const payload = { ...attemptFields(options), dpi: options.dpi, pages };
     return this.submitWithRetries('submit_document', payload, options.intentId, options);
   }
 
@@ -336,14 +327,7 @@ export class PrintHostClient {
     const bytes = typeof data === 'string' ? new TextEncoder().encode(data) : await bytesOf(data);
     if (bytes.length === 0) throw new PrintHostError('BAD_REQUEST', 'The raw label is empty.');
     if (bytes.length > MAX_PNG_BYTES) throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The raw label exceeds the helper limit.');
-    const payload = {
-      intent_id: options.intentId,
-      printer: options.printer,
-      title: options.title,
-      copies: options.copies ?? 1,
-      language: options.language,
-      base64: toBase64(bytes),
-    };
+    const payload = { ...attemptFields(options), language: options.language, base64: toBase64(bytes) };
     return this.submitWithRetries('submit_raw', payload, options.intentId, options);
   }
 

@@ -2,19 +2,12 @@
 // colour rules, refusals, and the same bytes every time. PDFium runs here as
 // the package's Node.js build of the same WebAssembly the browsers load.
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
 import { after, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'tph-client-'));
-fs.cpSync(path.join(here, '..', 'dist'), copy, { recursive: true });
-const nodeBuild = path.join(here, '..', 'node_modules', '@hyzyla', 'pdfium', 'dist', 'index.esm.js');
-fs.writeFileSync(path.join(copy, 'vendor', 'pdfium.js'), `export { PDFiumLibrary } from ${JSON.stringify(nodeBuild)};\n`);
-const { printPdf, renderPdfPages } = await import(path.join(copy, 'pdf.js'));
-after(() => fs.rmSync(copy, { recursive: true, force: true }));
+import { pdfModuleInNode } from '../scripts/pdf_in_node.mjs';
+
+const { module: { printPdf, renderPdfPages }, dispose } = await pdfModuleInNode();
+after(dispose);
 
 // A PDF whose pages are [width, height] in points, each with a black square
 // in its top left corner.
