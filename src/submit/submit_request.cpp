@@ -91,8 +91,7 @@ namespace {
 
 // The attempt fields submit and submit_document share, from the first six
 // members in the order of the payload's keys.
-template <typename Request>
-bool bind_attempt_fields(const std::vector<Json*>& m, Request& r) {
+bool bind_attempt_fields(const std::vector<Json*>& m, PngAttemptFields& r) {
   if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) {
     return false;
   }

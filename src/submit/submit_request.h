@@ -19,24 +19,23 @@ struct RasterPayload {
   uint32_t height_px = 0;
 };
 
-struct SubmitRequest {
+// What every PNG print message names: the attempt, where and how it prints.
+struct PngAttemptFields {
   std::string intent_id;
   std::string printer;
   std::string title;
   uint16_t copies = 1;
   std::optional<std::string> media;
   uint32_t dpi = 0;
+};
+
+// One label.
+struct SubmitRequest : PngAttemptFields {
   RasterPayload payload;
 };
 
 // One attempt of several PNG pages, printed as one job in order.
-struct DocumentRequest {
-  std::string intent_id;
-  std::string printer;
-  std::string title;
-  uint16_t copies = 1;
-  std::optional<std::string> media;
-  uint32_t dpi = 0;
+struct DocumentRequest : PngAttemptFields {
   std::vector<RasterPayload> pages;
 };
 
