@@ -293,6 +293,10 @@ def main():
                                         ("10000 x 6700 16-bit RGBA", (10000, 6700, 6, 16))):
         rss, _, reply = peak_rss_submit(streamed_png(w, h, colour, depth), w, h, env, printer="No_Such_Queue")
         big.append((name, rss, w * h * 4, reply))
+    depth_times = {}
+    for depth in (1, 8):
+        png = streamed_png(10000, 10000, 0, depth)
+        depth_times[depth] = min(peak_rss_submit(png, 10000, 10000, env, printer="No_Such_Queue")[1] for _ in range(3))
     shapes = hostile_json_shapes(env)
     # A shipping label as people print them: black bars and text on white.
     def shipping(x, y):
@@ -327,6 +331,8 @@ def main():
     for name, rss, raster, reply in big:
         print("  peak resident memory, %s submit (decoded, then refused by the queue): %.0f MB, %.2fx its %.0f MB"
               " device raster (%s)" % (name, rss / 1e6, rss / raster, raster / 1e6, reply.strip()[:50]))
+    print("  10000 x 10000 grey submit (checked, decoded, then refused by the queue): 1-bit %.0f ms, 8-bit %.0f ms:"
+          " %.2fx (goal <= 1.2x)" % (depth_times[1] * 1000, depth_times[8] * 1000, depth_times[1] / depth_times[8]))
     for name, size, t_ratio, m_ratio, t, m in shapes:
         print("  hostile request, %s (%.1f MB): %.0f ms, %.2fx the time and %.2fx the peak memory (%.0f MB) of a"
               " plain body of the same size" % (name, size / 1e6, t * 1000, t_ratio, m_ratio, m / 1e6))

@@ -36,6 +36,46 @@ void store_row(const uint8_t* row, bool wide, uint32_t width, uint32_t x0, uint3
   }
 }
 
+// Grey and palette images of at most 8 bits a sample, not interlaced, are
+// decoded as their packed samples and expanded here: the library's
+// conversion to RGBA costs several times more for each pixel of a
+// low-depth image than the image's own data does. `colours` maps each
+// sample value (grey level or palette index) to blue, green, red.
+bool decode_packed_rows(spng_ctx* ctx, const spng_ihdr& ihdr, const uint8_t (*colours)[3], uint8_t* bgrx) {
+  const uint32_t depth = ihdr.bit_depth;
+  const size_t row_bytes = (static_cast<size_t>(ihdr.width) * depth + 7) / 8;
+  size_t image_bytes = 0;
+  if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &image_bytes) != 0 || image_bytes != row_bytes * ihdr.height) {
+    return false;
+  }
+  if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) return false;
+  std::vector<uint8_t> row(row_bytes);
+  const uint32_t per_byte = 8 / depth;
+  const uint8_t mask = static_cast<uint8_t>((1u << depth) - 1);
+  for (;;) {
+    spng_row_info info{};
+    int rc = spng_get_row_info(ctx, &info);
+    if (rc == SPNG_EOI) return true;
+    if (rc != 0) return false;
+    rc = spng_decode_row(ctx, row.data(), row.size());
+    if (rc != 0 && rc != SPNG_EOI) return false;
+    if (bgrx && info.row_num < ihdr.height) {
+      uint8_t* d = bgrx + static_cast<size_t>(info.row_num) * ihdr.width * 4;
+      uint32_t x = 0;
+      for (size_t i = 0; i < row_bytes && x < ihdr.width; ++i) {
+        const uint8_t byte = row[i];
+        for (uint32_t k = 0; k < per_byte && x < ihdr.width; ++k, ++x, d += 4) {
+          const uint8_t* c = colours[(byte >> (8 - depth * (k + 1))) & mask];
+          d[0] = c[0];
+          d[1] = c[1];
+          d[2] = c[2];
+        }
+      }
+    }
+    if (rc == SPNG_EOI) return true;
+  }
+}
+
 }  // namespace
 
 bool platform_decode_png(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* bgrx) {
@@ -47,6 +87,26 @@ bool platform_decode_png(const uint8_t* data, size_t size, uint32_t width, uint3
   if (spng_set_png_buffer(ctx.get(), data, size) != 0) return false;
   spng_ihdr ihdr{};
   if (spng_get_ihdr(ctx.get(), &ihdr) != 0 || ihdr.width != width || ihdr.height != height) return false;
+
+  const bool grey = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE;
+  const bool palette = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+  if ((grey || palette) && ihdr.bit_depth <= 8 && ihdr.interlace_method == 0) {
+    uint8_t colours[256][3] = {};
+    if (grey) {
+      // A level scaled to 8 bits: 1 bit gives 0 or 255, 2 bits steps of 85, 4 bits of 17.
+      const uint32_t top = (1u << ihdr.bit_depth) - 1;
+      for (uint32_t v = 0; v <= top; ++v) colours[v][0] = colours[v][1] = colours[v][2] = static_cast<uint8_t>(v * 255 / top);
+    } else {
+      spng_plte plte{};
+      if (spng_get_plte(ctx.get(), &plte) != 0) return false;
+      for (uint32_t i = 0; i < plte.n_entries && i < 256; ++i) {
+        colours[i][0] = plte.entries[i].blue;
+        colours[i][1] = plte.entries[i].green;
+        colours[i][2] = plte.entries[i].red;
+      }
+    }
+    return decode_packed_rows(ctx.get(), ihdr, colours, bgrx);
+  }
 
   // 16-bit samples are reduced here as (v + 128) / 257, which the library's
   // own 16-to-8 conversion does not do; the Windows decoder path does the same.
