@@ -7,7 +7,7 @@ TPH_PACKAGES=(
   libcups2-dev libcairo2-dev zlib1g-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 wixl
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
-  python3 python3-reportlab zbar-tools chromium firefox-esr nodejs lintian
+  python3 python3-reportlab zbar-tools strace chromium firefox-esr nodejs lintian
 )
 
 tph_install_deps() {

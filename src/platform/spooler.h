@@ -41,6 +41,16 @@ class Spooler {
   virtual ~Spooler() = default;
   // Every queue the user can see, each with its coarse state.
   virtual QueueList list_queues() = 0;
+  // One queue's entry, as the listing would give it; nothing when the queue
+  // is not there or cannot be asked.
+  virtual std::optional<QueueEntry> queue_entry(const std::string& queue) {
+    QueueList list = list_queues();
+    if (!list.ok()) return std::nullopt;
+    for (QueueEntry& e : list.value()) {
+      if (e.name == queue) return std::move(e);
+    }
+    return std::nullopt;
+  }
   // The user's default queue; nothing when there is none or it cannot be read.
   virtual std::optional<std::string> default_queue() = 0;
   // One job of a queue, as an attempt recorded at `record_created_ms`

@@ -41,14 +41,9 @@ Result<Json> describe_printer(const std::string& printer, std::unique_ptr<PrintD
   // show (or a listing that failed) is "unavailable".
   std::string_view state = "unavailable";
   bool accepting = false;
-  if (QueueList list = spooler.list_queues(); list.ok()) {
-    for (const QueueEntry& e : list.value()) {
-      if (e.name == printer) {
-        state = e.state;
-        accepting = e.accepting;
-        break;
-      }
-    }
+  if (std::optional<QueueEntry> entry = spooler.queue_entry(printer)) {
+    state = entry->state;
+    accepting = entry->accepting;
   }
 
   Json r = Json::object();

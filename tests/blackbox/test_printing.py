@@ -2,6 +2,7 @@
 measured by poppler-utils. Windows build: through Wine's spooler. Native
 build: through CUPS itself."""
 
+import base64
 import glob
 import json
 import os
@@ -188,6 +189,36 @@ class PrintingTest(unittest.TestCase):
         self.assertEqual(self.host.read_ledger()["jobs"][media]["state"], "FAILED")
         time.sleep(2)
         self.assertEqual(pdfs_titled(unknown) + pdfs_titled(media), [])
+
+
+@unittest.skipUnless(TARGET == "native", "the Linux build's requests to the CUPS scheduler")
+class SchedulerRequestsTest(unittest.TestCase):
+    """What a label costs the scheduler: its IPP requests, each an HTTP POST
+    the host writes, counted with strace on the real process."""
+
+    def test_a_label_asks_the_queue_once_creates_and_sends(self):
+        host = Host()
+        tag = uuid.uuid4().hex[:8]
+        page = {"format": "png", "base64": base64.b64encode(label_png(40, 20)).decode(), "width_px": 40, "height_px": 20}
+        cases = [
+            ("submit", request("submit", submit_payload("req-" + tag, label_png(40, 20))), 3),
+            ("submit_document", request("submit_document", {
+                "intent_id": "reqdoc-" + tag, "printer": QUEUE, "title": "reqdoc-" + tag, "dpi": 300,
+                "pages": [page, page]}), 3),
+            ("describe_printer", request("describe_printer", {"printer": QUEUE}), 2),  # its media, then its state
+        ]
+        try:
+            for name, body, expected in cases:
+                with self.subTest(name):
+                    log = os.path.join(host.scratch, name + ".strace")
+                    p = subprocess.run(["strace", "-f", "-qq", "-e", "trace=write,sendto,sendmsg,writev", "-s", "32",
+                                        "-o", log] + host.command, input=frame(body), env=host.env,
+                                       capture_output=True, timeout=120)
+                    self.assertIn(b'"ok":true', p.stdout)
+                    posts = [line for line in open(log) if '"POST ' in line]
+                    self.assertEqual(len(posts), expected, "".join(posts))
+        finally:
+            host.close()
 
 
 class CrashDuringPrintTest(unittest.TestCase):

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/write_all.h"
 
@@ -72,7 +73,8 @@ QueueName split_queue_name(const std::string& queue) {
   return {queue.substr(0, slash), queue.substr(slash + 1)};
 }
 
-OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destination& out) {
+OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& queue,
+                                      std::initializer_list<const char*> names) {
   const QueueName q = split_queue_name(queue);
   if (q.name.empty() || (queue.find('/') != std::string::npos && q.instance.empty())) {
     return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
@@ -88,9 +90,20 @@ OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destin
                             OsErrorKind::kNotFound);
     }
   }
-  out.reset(cupsGetNamedDest(scheduler.http(), q.name.c_str(), q.instance.empty() ? nullptr : q.instance.c_str()));
-  if (!out) return scheduler.failure("Looking up the queue");
-  return OsStatus::Ok();
+  IppMessage request(ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES));
+  char uri[HTTP_MAX_URI];
+  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                       q.name.c_str()) != HTTP_URI_STATUS_OK) {
+    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
+  }
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  const std::vector<const char*> wanted(names);
+  ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(wanted.size()), nullptr, wanted.data());
+  // cupsDoRequest takes the request and frees it.
+  IppMessage response(cupsDoRequest(scheduler.http(), request.release(), "/"));
+  if (!response || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) return scheduler.failure("Looking up the queue");
+  return response;
 }
 
 Job::~Job() {
@@ -104,10 +117,21 @@ Job::~Job() {
 OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title, const char* format) {
   queue_ = split_queue_name(queue).name;
   if (OsStatus s = scheduler_.connect(); !s.ok) return s;
-  cups_option_t* options = nullptr;
-  int count = cupsAddOption("copies", "1", 0, &options);
-  const int id = cupsCreateJob(scheduler_.http(), queue_.c_str(), title.c_str(), count, options);
-  cupsFreeOptions(count, options);
+  // Create-Job written out rather than cupsCreateJob, which looks the queue
+  // up twice more before it asks: the caller has just read the queue.
+  IppMessage request(ippNewRequest(IPP_OP_CREATE_JOB));
+  char uri[HTTP_MAX_URI];
+  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                       queue_.c_str()) != HTTP_URI_STATUS_OK) {
+    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
+  }
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+  ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 1);
+  IppMessage response(cupsDoRequest(scheduler_.http(), request.release(), "/"));
+  ipp_attribute_t* job_id = response ? ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER) : nullptr;
+  const int id = job_id && cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? ippGetInteger(job_id, 0) : 0;
   if (id <= 0) return scheduler_.failure("Creating the job");
   // From here the job exists: unfinished, it is taken back when this ends, so
   // a document that never started is refused for certain.

@@ -7,6 +7,7 @@
 #include <cups/cups.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,15 +58,19 @@ struct QueueName {
 };
 QueueName split_queue_name(const std::string& queue);
 
-struct DestinationDeleter {
-  void operator()(cups_dest_t* d) const { cupsFreeDests(1, d); }
+struct IppDeleter {
+  void operator()(ipp_t* p) const { ippDelete(p); }
 };
-using Destination = std::unique_ptr<cups_dest_t, DestinationDeleter>;
+using IppMessage = std::unique_ptr<ipp_t, IppDeleter>;
 
-// The destination a queue name stands for. A name with an instance must name
-// an instance that exists: CUPS would otherwise hand out the base queue
-// under any instance name, printing where the caller did not ask.
-OsStatus find_destination(Scheduler& scheduler, const std::string& queue, Destination& out);
+// The attributes `names` of the queue a name stands for, asked in one
+// Get-Printer-Attributes request: a label costs this, the job's creation and
+// its document, and no more. A name with an instance must name an instance
+// that exists: CUPS would otherwise hand out the base queue under any
+// instance name, printing where the caller did not ask. A queue that does
+// not exist fails as kNotFound.
+OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& queue,
+                                      std::initializer_list<const char*> names);
 
 // One job with one document on a queue, on a connection of its own. The job
 // is created saying that the print system makes one copy: the document

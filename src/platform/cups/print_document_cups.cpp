@@ -47,17 +47,16 @@ class CupsPrintDocument final : public PrintDocument {
     aborting_ = true;  // whatever cairo still flushes goes nowhere
     if (cr_) cairo_destroy(cr_);
     if (surface_) cairo_surface_destroy(surface_);
-    if (info_) cupsFreeDestInfo(info_);
   }
 
   OsStatus open(const std::string& queue) override {
     cups::Scheduler scheduler;
     if (OsStatus s = scheduler.connect(); !s.ok) return s;
-    if (OsStatus s = cups::find_destination(scheduler, queue, dest_); !s.ok) return s;
-    info_ = cupsCopyDestInfo(scheduler.http(), dest_.get());
-    if (!info_) return scheduler.failure("Reading the queue's attributes");
-    read_media(scheduler.http());
-    read_resolution(scheduler.http());
+    OsResult<cups::IppMessage> attributes = cups::queue_attributes(
+        scheduler, queue, {"media-col-default", "media-default", "printer-resolution-default"});
+    if (!attributes.ok()) return attributes.take_error();
+    read_media(attributes.value().get());
+    read_resolution(attributes.value().get());
     queue_ = queue;
     return OsStatus::Ok();
   }
@@ -161,12 +160,12 @@ class CupsPrintDocument final : public PrintDocument {
 
   // media-col-default where the queue has it; else the media-default
   // keyword's size with no margins.
-  void read_media(http_t* http) {
+  void read_media(ipp_t* attributes) {
     media_ = Media{};
-    ipp_attribute_t* keyword = cupsFindDestDefault(http, dest_.get(), info_, "media");
+    ipp_attribute_t* keyword = ippFindAttribute(attributes, "media-default", IPP_TAG_ZERO);
     const char* name = keyword ? ippGetString(keyword, 0, nullptr) : nullptr;
     if (name) media_.name = repaired_utf8(name);
-    if (ipp_attribute_t* col = cupsFindDestDefault(http, dest_.get(), info_, "media-col")) {
+    if (ipp_attribute_t* col = ippFindAttribute(attributes, "media-col-default", IPP_TAG_BEGIN_COLLECTION)) {
       ipp_t* media = ippGetCollection(col, 0);
       ipp_attribute_t* size = media ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
       ipp_t* dims = size ? ippGetCollection(size, 0) : nullptr;
@@ -185,9 +184,9 @@ class CupsPrintDocument final : public PrintDocument {
     }
   }
 
-  void read_resolution(http_t* http) {
+  void read_resolution(ipp_t* attributes) {
     dpi_x_ = dpi_y_ = kFallbackDpi;
-    ipp_attribute_t* r = cupsFindDestDefault(http, dest_.get(), info_, "printer-resolution");
+    ipp_attribute_t* r = ippFindAttribute(attributes, "printer-resolution-default", IPP_TAG_RESOLUTION);
     if (!r || ippGetValueTag(r) != IPP_TAG_RESOLUTION) return;
     ipp_res_t units;
     int y = 0;
@@ -203,8 +202,6 @@ class CupsPrintDocument final : public PrintDocument {
     }
   }
 
-  cups::Destination dest_;
-  cups_dinfo_t* info_ = nullptr;
   std::string queue_;
   cups::Job job_;
   Media media_;

@@ -15,8 +15,8 @@ class CupsRawPrintJob final : public RawPrintJob {
   OsStatus open(const std::string& queue) override {
     cups::Scheduler scheduler;
     if (OsStatus s = scheduler.connect(); !s.ok) return s;
-    cups::Destination dest;
-    if (OsStatus s = cups::find_destination(scheduler, queue, dest); !s.ok) return s;
+    OsResult<cups::IppMessage> known = cups::queue_attributes(scheduler, queue, {"printer-name"});
+    if (!known.ok()) return known.take_error();
     queue_ = queue;
     return OsStatus::Ok();
   }

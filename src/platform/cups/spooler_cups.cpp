@@ -34,9 +34,6 @@ std::string name_of(const cups_dest_t& d) {
   return repaired_utf8(name);
 }
 
-struct IppDeleter {
-  void operator()(ipp_t* p) const { ippDelete(p); }
-};
 
 class CupsSpooler final : public Spooler {
  public:
@@ -63,6 +60,26 @@ class CupsSpooler final : public Spooler {
     return queues;
   }
 
+  // One Get-Printer-Attributes request, not the whole listing.
+  std::optional<QueueEntry> queue_entry(const std::string& queue) override {
+    cups::Scheduler scheduler;
+    if (!scheduler.connect().ok) return std::nullopt;
+    OsResult<cups::IppMessage> attributes = cups::queue_attributes(
+        scheduler, queue, {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs"});
+    if (!attributes.ok()) return std::nullopt;
+    ipp_t* a = attributes.value().get();
+    ipp_attribute_t* state = ippFindAttribute(a, "printer-state", IPP_TAG_ENUM);
+    ipp_attribute_t* accepting = ippFindAttribute(a, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    std::string reasons;
+    if (ipp_attribute_t* r = ippFindAttribute(a, "printer-state-reasons", IPP_TAG_KEYWORD)) {
+      for (int i = 0; i < ippGetCount(r); ++i) {
+        if (const char* reason = ippGetString(r, i, nullptr)) reasons += (i ? "," : "") + std::string(reason);
+      }
+    }
+    const bool takes_jobs = !accepting || ippGetBoolean(accepting, 0);
+    return QueueEntry{queue, cups::queue_state(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs), takes_jobs};
+  }
+
   std::optional<std::string> default_queue() override {
     cups::Scheduler scheduler;
     if (!scheduler.connect().ok) return std::nullopt;
@@ -76,7 +93,7 @@ class CupsSpooler final : public Spooler {
   JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) override {
     cups::Scheduler scheduler;
     if (!scheduler.connect().ok) return JobObservation::kQueryFailed;
-    std::unique_ptr<ipp_t, IppDeleter> request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
+    cups::IppMessage request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%u",
                      job_id);
@@ -84,7 +101,7 @@ class CupsSpooler final : public Spooler {
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     static const char* const kWanted[] = {"job-state", "job-printer-uri", "time-at-creation"};
     ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kWanted);
-    std::unique_ptr<ipp_t, IppDeleter> response(cupsDoRequest(scheduler.http(), request.release(), "/"));
+    cups::IppMessage response(cupsDoRequest(scheduler.http(), request.release(), "/"));
     if (scheduler.timed_out()) return JobObservation::kQueryFailed;
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return JobObservation::kNoSuchJob;
     if (!response || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) return JobObservation::kQueryFailed;
