@@ -1,5 +1,6 @@
 // Starts Debian's Chromium with unpacked extensions and, unless the launcher
-// is "-", a user-level host manifest that lets them call it.
+// is "-", a user-level host manifest that lets them call it; always one more
+// for a host that allows another extension only.
 import { chromium } from 'playwright-core';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -7,23 +8,24 @@ import path from 'node:path';
 
 export async function withChromium(extensions, launcher, use) {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tph-chromium-'));
+  const hosts = path.join(userDataDir, 'NativeMessagingHosts');
+  fs.mkdirSync(hosts, { recursive: true });
+  // A host registered for another extension only: the browser refuses this
+  // one before it would start the program.
+  fs.writeFileSync(path.join(hosts, 'com.tavelin.forbidden.json'), JSON.stringify({
+    name: 'com.tavelin.forbidden',
+    description: 'Tavelin label print host (test, for another extension)',
+    path: launcher === '-' ? '/bin/false' : launcher,
+    type: 'stdio',
+    allowed_origins: ['chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/'],
+  }, null, 2));
   if (launcher !== '-') {
-    const hosts = path.join(userDataDir, 'NativeMessagingHosts');
-    fs.mkdirSync(hosts, { recursive: true });
     fs.writeFileSync(path.join(hosts, 'com.tavelin.print.json'), JSON.stringify({
       name: 'com.tavelin.print',
       description: 'Tavelin label print host (test)',
       path: launcher,
       type: 'stdio',
       allowed_origins: extensions.map((e) => `chrome-extension://${e.id}/`),
-    }, null, 2));
-    // A host registered for another extension only.
-    fs.writeFileSync(path.join(hosts, 'com.tavelin.forbidden.json'), JSON.stringify({
-      name: 'com.tavelin.forbidden',
-      description: 'Tavelin label print host (test, for another extension)',
-      path: launcher,
-      type: 'stdio',
-      allowed_origins: ['chrome-extension://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/'],
     }, null, 2));
   }
   const dirs = extensions.map((e) => e.dir).join(',');
