@@ -69,45 +69,50 @@ std::optional<Envelope> parse_envelope(StrictJson& parsed) {
   return std::nullopt;
 }
 
+// A member of the payload object; null when it is absent or the payload is
+// not an object.
+const Json* payload_member(const Envelope& e, const char* key) {
+  if (!e.payload || !e.payload->is_object()) return nullptr;
+  auto it = e.payload->find(key);
+  return it == e.payload->end() ? nullptr : &*it;
+}
+
+// The same, refusing (null) a payload that names any of its members twice.
+const Json* unique_payload_member(const Envelope& e, const StrictJson& parsed, const char* key) {
+  if (e.payload && parsed.has_repeated_member(*e.payload)) return nullptr;
+  return payload_member(e, key);
+}
+
+// A print message: its payload bound to the request, then handled; a
+// payload of another shape is refused.
+template <typename Request>
+Result<Json> print_message(const Envelope& e, const StrictJson& parsed, PrintContext& print,
+                           std::optional<Request> (*bind)(Json&, const StrictJson&),
+                           Result<Json> (*handle)(Request, PrintContext&)) {
+  Json null;
+  std::optional<Request> request = bind(e.payload ? *e.payload : null, parsed);
+  if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
+  return handle(std::move(*request), print);
+}
+
 Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
   if (e.type == "hello") return hello_reply(ctx.print.info);
   if (e.type == "list_printers") return list_printers(ctx.spooler, ctx.print.info);
-  if (e.type == "submit") {
-    Json null;
-    std::optional<SubmitRequest> request = bind_submit_request(e.payload ? *e.payload : null, parsed);
-    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
-    return handle_submit(std::move(*request), ctx.print);
-  }
+  if (e.type == "submit") return print_message(e, parsed, ctx.print, bind_submit_request, handle_submit);
   if (e.type == "submit_document") {
-    Json null;
-    std::optional<DocumentRequest> request = bind_document_request(e.payload ? *e.payload : null, parsed);
-    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
-    return handle_submit_document(std::move(*request), ctx.print);
+    return print_message(e, parsed, ctx.print, bind_document_request, handle_submit_document);
   }
   if (e.type == "describe_printer") {
-    const Json* printer = nullptr;
-    if (e.payload && e.payload->is_object() && !parsed.has_repeated_member(*e.payload)) {
-      auto it = e.payload->find("printer");
-      if (it != e.payload->end()) printer = &*it;
-    }
+    const Json* printer = unique_payload_member(e, parsed, "printer");
     if (!printer || !printer->is_string() || !is_valid_text_field(printer->get_ref<const std::string&>(), 256)) {
       return errors::bad_text_field("printer");
     }
     return describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info);
   }
-  if (e.type == "submit_raw") {
-    Json null;
-    std::optional<RawSubmitRequest> request = bind_raw_request(e.payload ? *e.payload : null, parsed);
-    if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
-    return handle_submit_raw(std::move(*request), ctx.print);
-  }
+  if (e.type == "submit_raw") return print_message(e, parsed, ctx.print, bind_raw_request, handle_submit_raw);
   if (e.type == "find_jobs") {
-    const Json* prefix = nullptr;
-    const Json* limit = nullptr;
-    if (e.payload && e.payload->is_object() && !parsed.has_repeated_member(*e.payload)) {
-      if (auto it = e.payload->find("intent_prefix"); it != e.payload->end()) prefix = &*it;
-      if (auto it = e.payload->find("limit"); it != e.payload->end()) limit = &*it;
-    }
+    const Json* prefix = unique_payload_member(e, parsed, "intent_prefix");
+    const Json* limit = unique_payload_member(e, parsed, "limit");
     if (!prefix || !prefix->is_string() || !is_valid_identifier(prefix->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
       return errors::unsupported_characters("intent_prefix");
     }
@@ -120,11 +125,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
     return find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state);
   }
   if (e.type == "get_job") {
-    const Json* id = nullptr;
-    if (e.payload && e.payload->is_object()) {
-      auto it = e.payload->find("intent_id");
-      if (it != e.payload->end()) id = &*it;
-    }
+    const Json* id = payload_member(e, "intent_id");
     if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
       return errors::unsupported_characters("intent_id");
     }
