@@ -264,14 +264,19 @@ class JobObservationTest(unittest.TestCase):
         return self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
 
     def wait_for_state(self, intent, wanted, timeout=30):
+        """The state once it is `wanted` or the time is up; when it is not,
+        it carries each poll's answer and duration, which tell a scheduler
+        that did not answer from a job it did not show."""
         deadline = time.time() + timeout
-        state = None
+        polls, state = [], None
         while time.time() < deadline:
+            started = time.time()
             state = self.state_of(intent)
+            polls.append("%s in %.1f s" % (state, time.time() - started))
             if state == wanted:
-                break
+                return state
             time.sleep(0.5)
-        return state
+        return "%s (polls: %s)" % (state, ", ".join(polls))
 
     def test_held_printed_and_cancelled_jobs(self):
         png = label_png(400, 200)
