@@ -51,7 +51,7 @@ async function print() {
   try {
     const result = await host.printLabel({ printer: $('printer').value, png: drawLabel(order), dpi: 203,
       title: `Order ${order}`, intentId });
-    show(`${result.duplicate ? 'Already printed' : 'Sent'} (job ${result.os_job_id}); following it...`);
+    show(`${result.duplicate ? 'Already printed' : 'Sent'} (job ${result.osJobId}); following it...`);
     const job = await host.waitForJob(intentId, { intervalMs: 1000, timeoutMs: 60000 });
     show(`Order ${order}: ${job.state}`);
   } catch (e) {
@@ -80,8 +80,8 @@ async function printPdfFile() {
   }
 }
 
-host.listPrinters().then(({ default_printer, printers }) => {
-  for (const p of printers) $('printer').add(new Option(`${p.name} (${p.state})`, p.name, false, p.name === default_printer));
+host.listPrinters().then(({ defaultPrinter, printers }) => {
+  for (const p of printers) $('printer').add(new Option(`${p.name} (${p.state})`, p.name, false, p.name === defaultPrinter));
   $('print').disabled = false;
   $('print-pdf').disabled = false;
   show('Ready.');

@@ -28,7 +28,7 @@ await withChromium([{ dir: path.join(here, 'extension'), id }], launcher, async 
   const d = results.describe?.result;
   if (d) {
     results.pdfDigestsWorker = await worker.evaluate(([dpi, w, h]) => self.renderLabelsPdf(dpi, w, h),
-      [d.dpi_x, d.printable_area.width_px, d.printable_area.height_px]);
+      [d.dpiX, d.printableArea.widthPx, d.printableArea.heightPx]);
   }
   fs.writeFileSync(output, JSON.stringify(results, null, 2));
 });

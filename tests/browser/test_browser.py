@@ -255,14 +255,14 @@ class BrowserTest(unittest.TestCase):
         submit, repeat, job = self.results["submit"], self.results["repeat"], self.results["job"]
         self.assertEqual((submit["result"]["state"], submit["result"]["duplicate"]), ("SUBMITTED", False))
         self.assertEqual(repeat["result"], dict(submit["result"], duplicate=True))
-        self.assertEqual(job["result"]["os_job_id"], submit["result"]["os_job_id"])
+        self.assertEqual(job["result"]["osJobId"], submit["result"]["osJobId"])
         self.assertEqual(len(wait_for_pdfs("browser-%s-port" % self.tag, 1)), 1)
 
     def test_twenty_distinct_attempts_at_once(self):
         answers = self.results["distinct"]
         self.assertEqual(len(answers), 20)
         self.assertTrue(all(a["ok"] and not a["result"]["duplicate"] for a in answers), answers)
-        self.assertEqual(sorted(a["result"]["intent_id"] for a in answers),
+        self.assertEqual(sorted(a["result"]["intentId"] for a in answers),
                          sorted("many-%s-%d" % (self.tag, i) for i in range(20)))
         self.assertEqual(len(wait_for_pdfs("browser-%s-many-" % self.tag, 20)), 20)
 
@@ -305,12 +305,12 @@ class BrowserTest(unittest.TestCase):
 
     def test_a_pdf_renders_to_the_same_bytes_in_every_browser(self):
         d = self.results["describe"]["result"]
-        self.assertEqual((d["dpi_x"], d["printable_area"]["width_px"]), (300, 2479))  # A4 at 300 dpi
+        self.assertEqual((d["dpiX"], d["printableArea"]["widthPx"]), (300, 2479))  # A4 at 300 dpi
         folder = tempfile.mkdtemp()
         write_label_pdf(folder, "L" + self.tag)
         reference = subprocess.run(["node", os.path.join(HERE, "render_pdf.mjs"), os.path.join(folder, "labels.pdf"),
-                                    str(d["dpi_x"]), str(d["printable_area"]["width_px"]),
-                                    str(d["printable_area"]["height_px"])],
+                                    str(d["dpiX"]), str(d["printableArea"]["widthPx"]),
+                                    str(d["printableArea"]["heightPx"])],
                                    capture_output=True, text=True, check=True).stdout
         digests = json.loads(reference)["digests"]
         self.assertEqual(len(digests), 3)

@@ -7,24 +7,34 @@
 // (ATTEMPT_FAILED), or possibly printed (UNKNOWN_OUTCOME). The library never
 // makes up a new intent id: a deliberate reprint is the caller's decision.
 
-import { PrintHostError, isHostForbidden, isHostMissing } from './errors.js';
+import { PrintErrorCode, PrintHostError, isHostForbidden, isHostMissing } from './errors.js';
 import { isValidId } from './ids.js';
 import { opaqueLabelBytes } from './flatten.js';
 import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, bytesOf, pngSize, toBase64 } from './png.js';
+import {
+  FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterList, SubmitResult, WireFoundJobs, WireJobRecord,
+  WirePrinterDescription, WirePrinterList, WireSubmitResult, foundJobs, jobRecord, printerDescription, printerList,
+  submitResult,
+} from './wire.js';
+
+export type {
+  FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterEntry, PrinterList, PrinterState, SubmitResult,
+} from './wire.js';
 
 /** The parts of `chrome.runtime` / `browser.runtime` the client uses. */
 export interface NativePort {
-  postMessage(message: unknown): void;
+  postMessage(message: object): void;
   disconnect(): void;
-  onMessage: { addListener(listener: (message: any) => void): void };
-  onDisconnect: { addListener(listener: (port: any) => void): void };
+  onMessage: { addListener(listener: (message: unknown) => void): void };
+  onDisconnect: { addListener(listener: (port: NativePort) => void): void };
   /** Firefox reports why a port closed here. */
   error?: { message?: string } | null;
 }
 
 export interface NativeRuntime {
   connectNative(application: string): NativePort;
-  sendNativeMessage(application: string, message: unknown, callback?: (response: any) => void): any;
+  /** Chromium answers through the callback; Firefox's `browser.runtime` returns a promise. */
+  sendNativeMessage(application: string, message: object, callback?: (response: unknown) => void): Promise<unknown> | void;
   lastError?: { message?: string } | null;
   /** The calling extension's id, named in the error when the host does not allow it. */
   id?: string;
@@ -55,66 +65,6 @@ export interface ClientOptions {
 export interface CallOptions {
   timeoutMs?: number;
   signal?: AbortSignal;
-}
-
-export interface HelloResult {
-  arch: string;
-  capabilities: string[];
-  platform: string;
-  protocol: number;
-  version: string;
-}
-
-export interface PrinterEntry {
-  enabled: boolean;
-  name: string;
-  state: 'idle' | 'printing' | 'paused' | 'offline' | 'error' | 'unavailable';
-  uri: string;
-}
-
-export interface PrinterList {
-  default_printer: string;
-  printers: PrinterEntry[];
-}
-
-/** What printing to a queue uses, as the host reads it from the queue. */
-export interface PrinterDescription {
-  name: string;
-  state: PrinterEntry['state'];
-  accepting_jobs: boolean;
-  /** Device pixels per inch; null where the print system does not say. */
-  dpi_x: number | null;
-  dpi_y: number | null;
-  /** The default media: its name, the sheet in hundredths of a mm and in device pixels. */
-  media: { name: string; width_hmm: number; height_hmm: number; width_px: number; height_px: number };
-  /** Where a label can print: margins and size, in hundredths of a mm and in device pixels. A PNG of
-   * width_px x height_px at dpi_x prints 1:1, filling it. */
-  printable_area: {
-    left_hmm: number; top_hmm: number; right_hmm: number; bottom_hmm: number; width_hmm: number; height_hmm: number;
-    left_px: number; top_px: number; width_px: number; height_px: number;
-  };
-}
-
-export type JobState = 'DISPATCHING' | 'SUBMITTED' | 'OBSERVED' | 'COMPLETED' | 'FAILED' | 'UNKNOWN';
-
-export interface SubmitResult {
-  duplicate: boolean;
-  intent_id: string;
-  os_job_id: string;
-  printer: string;
-  state: JobState;
-}
-
-export interface JobRecord {
-  created_at_ms: number;
-  error_code: string;
-  error_message: string;
-  intent_id: string;
-  os_job_id: string;
-  payload_sha256: string;
-  printer: string;
-  state: JobState;
-  updated_at_ms: number;
 }
 
 export interface PrintLabelOptions extends CallOptions {
@@ -162,13 +112,27 @@ export interface WaitOptions {
 const FINAL_STATES: JobState[] = ['COMPLETED', 'FAILED', 'UNKNOWN'];
 const PROTOCOL = 1;
 
+/** What comes back over the wire for one request. */
+interface Envelope {
+  request_id?: unknown;
+  ok?: unknown;
+  result?: unknown;
+  error?: { code?: unknown; message?: unknown };
+}
+
 interface Pending {
-  resolve(answer: any): void;
+  resolve(answer: Envelope | undefined): void;
   reject(error: PrintHostError): void;
 }
 
+/** The extension APIs where the browser puts them: `chrome` (Chromium, and Firefox too) or `browser`. */
+interface ExtensionGlobals {
+  chrome?: { runtime?: NativeRuntime };
+  browser?: { runtime?: NativeRuntime };
+}
+
 function defaultRuntime(): NativeRuntime {
-  const g = globalThis as any;
+  const g = globalThis as ExtensionGlobals;
   const runtime = g.chrome?.runtime ?? g.browser?.runtime;
   if (!runtime?.connectNative) {
     throw new PrintHostError('HOST_NOT_FOUND', 'This context has no native messaging (add the "nativeMessaging" permission).',
@@ -193,7 +157,12 @@ async function rasterOf(image: LabelImage) {
   return { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height };
 }
 
-function lost(code: string, message: string): PrintHostError {
+/** An exception's message, whatever was thrown. */
+function messageOf(e: unknown): string {
+  return e instanceof Error ? e.message : String((e as { message?: unknown } | null)?.message ?? e);
+}
+
+function lost(code: PrintErrorCode, message: string): PrintHostError {
   return new PrintHostError(code, message, 'host-busy-or-crashed');
 }
 
@@ -242,7 +211,7 @@ export class PrintHostClient {
 
   constructor(options: ClientOptions = {}) {
     this.runtime = options.runtime ?? defaultRuntime();
-    const g = globalThis as any;
+    const g = globalThis as ExtensionGlobals;
     this.promises = options.promises ?? (!g.chrome?.runtime && this.runtime === g.browser?.runtime);
     this.hostName = options.hostName ?? 'com.tavelin.print';
     this.transport = options.transport ?? 'port';
@@ -254,16 +223,16 @@ export class PrintHostClient {
   }
 
   hello(options: CallOptions = {}): Promise<HelloResult> {
-    return this.call('hello', undefined, options);
+    return this.call<HelloResult>('hello', undefined, options);
   }
 
-  listPrinters(options: CallOptions = {}): Promise<PrinterList> {
-    return this.call('list_printers', undefined, options);
+  async listPrinters(options: CallOptions = {}): Promise<PrinterList> {
+    return printerList(await this.call<WirePrinterList>('list_printers', undefined, options));
   }
 
   async getJob(intentId: string, options: CallOptions = {}): Promise<JobRecord> {
     this.checkIntentId(intentId);
-    return this.call('get_job', { intent_id: intentId }, options);
+    return jobRecord(await this.call<WireJobRecord>('get_job', { intent_id: intentId }, options));
   }
 
   /**
@@ -274,15 +243,14 @@ export class PrintHostClient {
    * reprint, and `findJobs('order-1234.')` finds them all. At most `limit`
    * (1-100, default 20); `truncated` says there were more.
    */
-  findJobs(intentPrefix: string, options: CallOptions & { limit?: number } = {}):
-  Promise<{ jobs: JobRecord[]; truncated: boolean }> {
+  async findJobs(intentPrefix: string, options: CallOptions & { limit?: number } = {}): Promise<FoundJobs> {
     const { limit, ...call } = options;
-    return this.call('find_jobs', { intent_prefix: intentPrefix, limit: limit ?? null }, call);
+    return foundJobs(await this.call<WireFoundJobs>('find_jobs', { intent_prefix: intentPrefix, limit: limit ?? null }, call));
   }
 
   /** The queue's resolution, default media and printable area, as printing uses them. */
-  describePrinter(printer: string, options: CallOptions = {}): Promise<PrinterDescription> {
-    return this.call('describe_printer', { printer }, options);
+  async describePrinter(printer: string, options: CallOptions = {}): Promise<PrinterDescription> {
+    return printerDescription(await this.call<WirePrinterDescription>('describe_printer', { printer }, options));
   }
 
   /**
@@ -375,10 +343,11 @@ export class PrintHostClient {
     this.failAll(lost('HOST_DISCONNECTED', 'The connection to the print host was closed.'));
   }
 
-  protected async submitWithRetries(type: string, payload: unknown, intentId: string, options: CallOptions): Promise<any> {
+  protected async submitWithRetries(type: string, payload: object, intentId: string,
+    options: CallOptions): Promise<SubmitResult> {
     for (let attempt = 1; ; attempt++) {
       try {
-        return await this.call(type, payload, options);
+        return submitResult(await this.call<WireSubmitResult>(type, payload, options));
       } catch (e) {
         const error = e as PrintHostError;
         if (!(error instanceof PrintHostError) || !error.answerLost || attempt > this.retries || options.signal?.aborted) {
@@ -401,7 +370,7 @@ export class PrintHostClient {
   }
 
   /** One request and its answer's result; failures are PrintHostErrors. */
-  private call(type: string, payload: unknown, options: CallOptions): Promise<any> {
+  private call<Result>(type: string, payload: object | undefined, options: CallOptions): Promise<Result> {
     const requestId = `r${++this.sequence}.${Date.now().toString(36)}`;
     const envelope: Record<string, unknown> = { protocol: PROTOCOL, request_id: requestId, type };
     if (payload !== undefined) envelope.payload = payload;
@@ -410,9 +379,12 @@ export class PrintHostClient {
     }
     const answer = () =>
       this.exchange(envelope, requestId, options).then((response) => {
-        if (response && response.ok === true) return response.result;
+        // The host's answers are trusted to have the shape of their type.
+        if (response && response.ok === true) return response.result as Result;
         const error = response?.error;
-        if (error && typeof error.code === 'string') throw new PrintHostError(error.code, String(error.message));
+        if (error && typeof error.code === 'string') {
+          throw new PrintHostError(error.code as PrintErrorCode, String(error.message));
+        }
         throw lost('HOST_DISCONNECTED', 'The print host sent no usable answer.');
       });
     if (this.transport === 'message') return answer();
@@ -422,7 +394,8 @@ export class PrintHostClient {
   }
 
   /** Sends one envelope and settles exactly once: answer, error or timeout. */
-  private exchange(envelope: Record<string, unknown>, requestId: string, options: CallOptions): Promise<any> {
+  private exchange(envelope: Record<string, unknown>, requestId: string,
+    options: CallOptions): Promise<Envelope | undefined> {
     return new Promise((resolve, reject) => {
       let settled = false;
       let timer: ReturnType<typeof setTimeout> | undefined;
@@ -453,28 +426,28 @@ export class PrintHostClient {
         if (this.transport === 'message') this.sendOnce(envelope, entry);
         else this.sendOnPort(envelope, requestId, entry);
       } catch (e) {
-        entry.reject(this.browserError(String((e as Error)?.message ?? e)));
+        entry.reject(this.browserError(messageOf(e)));
       }
     });
   }
 
-  private sendOnce(envelope: unknown, entry: Pending): void {
+  private sendOnce(envelope: object, entry: Pending): void {
     const onError = (message: string) => entry.reject(this.browserError(message));
     if (this.promises) {
       Promise.resolve(this.runtime.sendNativeMessage(this.hostName, envelope)).then(
-        (answer) => entry.resolve(answer),
-        (e) => onError(String(e?.message ?? e)));
+        (answer) => entry.resolve(answer as Envelope | undefined),
+        (e: unknown) => onError(messageOf(e)));
       return;
     }
     const returned = this.runtime.sendNativeMessage(this.hostName, envelope, (answer) => {
       const error = this.runtime.lastError;
       if (error) onError(String(error.message ?? 'unknown error'));
-      else entry.resolve(answer);
+      else entry.resolve(answer as Envelope | undefined);
     });
-    if (returned && typeof returned.then === 'function') returned.catch((e: any) => onError(String(e?.message ?? e)));
+    if (returned && typeof returned.then === 'function') returned.catch((e: unknown) => onError(messageOf(e)));
   }
 
-  private sendOnPort(envelope: unknown, requestId: string, entry: Pending): void {
+  private sendOnPort(envelope: object, requestId: string, entry: Pending): void {
     if (this.idleTimer !== undefined) {
       clearTimeout(this.idleTimer);
       this.idleTimer = undefined;
@@ -487,7 +460,8 @@ export class PrintHostClient {
   private connect(): NativePort {
     const port = this.runtime.connectNative(this.hostName);
     this.port = port;
-    port.onMessage.addListener((answer: any) => {
+    port.onMessage.addListener((message: unknown) => {
+      const answer = message as Envelope | undefined;
       const id = typeof answer?.request_id === 'string' ? answer.request_id : '';
       let entry = this.pending.get(id);
       // An envelope the host could not parse is answered with an empty id;
@@ -495,7 +469,7 @@ export class PrintHostClient {
       if (!entry && id === '' && this.pending.size === 1) entry = this.pending.values().next().value;
       entry?.resolve(answer);
     });
-    port.onDisconnect.addListener((closed: any) => {
+    port.onDisconnect.addListener((closed: NativePort) => {
       if (this.port === port) this.port = null;
       const message = closed?.error?.message ?? port.error?.message ?? this.runtime.lastError?.message ?? '';
       this.failAll(this.browserError(message || 'The print host closed the connection.'));

@@ -25,7 +25,20 @@ export type PrintErrorKind =
   /** The host did not answer (it crashed, is busy or the port dropped); repeating with the same id is safe. */
   | 'host-busy-or-crashed';
 
-const KIND_OF_CODE: Record<string, PrintErrorKind> = {
+/** The codes the host answers with. */
+export type HostErrorCode =
+  | 'BAD_REQUEST' | 'PAYLOAD_TOO_LARGE' | 'PROTOCOL_MISMATCH' | 'UNKNOWN_MESSAGE' | 'INTENT_CONFLICT' | 'JOB_NOT_FOUND'
+  | 'PRINTER_UNAVAILABLE' | 'MEDIA_UNSUPPORTED' | 'MEDIA_MISMATCH' | 'SUBMISSION_REJECTED' | 'PRINT_SYSTEM_UNAVAILABLE'
+  | 'UNKNOWN_OUTCOME' | 'ATTEMPT_FAILED' | 'STATE_CORRUPT' | 'STATE_VERSION' | 'STATE_UNAVAILABLE' | 'IO_ERROR'
+  | 'HOST_RESTARTED';
+
+/** The library's own codes: the browser's, the caller's and the waiting's. */
+export type ClientErrorCode =
+  | 'HOST_NOT_FOUND' | 'HOST_FORBIDDEN' | 'HOST_DISCONNECTED' | 'TIMEOUT' | 'ABORTED' | 'JOB_WAITING' | 'PAGE_TOO_LARGE';
+
+export type PrintErrorCode = HostErrorCode | ClientErrorCode;
+
+const KIND_OF_CODE: Partial<Record<PrintErrorCode, PrintErrorKind>> = {
   BAD_REQUEST: 'fix-the-request',
   PAYLOAD_TOO_LARGE: 'fix-the-request',
   PROTOCOL_MISMATCH: 'fix-the-request',
@@ -42,17 +55,18 @@ const KIND_OF_CODE: Record<string, PrintErrorKind> = {
 };
 
 /** The kind for a host error code; anything unknown is the host's trouble. */
-export function kindOfCode(code: string): PrintErrorKind {
+export function kindOfCode(code: PrintErrorCode): PrintErrorKind {
   return KIND_OF_CODE[code] ?? 'host-busy-or-crashed';
 }
 
 export class PrintHostError extends Error {
-  /** The host's error code ("PRINTER_UNAVAILABLE"), or one of the library's own:
-   * "HOST_NOT_FOUND", "HOST_DISCONNECTED", "TIMEOUT", "ABORTED". */
-  readonly code: string;
+  /** The host's error code ("PRINTER_UNAVAILABLE"), or one of the library's own
+   * ("HOST_NOT_FOUND", "TIMEOUT", ...). A newer host may send a code this
+   * version does not list; its kind is then 'host-busy-or-crashed'. */
+  readonly code: PrintErrorCode;
   readonly kind: PrintErrorKind;
 
-  constructor(code: string, message: string, kind: PrintErrorKind = kindOfCode(code)) {
+  constructor(code: PrintErrorCode, message: string, kind: PrintErrorKind = kindOfCode(code)) {
     super(message);
     this.name = 'PrintHostError';
     this.code = code;

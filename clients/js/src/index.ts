@@ -1,20 +1,20 @@
 // Print labels from a browser extension through the Tavelin print host.
 //
 //   const host = new PrintHostClient();
-//   const { default_printer } = await host.listPrinters();
+//   const { defaultPrinter } = await host.listPrinters();
 //   const intentId = newIntentId('order-1234');         // keep it with the order
-//   await host.printLabel({ printer: default_printer, png: canvas, dpi: 203, title: 'Order 1234', intentId });
+//   await host.printLabel({ printer: defaultPrinter, png: canvas, dpi: 203, title: 'Order 1234', intentId });
 //   const job = await host.waitForJob(intentId);
 
 export { PrintHostClient } from './client.js';
 export type {
-  CallOptions, ClientOptions, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions, PrintPagesOptions,
-  PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, SubmitResult, WaitOptions,
+  CallOptions, ClientOptions, FoundJobs, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions,
+  PrintPagesOptions, PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, PrinterState, SubmitResult, WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
-export type { PrintErrorKind } from './errors.js';
+export type { ClientErrorCode, HostErrorCode, PrintErrorCode, PrintErrorKind } from './errors.js';
 export { isValidId, newIntentId } from './ids.js';
 export { labelCanvas, labelPixels } from './label.js';
-export type { LabelSize } from './label.js';
+export type { LabelCanvas, LabelContext, LabelSize } from './label.js';
 export { MAX_PNG_BYTES, MAX_REQUEST_BYTES, pngSize } from './png.js';
 export type { LabelImage } from './png.js';

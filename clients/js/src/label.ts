@@ -25,10 +25,16 @@ export function labelPixels(size: LabelSize): { width: number; height: number } 
   return { width, height };
 }
 
-/** An OffscreenCanvas (a page's canvas where there is none) of the label's pixel size, white. */
-export function labelCanvas(size: LabelSize): OffscreenCanvas | HTMLCanvasElement {
+/** A 2D context on a label's canvas, offscreen or not: both draw the same. */
+export type LabelContext = CanvasRenderingContext2D | OffscreenCanvasRenderingContext2D;
+
+/** An OffscreenCanvas, or a page's canvas where there is none; getContext('2d') gives a LabelContext. */
+export type LabelCanvas = { getContext(contextId: '2d'): LabelContext | null } & (OffscreenCanvas | HTMLCanvasElement);
+
+/** A canvas of the label's pixel size, white. */
+export function labelCanvas(size: LabelSize): LabelCanvas {
   const { width, height } = labelPixels(size);
-  let canvas: OffscreenCanvas | HTMLCanvasElement;
+  let canvas: LabelCanvas;
   if (typeof OffscreenCanvas !== 'undefined') {
     canvas = new OffscreenCanvas(width, height);
   } else {
@@ -36,7 +42,7 @@ export function labelCanvas(size: LabelSize): OffscreenCanvas | HTMLCanvasElemen
     canvas.width = width;
     canvas.height = height;
   }
-  const g = canvas.getContext('2d') as CanvasRenderingContext2D | OffscreenCanvasRenderingContext2D | null;
+  const g = canvas.getContext('2d');
   if (g) {
     g.fillStyle = '#fff';
     g.fillRect(0, 0, width, height);

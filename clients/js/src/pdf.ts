@@ -217,8 +217,8 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
     throw new PrintHostError('BAD_REQUEST', 'intent_id contains unsupported characters.');
   }
   const described = await client.describePrinter(options.printer, options);
-  const dpi = described.dpi_x ?? 300;
-  const printable = { width: described.printable_area.width_px, height: described.printable_area.height_px };
+  const dpi = described.dpiX ?? 300;
+  const printable = { width: described.printableArea.widthPx, height: described.printableArea.heightPx };
   const pages = await renderPdfPages(options.pdf, { dpi, printable, printer: options.printer }, options);
   const split = partsOf(pages);
   const ids = split.length === 1 ? [options.intentId] : split.map((_, i) => `${options.intentId}.part${i + 1}`);

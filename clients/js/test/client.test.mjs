@@ -104,7 +104,7 @@ test('over a port, requests go one at a time and each gets its own answer', asyn
     most = Math.max(most, inFlight);
     setTimeout(() => { inFlight--; port.answer(ok(m, m.request_id)); }, 3);
   });
-  const ids = await Promise.all([c.hello(), c.listPrinters(), c.getJob('a-1')]);
+  const ids = await Promise.all([c.hello(), c.hello(), c.hello()]);
   assert.equal(new Set(ids).size, 3);
   assert.equal(most, 1);
 });
@@ -292,6 +292,34 @@ test('pages: one submit_document with the pages in order, and the same retry rul
   assert.deepEqual(runtime.sent[0].payload.pages.map((p) => [p.format, p.width_px, p.height_px]),
     [['png', 40, 20], ['png', 50, 30], ['png', 60, 40]]);
   assert.equal(runtime.sent[0].payload.copies, 2);
+});
+
+test("results are camelCase, every field of the host's answer mapped", async () => {
+  const job = { created_at_ms: 1, error_code: 'E', error_message: 'm', intent_id: 'j-1', os_job_id: '7',
+    payload_sha256: 'ab', printer: 'P', state: 'COMPLETED', updated_at_ms: 2 };
+  const jobCamel = { createdAtMs: 1, errorCode: 'E', errorMessage: 'm', intentId: 'j-1', osJobId: '7', payloadSha256: 'ab',
+    printer: 'P', state: 'COMPLETED', updatedAtMs: 2 };
+  const printers = [{ name: 'P', state: 'idle', enabled: true, uri: 'u' }];
+  const described = { name: 'P', state: 'idle', accepting_jobs: true, dpi_x: 203, dpi_y: null,
+    media: { name: 'na_index-4x6_4x6in', width_hmm: 10160, height_hmm: 15240, width_px: 812, height_px: 1218 },
+    printable_area: { left_hmm: 1, top_hmm: 2, right_hmm: 3, bottom_hmm: 4, width_hmm: 5, height_hmm: 6,
+      left_px: 7, top_px: 8, width_px: 9, height_px: 10 } };
+  const rows = [
+    [(c) => c.listPrinters(), { default_printer: 'P', printers }, { defaultPrinter: 'P', printers }],
+    [(c) => c.getJob('j-1'), job, jobCamel],
+    [(c) => c.findJobs('j-'), { jobs: [job], truncated: true }, { jobs: [jobCamel], truncated: true }],
+    [(c) => c.printLabel(label('j-1')), { duplicate: false, intent_id: 'j-1', os_job_id: '7', printer: 'P', state: 'SUBMITTED' },
+      { duplicate: false, intentId: 'j-1', osJobId: '7', printer: 'P', state: 'SUBMITTED' }],
+    [(c) => c.describePrinter('P'), described, { name: 'P', state: 'idle', acceptingJobs: true, dpiX: 203, dpiY: null,
+      media: { name: 'na_index-4x6_4x6in', widthHmm: 10160, heightHmm: 15240, widthPx: 812, heightPx: 1218 },
+      printableArea: { leftHmm: 1, topHmm: 2, rightHmm: 3, bottomHmm: 4, widthHmm: 5, heightHmm: 6, leftPx: 7, topPx: 8,
+        widthPx: 9, heightPx: 10 } }],
+  ];
+  for (const [callOf, wire, expected] of rows) {
+    const { c } = client((m, port) => port.answer(ok(m, wire)));
+    assert.deepEqual(await callOf(c), expected);
+    c.close();
+  }
 });
 
 test('findJobs asks the host for an id prefix', async () => {

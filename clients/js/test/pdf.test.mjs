@@ -76,11 +76,11 @@ test('a batch larger than one request is split into parts with ids derived from 
   const pdf = pdfOf(Array.from({ length: 1001 }, () => [72, 72]));  // 1001 one-inch pages
   const sent = [];
   const fakeClient = (failOn) => ({
-    describePrinter: async () => ({ dpi_x: 72, dpi_y: 72, printable_area: { width_px: 100, height_px: 100 } }),
+    describePrinter: async () => ({ dpiX: 72, dpiY: 72, printableArea: { widthPx: 100, heightPx: 100 } }),
     printPages: async (o) => {
       sent.push([o.intentId, o.pages.length, o.dpi]);
       if (o.intentId === failOn) throw Object.assign(new Error('refused'), { code: 'PRINTER_UNAVAILABLE' });
-      return { duplicate: false, intent_id: o.intentId };
+      return { duplicate: false, intentId: o.intentId };
     },
   });
   const job = { printer: 'Q', pdf, intentId: 'batch-1', title: 'Batch' };

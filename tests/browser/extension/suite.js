@@ -75,8 +75,8 @@ export async function runSuite({ tag, printer, log, bigLabel }) {
   results.describe = await outcome(pdfClient.describePrinter(printer));
   if (results.describe.ok) {
     const d = results.describe.result;
-    const rendered = await renderPdfPages(pdf, { dpi: d.dpi_x, printable: { width: d.printable_area.width_px,
-      height: d.printable_area.height_px } });
+    const rendered = await renderPdfPages(pdf, { dpi: d.dpiX, printable: { width: d.printableArea.widthPx,
+      height: d.printableArea.heightPx } });
     results.pdfDigests = await Promise.all(rendered.map(async (p) => {
       const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', p.png));
       return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');

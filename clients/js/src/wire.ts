@@ -1,0 +1,120 @@
+// The host's answers as they come over the wire (snake_case), and the one
+// place they become the library's camelCase results.
+
+export type JobState = 'DISPATCHING' | 'SUBMITTED' | 'OBSERVED' | 'COMPLETED' | 'FAILED' | 'UNKNOWN';
+export type PrinterState = 'idle' | 'printing' | 'paused' | 'offline' | 'error' | 'unavailable';
+
+export interface HelloResult {
+  arch: string;
+  capabilities: string[];
+  platform: string;
+  protocol: number;
+  version: string;
+}
+
+export interface PrinterEntry {
+  enabled: boolean;
+  name: string;
+  state: PrinterState;
+  uri: string;
+}
+
+export interface PrinterList {
+  defaultPrinter: string;
+  printers: PrinterEntry[];
+}
+
+/** What printing to a queue uses, as the host reads it from the queue. */
+export interface PrinterDescription {
+  name: string;
+  state: PrinterState;
+  acceptingJobs: boolean;
+  /** Device pixels per inch; null where the print system does not say. */
+  dpiX: number | null;
+  dpiY: number | null;
+  /** The default media: its name, the sheet in hundredths of a mm and in device pixels. */
+  media: { name: string; widthHmm: number; heightHmm: number; widthPx: number; heightPx: number };
+  /** Where a label can print: margins and size, in hundredths of a mm and in device pixels. A PNG of
+   * widthPx x heightPx at dpiX prints 1:1, filling it. */
+  printableArea: {
+    leftHmm: number; topHmm: number; rightHmm: number; bottomHmm: number; widthHmm: number; heightHmm: number;
+    leftPx: number; topPx: number; widthPx: number; heightPx: number;
+  };
+}
+
+export interface SubmitResult {
+  duplicate: boolean;
+  intentId: string;
+  osJobId: string;
+  printer: string;
+  state: JobState;
+}
+
+export interface JobRecord {
+  createdAtMs: number;
+  errorCode: string;
+  errorMessage: string;
+  intentId: string;
+  osJobId: string;
+  payloadSha256: string;
+  printer: string;
+  state: JobState;
+  updatedAtMs: number;
+}
+
+export interface FoundJobs {
+  /** Newest first. */
+  jobs: JobRecord[];
+  /** True when more attempts matched than the limit let through. */
+  truncated: boolean;
+}
+
+// The same, as the host writes them.
+
+export interface WirePrinterList { default_printer: string; printers: PrinterEntry[] }
+export interface WireSubmitResult { duplicate: boolean; intent_id: string; os_job_id: string; printer: string; state: JobState }
+export interface WireJobRecord {
+  created_at_ms: number; error_code: string; error_message: string; intent_id: string; os_job_id: string;
+  payload_sha256: string; printer: string; state: JobState; updated_at_ms: number;
+}
+export interface WireFoundJobs { jobs: WireJobRecord[]; truncated: boolean }
+export interface WirePrinterDescription {
+  name: string; state: PrinterState; accepting_jobs: boolean; dpi_x: number | null; dpi_y: number | null;
+  media: { name: string; width_hmm: number; height_hmm: number; width_px: number; height_px: number };
+  printable_area: {
+    left_hmm: number; top_hmm: number; right_hmm: number; bottom_hmm: number; width_hmm: number; height_hmm: number;
+    left_px: number; top_px: number; width_px: number; height_px: number;
+  };
+}
+
+export function printerList(w: WirePrinterList): PrinterList {
+  return { defaultPrinter: w.default_printer, printers: w.printers };
+}
+
+export function submitResult(w: WireSubmitResult): SubmitResult {
+  return { duplicate: w.duplicate, intentId: w.intent_id, osJobId: w.os_job_id, printer: w.printer, state: w.state };
+}
+
+export function jobRecord(w: WireJobRecord): JobRecord {
+  return {
+    createdAtMs: w.created_at_ms, errorCode: w.error_code, errorMessage: w.error_message, intentId: w.intent_id,
+    osJobId: w.os_job_id, payloadSha256: w.payload_sha256, printer: w.printer, state: w.state, updatedAtMs: w.updated_at_ms,
+  };
+}
+
+export function foundJobs(w: WireFoundJobs): FoundJobs {
+  return { jobs: w.jobs.map(jobRecord), truncated: w.truncated };
+}
+
+export function printerDescription(w: WirePrinterDescription): PrinterDescription {
+  const m = w.media;
+  const a = w.printable_area;
+  return {
+    name: w.name, state: w.state, acceptingJobs: w.accepting_jobs, dpiX: w.dpi_x, dpiY: w.dpi_y,
+    media: { name: m.name, widthHmm: m.width_hmm, heightHmm: m.height_hmm, widthPx: m.width_px, heightPx: m.height_px },
+    printableArea: {
+      leftHmm: a.left_hmm, topHmm: a.top_hmm, rightHmm: a.right_hmm, bottomHmm: a.bottom_hmm, widthHmm: a.width_hmm,
+      heightHmm: a.height_hmm, leftPx: a.left_px, topPx: a.top_px, widthPx: a.width_px, heightPx: a.height_px,
+    },
+  };
+}
