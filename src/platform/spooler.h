@@ -27,6 +27,12 @@ struct QueueEntry {
 // be a queue's (kInvalidName; Windows: a name without its terminator).
 using QueueList = OsResult<std::vector<QueueEntry>>;
 
+// The queues and the user's default, as a listing shows them together.
+struct QueueListing {
+  QueueList queues;
+  std::optional<std::string> default_queue;
+};
+
 // What the print system says about one job.
 enum class JobObservation {
   kActive,       // queued, held, printing or stopped: still in the system
@@ -53,6 +59,9 @@ class Spooler {
   }
   // The user's default queue; nothing when there is none or it cannot be read.
   virtual std::optional<std::string> default_queue() = 0;
+  // Both; a print system that names the default among its queues answers
+  // them with one request.
+  virtual QueueListing listing() { return {list_queues(), default_queue()}; }
   // One job of a queue, as an attempt recorded at `record_created_ms`
   // created it. Where job ids can be handed out again (CUPS, after it lost
   // its spool), a job with that id on another queue or created before the

@@ -8,7 +8,8 @@ namespace tph {
 
 Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   using namespace errors;
-  QueueList list = spooler.list_queues();
+  QueueListing listing = spooler.listing();
+  QueueList& list = listing.queues;
   if (!list.ok()) {
     if (list.error().failed_as(OsErrorKind::kInvalidName)) {
       return make(kPrintSystemUnavailable, named(kMsgInvalidQueueName, info.print_system));
@@ -31,7 +32,7 @@ Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   }
   Json result = Json::object();
   // No default is written as "", as it always was.
-  result["default_printer"] = spooler.default_queue().value_or("");
+  result["default_printer"] = listing.default_queue.value_or("");
   result["printers"] = std::move(printers);
   return result;
 }

@@ -206,6 +206,7 @@ class SchedulerRequestsTest(unittest.TestCase):
                 "intent_id": "reqdoc-" + tag, "printer": QUEUE, "title": "reqdoc-" + tag, "dpi": 300,
                 "pages": [page, page]}), 3),
             ("describe_printer", request("describe_printer", {"printer": QUEUE}), 2),  # its media, then its state
+            ("list_printers", request("list_printers"), 2),  # one destination list: the queues, the default
         ]
         try:
             for name, body, expected in cases:

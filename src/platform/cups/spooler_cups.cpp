@@ -37,18 +37,25 @@ std::string name_of(const cups_dest_t& d) {
 
 class CupsSpooler final : public Spooler {
  public:
-  QueueList list_queues() override {
+  QueueList list_queues() override { return listing().queues; }
+
+  std::optional<std::string> default_queue() override { return listing().default_queue; }
+
+  // The destination list names the default among the queues: one request.
+  QueueListing listing() override {
     cups::Scheduler scheduler;
-    if (OsStatus s = scheduler.connect(); !s.ok) return s;
+    if (OsStatus s = scheduler.connect(); !s.ok) return {s, std::nullopt};
     Destinations dests(scheduler);
     // No destinations is an answer; the scheduler not answering is not.
     if (dests.size() == 0 && (scheduler.timed_out() || (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
                                                         cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND))) {
-      return scheduler.failure("Listing the queues");
+      return {scheduler.failure("Listing the queues"), std::nullopt};
     }
     std::vector<QueueEntry> queues;
+    std::optional<std::string> default_queue;
     for (const cups_dest_t& d : dests) {
       std::string name = name_of(d);
+      if (d.is_default && !default_queue) default_queue = name;
       if (name.empty()) continue;
       const char* state = cupsGetOption("printer-state", d.num_options, d.options);
       const char* reasons = cupsGetOption("printer-state-reasons", d.num_options, d.options);
@@ -57,7 +64,7 @@ class CupsSpooler final : public Spooler {
       queues.push_back(
           {std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs), takes_jobs});
     }
-    return queues;
+    return {std::move(queues), std::move(default_queue)};
   }
 
   // One Get-Printer-Attributes request, not the whole listing.
@@ -80,15 +87,6 @@ class CupsSpooler final : public Spooler {
     return QueueEntry{queue, cups::queue_state(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs), takes_jobs};
   }
 
-  std::optional<std::string> default_queue() override {
-    cups::Scheduler scheduler;
-    if (!scheduler.connect().ok) return std::nullopt;
-    Destinations dests(scheduler);
-    for (const cups_dest_t& d : dests) {
-      if (d.is_default) return name_of(d);
-    }
-    return std::nullopt;
-  }
 
   JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) override {
     cups::Scheduler scheduler;
