@@ -95,7 +95,14 @@ class CupsPrintDocument final : public PrintDocument {
   // the page can fail.
   std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
                                         const uint8_t* bgrx) override {
-    if (OsStatus s = draw(where, width, height, bgrx); !s.ok) return PageFailure{PageFailure::Step::kDraw, s};
+    // Blue, green, red, unused in memory is cairo's RGB24 on a little-endian
+    // machine. The image outlives the page: one released before the page is
+    // shown would be copied whole for the page to use later.
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
+        cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24, static_cast<int>(width),
+                                            static_cast<int>(height), static_cast<int>(width) * 4),
+        &cairo_surface_destroy);
+    if (OsStatus s = draw(where, width, height, image.get()); !s.ok) return PageFailure{PageFailure::Step::kDraw, s};
     cairo_show_page(cr_);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
       return PageFailure{PageFailure::Step::kEnd, cairo_failure(cairo_status(cr_))};
@@ -117,11 +124,7 @@ class CupsPrintDocument final : public PrintDocument {
   }
 
  private:
-  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) {
-    // Blue, green, red, unused in memory is cairo's RGB24 on a little-endian machine.
-    cairo_surface_t* image = cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24,
-                                                                 static_cast<int>(width), static_cast<int>(height),
-                                                                 static_cast<int>(width) * 4);
+  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, cairo_surface_t* image) {
     cairo_save(cr_);
     cairo_translate(cr_, to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
                     top_offset_ + to_points(media_.top + where.y * kHmmPerInch / dpi_y_));
@@ -132,7 +135,6 @@ class CupsPrintDocument final : public PrintDocument {
     cairo_rectangle(cr_, 0, 0, width, height);
     cairo_fill(cr_);
     cairo_restore(cr_);
-    cairo_surface_destroy(image);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
     return OsStatus::Ok();
   }
