@@ -197,10 +197,7 @@ class DocumentMemoryTest(unittest.TestCase):
         self.assertTrue(reply["ok"], reply)
         if not peak or not base:
             self.skipTest("/proc does not tell this process's peak memory here")
-        # The allocator keeps freed blocks of up to a label's size for the
-        # next one (Linux): a few MB more, whatever the number of pages.
-        kept = 4 * MB if not WINDOWS else 0
-        bound = base + 8 * MB + kept + width * height * (4 + 3) + 4 * len(body)
+        bound = base + 8 * MB + width * height * (4 + 3) + 4 * len(body)
         self.assertLessEqual(peak, bound, "peak %d MB over the bound %d MB (base %d MB, body %d KB)"
                              % (peak >> 20, bound >> 20, base >> 20, len(body) >> 10))
 
