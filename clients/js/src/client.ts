@@ -328,9 +328,9 @@ export class PrintHostClient {
       // The job's own state is the answer; the queue's is a hint.
     }
     const where = queuePaused ? ` and its queue ${record.printer} is paused or stopped` : '';
-    return Object.assign(new PrintHostError('JOB_WAITING',
-      `The print job is still ${record.state}${where}; it prints when the queue goes on.`, 'job-still-waiting'),
-    { record, queuePaused });
+    return new PrintHostError('JOB_WAITING',
+      `The print job is still ${record.state}${where}; it prints when the queue goes on.`, 'job-still-waiting',
+      { record, queuePaused });
   }
 
   /** Closes the port; a later call opens a new one. */

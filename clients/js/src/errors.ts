@@ -1,6 +1,19 @@
 // One error class for everything that can go wrong, with the host's code and
 // a `kind` a user interface can switch on.
 
+import type { PrintPdfPart } from './pdf.js';
+import type { JobRecord } from './wire.js';
+
+/** What some failures carry besides their code. */
+export interface PrintErrorDetails {
+  /** JOB_WAITING: the attempt's record at the last poll. */
+  record?: JobRecord;
+  /** JOB_WAITING: whether the attempt's queue is paused or stopped. */
+  queuePaused?: boolean;
+  /** printPdf: the parts printed before the one that failed. */
+  parts?: PrintPdfPart[];
+}
+
 /** What a user interface should do about a failure. */
 export type PrintErrorKind =
   /** The request itself is wrong (bad field, too large, reused id with other output). */
@@ -65,12 +78,19 @@ export class PrintHostError extends Error {
    * version does not list; its kind is then 'host-busy-or-crashed'. */
   readonly code: PrintErrorCode;
   readonly kind: PrintErrorKind;
+  readonly record?: JobRecord;
+  readonly queuePaused?: boolean;
+  parts?: PrintPdfPart[];
 
-  constructor(code: PrintErrorCode, message: string, kind: PrintErrorKind = kindOfCode(code)) {
+  constructor(code: PrintErrorCode, message: string, kind: PrintErrorKind = kindOfCode(code),
+    details: PrintErrorDetails = {}) {
     super(message);
     this.name = 'PrintHostError';
     this.code = code;
     this.kind = kind;
+    if (details.record) this.record = details.record;
+    if (details.queuePaused !== undefined) this.queuePaused = details.queuePaused;
+    if (details.parts) this.parts = details.parts;
   }
 
   /** True when no answer came back (the port dropped, or the time ran out):

@@ -12,7 +12,7 @@ export type {
   PrintPagesOptions, PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, PrinterState, SubmitResult, WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
-export type { ClientErrorCode, HostErrorCode, PrintErrorCode, PrintErrorKind } from './errors.js';
+export type { ClientErrorCode, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind } from './errors.js';
 export { isValidId, newIntentId } from './ids.js';
 export { labelCanvas, labelPixels } from './label.js';
 export type { LabelCanvas, LabelContext, LabelSize } from './label.js';
