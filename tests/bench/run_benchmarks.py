@@ -322,7 +322,8 @@ def main():
         return (0, 0, 0, 255) if frame_ or bars or text else (255, 255, 255, 255)
     label = pngs.rgba8(812, 1218, shipping)
     label_time = submit_round_trip(env, label, 812, 1218)
-    per_message_time = host_per_message(env, label, 812, 1218)
+    per_message_time = host_per_message(dict(env, XDG_STATE_HOME=os.path.join(scratch, "per-message")), label, 812, 1218)
+    per_message_ledger_time = host_per_message(env, label, 812, 1218)
     busy_time = submit_round_trip(env, pngs.rgba8(812, 1218), 812, 1218, count=5)
     label_path = os.path.join(scratch, "label.png")
     open(label_path, "wb").write(label)
@@ -358,8 +359,9 @@ def main():
           " same size, which the PostScript document must compress pixel by pixel: %.1f ms, %.2fx" %
           (label_time * 1000, hello * 1000, lp_time * 1000, label_time / lp_time, busy_time * 1000,
            busy_time / lp_time))
-    print("  the same label through a host started for it (the 'message' transport) %.1f ms: %.2fx lp (goal <= 1.5x)"
-          % (per_message_time * 1000, per_message_time / lp_time))
+    print("  the same label through a host started for it (the 'message' transport) %.1f ms: %.2fx lp (goal <= 1.5x);"
+          " with the 5000-record ledger %.1f ms: %.2fx" % (per_message_time * 1000, per_message_time / lp_time,
+                                                        per_message_ledger_time * 1000, per_message_ledger_time / lp_time))
     print("  PDF label page to an accepted job: printPdf's rendering (PDFium, %.1f ms a page) and submit_document"
           " %.1f ms a page, pdftoppm -r 300 -mono and lp %.1f ms a page: %.2fx" %
           (render_page * 1000, pdf_page * 1000, pdftoppm_page * 1000, pdf_page / pdftoppm_page))
