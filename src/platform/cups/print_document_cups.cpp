@@ -1,12 +1,11 @@
-#include <cairo-ps.h>
-#include <cairo.h>
 #include <cups/cups.h>
 #include <cups/pwg.h>
 
-#include <cmath>
+#include <memory>
 #include <string>
 
 #include "platform/cups/cups_scheduler.h"
+#include "platform/cups/postscript_pages.h"
 #include "platform/print_document.h"
 #include "support/text_conversion.h"
 
@@ -36,18 +35,12 @@ int member_int(ipp_t* collection, const char* name) {
 }
 
 // One document on a CUPS queue: the job is created and its PostScript
-// document started on a connection of its own, the pages are drawn with
-// cairo, and cairo's output is streamed to the scheduler as it is written.
-// PostScript rather than PDF: the PDF filters rasterise and resample the
-// image, while a PostScript page reaches the queue with the label's pixels
-// as they are.
+// document started on a connection of its own, and each page is written to
+// the scheduler as it is made. PostScript rather than PDF: the PDF filters
+// rasterise and resample the image, while a PostScript page reaches the queue
+// with the label's pixels as they are.
 class CupsPrintDocument final : public PrintDocument {
  public:
-  ~CupsPrintDocument() override {
-    aborting_ = true;  // whatever cairo still flushes goes nowhere
-    if (cr_) cairo_destroy(cr_);
-    if (surface_) cairo_surface_destroy(surface_);
-  }
 
   OsStatus open(const std::string& queue) override {
     cups::Scheduler scheduler;
@@ -79,86 +72,34 @@ class CupsPrintDocument final : public PrintDocument {
   OsResult<uint32_t> start(const std::string& title) override {
     OsResult<uint32_t> job_id = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT);
     if (!job_id.ok()) return job_id;
-    // cairo writes the page height rounded up to a whole point and measures
-    // from there; a page of exactly that height, with the drawing moved down
-    // by the rounding, puts every pixel where the queue's media has it.
-    const double height = to_points(media_.length);
-    top_offset_ = std::ceil(height) - height;
-    surface_ = cairo_ps_surface_create_for_stream(&CupsPrintDocument::write, this, std::ceil(to_points(media_.width)),
-                                                  std::ceil(height));
-    cr_ = cairo_create(surface_);
-    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
+    pages_ = std::make_unique<cups::PostScriptPages>(
+        to_points(media_.width), to_points(media_.length),
+        [this](const char* data, size_t size) { return job_.write(reinterpret_cast<const uint8_t*>(data), size); });
     return job_id;
   }
 
-  // cairo opens a page with the first drawing, so only drawing and ending
-  // the page can fail.
+  // A page is sent as it is made; a failure to send it ends the page.
   std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
                                         const uint8_t* bgrx) override {
-    // Blue, green, red, unused in memory is cairo's RGB24 on a little-endian
-    // machine. The image outlives the page: one released before the page is
-    // shown would be copied whole for the page to use later.
-    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> image(
-        cairo_image_surface_create_for_data(const_cast<uint8_t*>(bgrx), CAIRO_FORMAT_RGB24, static_cast<int>(width),
-                                            static_cast<int>(height), static_cast<int>(width) * 4),
-        &cairo_surface_destroy);
-    if (OsStatus s = draw(where, width, height, image.get()); !s.ok) return PageFailure{PageFailure::Step::kDraw, s};
-    cairo_show_page(cr_);
-    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
-      return PageFailure{PageFailure::Step::kEnd, cairo_failure(cairo_status(cr_))};
-    }
+    const cups::ImageBox box{to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
+                             to_points(media_.top + where.y * kHmmPerInch / dpi_y_),
+                             to_points(where.width * kHmmPerInch / dpi_x_),
+                             to_points(where.height * kHmmPerInch / dpi_y_)};
+    if (OsStatus s = pages_->page(box, width, height, bgrx); !s.ok) return PageFailure{PageFailure::Step::kEnd, s};
     return std::nullopt;
   }
 
-  // cairo writes the PostScript document out when it is finished, so until
-  // then the queue has the empty job and nothing else.
-  bool anything_sent() const override { return bytes_sent_ > 0; }
+  // The document's header goes out with its first page: until then the
+  // queue has the empty job and nothing else.
+  bool anything_sent() const override { return pages_ && pages_->bytes_sent() > 0; }
 
   OsStatus finish() override {
-    cairo_destroy(cr_);
-    cr_ = nullptr;
-    cairo_surface_finish(surface_);  // writes the whole document through write()
-    if (write_failed_) return write_failure_;
-    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_surface_status(surface_));
+    if (OsStatus s = pages_->finish(); !s.ok) return s;
     return job_.finish();
   }
 
  private:
-  OsStatus draw(const PageRect& where, uint32_t width, uint32_t height, cairo_surface_t* image) {
-    cairo_save(cr_);
-    cairo_translate(cr_, to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
-                    top_offset_ + to_points(media_.top + where.y * kHmmPerInch / dpi_y_));
-    cairo_scale(cr_, to_points(where.width * kHmmPerInch / dpi_x_) / width,
-                to_points(where.height * kHmmPerInch / dpi_y_) / height);
-    cairo_set_source_surface(cr_, image, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);  // pixels as they are
-    cairo_rectangle(cr_, 0, 0, width, height);
-    cairo_fill(cr_);
-    cairo_restore(cr_);
-    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) return cairo_failure(cairo_status(cr_));
-    return OsStatus::Ok();
-  }
-
-
   static double to_points(double hmm) { return hmm * 72.0 / kHmmPerInch; }
-
-  static OsStatus cairo_failure(cairo_status_t s) {
-    return OsStatus::Fail(static_cast<uint32_t>(s), std::string(cairo_status_to_string(s)) + " (cairo status " +
-                                                        std::to_string(static_cast<int>(s)) + ")");
-  }
-
-  static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
-    auto* self = static_cast<CupsPrintDocument*>(closure);
-    if (self->aborting_ || self->write_failed_) return CAIRO_STATUS_WRITE_ERROR;
-    // Counted before the call: a failed write may still have sent part.
-    self->bytes_sent_ += length;
-    if (OsStatus s = self->job_.write(data, length); !s.ok) {
-      self->write_failed_ = true;
-      self->write_failure_ = std::move(s);
-      return CAIRO_STATUS_WRITE_ERROR;
-    }
-    return CAIRO_STATUS_SUCCESS;
-  }
 
   // media-col-default where the queue has it; else the media-default
   // keyword's size with no margins.
@@ -208,12 +149,7 @@ class CupsPrintDocument final : public PrintDocument {
   cups::Job job_;
   Media media_;
   int dpi_x_ = kFallbackDpi, dpi_y_ = kFallbackDpi;
-  double top_offset_ = 0;  // points the page is taller than the media
-  bool aborting_ = false, write_failed_ = false;
-  OsStatus write_failure_;
-  uint64_t bytes_sent_ = 0;
-  cairo_surface_t* surface_ = nullptr;
-  cairo_t* cr_ = nullptr;
+  std::unique_ptr<cups::PostScriptPages> pages_;
 };
 
 }  // namespace
