@@ -1,3 +1,4 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include "platform/sha256.h"
@@ -9,8 +10,13 @@ struct Sha256::Impl {
   ~Impl() { EVP_MD_CTX_free(ctx); }
 };
 
-Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
-  failed_ = !impl_->ctx || EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr) != 1;
+Sha256::Sha256() {
+  // A digest needs no configuration: OpenSSL is started without reading its
+  // configuration file, which a host started for one message would otherwise
+  // read and parse before its first hash.
+  static const bool started = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
+  impl_ = std::make_unique<Impl>();
+  failed_ = !started || !impl_->ctx || EVP_DigestInit_ex(impl_->ctx, EVP_sha256(), nullptr) != 1;
 }
 Sha256::~Sha256() = default;
 
