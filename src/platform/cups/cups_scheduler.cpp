@@ -73,6 +73,23 @@ QueueName split_queue_name(const std::string& queue) {
   return {queue.substr(0, slash), queue.substr(slash + 1)};
 }
 
+namespace {
+
+// A request of `op` addressed to the queue `name` on this scheduler; `queue`
+// is the name as the caller gave it, for the message when it is no name.
+OsResult<IppMessage> queue_request(ipp_op_t op, const std::string& name, const std::string& queue) {
+  IppMessage request(ippNewRequest(op));
+  char uri[HTTP_MAX_URI];
+  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                       name.c_str()) != HTTP_URI_STATUS_OK) {
+    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
+  }
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  return request;
+}
+
+}  // namespace
+
 OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& queue,
                                       std::initializer_list<const char*> names) {
   const QueueName q = split_queue_name(queue);
@@ -90,13 +107,9 @@ OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& q
                             OsErrorKind::kNotFound);
     }
   }
-  IppMessage request(ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES));
-  char uri[HTTP_MAX_URI];
-  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                       q.name.c_str()) != HTTP_URI_STATUS_OK) {
-    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
-  }
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  OsResult<IppMessage> built = queue_request(IPP_OP_GET_PRINTER_ATTRIBUTES, q.name, queue);
+  if (!built.ok()) return built;
+  IppMessage request = std::move(built.value());
   const std::vector<const char*> wanted(names);
   ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                 static_cast<int>(wanted.size()), nullptr, wanted.data());
@@ -119,13 +132,9 @@ OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title
   if (OsStatus s = scheduler_.connect(); !s.ok) return s;
   // Create-Job written out rather than cupsCreateJob, which looks the queue
   // up twice more before it asks: the caller has just read the queue.
-  IppMessage request(ippNewRequest(IPP_OP_CREATE_JOB));
-  char uri[HTTP_MAX_URI];
-  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                       queue_.c_str()) != HTTP_URI_STATUS_OK) {
-    return OsStatus::Fail(IPP_STATUS_ERROR_NOT_FOUND, "No such queue: \"" + queue + "\"", OsErrorKind::kNotFound);
-  }
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  OsResult<IppMessage> built = queue_request(IPP_OP_CREATE_JOB, queue_, queue);
+  if (!built.ok()) return built.take_error();
+  IppMessage request = std::move(built.value());
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
   ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 1);

@@ -164,23 +164,25 @@ OsStatus PostScriptPages::send(const std::string& text) {
   return sink_(text.data(), text.size());
 }
 
+std::string PostScriptPages::header() const {
+  const std::string w = number(width_), h = number(height_);
+  std::string text = "%!PS-Adobe-3.0\n%%Creator: Tavelin print host\n%%LanguageLevel: 3\n%%DocumentData: Clean7Bit\n";
+  text += "%%Pages: (atend)\n%%BoundingBox: 0 0 " + std::to_string(static_cast<long>(std::ceil(width_))) + " " +
+          std::to_string(static_cast<long>(std::ceil(height_))) + "\n";
+  text += "%%HiResBoundingBox: 0 0 " + w + " " + h + "\n%%EndComments\n";
+  // The image reads its data through the filters and stops at its last
+  // sample; what the filters hold after it (deflate's checksum, the end
+  // mark) is read off before the file goes on.
+  text += "%%BeginProlog\n/tph_image { image tph_data status { tph_data flushfile } if } bind def\n%%EndProlog\n";
+  text += "%%BeginSetup\n/setpagedevice where { pop << /PageSize [" + w + " " + h +
+          "] >> setpagedevice } if\n%%EndSetup\n";
+  return text;
+}
+
 OsStatus PostScriptPages::page(const ImageBox& box, uint32_t width, uint32_t height, const uint8_t* bgrx) {
   const ImageKind kind = image_kind(bgrx, width, height);
-  std::string text;
+  std::string text = pages_ == 0 ? header() : std::string();
   text.reserve(kChunk + 1024);
-  if (pages_ == 0) {
-    const std::string w = number(width_), h = number(height_);
-    text += "%!PS-Adobe-3.0\n%%Creator: Tavelin print host\n%%LanguageLevel: 3\n%%DocumentData: Clean7Bit\n";
-    text += "%%Pages: (atend)\n%%BoundingBox: 0 0 " + std::to_string(static_cast<long>(std::ceil(width_))) + " " +
-            std::to_string(static_cast<long>(std::ceil(height_))) + "\n";
-    text += "%%HiResBoundingBox: 0 0 " + w + " " + h + "\n%%EndComments\n";
-    // The image reads its data through the filters and stops at its last
-    // sample; what the filters hold after it (deflate's checksum, the end
-    // mark) is read off before the file goes on.
-    text += "%%BeginProlog\n/tph_image { image tph_data status { tph_data flushfile } if } bind def\n%%EndProlog\n";
-    text += "%%BeginSetup\n/setpagedevice where { pop << /PageSize [" + w + " " + h +
-            "] >> setpagedevice } if\n%%EndSetup\n";
-  }
   ++pages_;
   const std::string n = std::to_string(pages_), w = std::to_string(width), h = std::to_string(height);
   text += "%%Page: " + n + " " + n + "\ngsave\n";

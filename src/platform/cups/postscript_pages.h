@@ -49,6 +49,8 @@ class PostScriptPages {
   uint64_t bytes_sent() const { return bytes_sent_; }
 
  private:
+  // The comments, prolog and setup that open the document.
+  std::string header() const;
   OsStatus send(const std::string& text);
 
   double width_, height_;
