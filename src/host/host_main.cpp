@@ -54,7 +54,7 @@ int run_host(HostPorts ports) {
     if (Status s = write_message(ports.channel, *response); !s.ok()) return fatal(ports.channel, s.error());
     // The request that found the state moved was answered; no other may be
     // served by a host whose lock guards nothing.
-    if (store.lost) return fatal(ports.channel, errors::make(errors::kStateUnavailable, errors::kMsgStateMoved));
+    if (store.lost) return fatal(ports.channel, errors::make(errors::kStateUnavailable, store.lost_because));
   }
 }
 

@@ -44,7 +44,32 @@ class ReadableFile {
   virtual OsStatus read(uint8_t* data, size_t size, size_t& got) = 0;
 };
 
+// A regular file read and written at chosen offsets, for files that only
+// grow at their end. Destruction closes it.
+class RandomAccessFile {
+ public:
+  virtual ~RandomAccessFile() = default;
+  virtual OsResult<uint64_t> size() = 0;
+  // Reads up to `size` bytes at `offset`: fewer only where the file ends.
+  virtual OsResult<size_t> read_at(uint64_t offset, uint8_t* data, size_t size) = 0;
+  // Writes all bytes at `offset`, growing the file as needed.
+  virtual OsStatus write_at(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  // Cuts the file to `size` bytes.
+  virtual OsStatus truncate(uint64_t size) = 0;
+  // Flushes the file's content to the disk.
+  virtual OsStatus sync() = 0;
+};
 
+// What tells one version of a file from another: the file (volume and file
+// id, which a replacement changes), its size and its last write. Equal stamps
+// at two moments mean nobody replaced or rewrote the file in between.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t file_id = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the platform's own units
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
 
 class FileSystem {
  public:
@@ -76,6 +101,13 @@ class FileSystem {
   // Moves `from` over `to` in one step, durably: once this returns, a power
   // cut leaves `to` with the new content.
   virtual OsStatus replace(const std::string& from, const std::string& to) = 0;
+  // Opens a regular file for reading and writing at offsets, never following
+  // a link. `create` makes a missing file, empty; without it a missing file
+  // fails as kNotFound. Anything but a regular file fails as kNotRegularFile.
+  virtual OsResult<std::unique_ptr<RandomAccessFile>> open_random_access(const std::string& path, bool create) = 0;
+  // The stamp of the file at the path, not following a link; kNotFound when
+  // nothing is there.
+  virtual OsResult<FileStamp> stamp(const std::string& path) = 0;
 
   std::string join(std::string_view folder, std::string_view name) const {
     std::string p(folder);

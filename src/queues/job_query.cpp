@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "state/attempt_archive.h"
 #include "support/error_catalogue.h"
 #include "platform/clock.h"
 
@@ -49,28 +50,41 @@ Json job_reply(const JobRecord& r) {
   return j;
 }
 
-Json find_jobs(std::string_view prefix, size_t limit, const StateStore& store) {
-  // The ledger is ordered by id, so the matches are one run of it.
+Result<Json> find_jobs(std::string_view prefix, size_t limit, StateStore& store) {
+  // The ledger is ordered by id, so its matches are one run of it; the
+  // archive adds the older attempts the ledger no longer holds.
   std::vector<const JobRecord*> found;
   for (auto it = store.ledger.jobs.lower_bound(std::string(prefix));
        it != store.ledger.jobs.end() && std::string_view(it->first).substr(0, prefix.size()) == prefix; ++it) {
     found.push_back(&it->second);
   }
+  Result<AttemptArchive::Matches> archived = AttemptArchive(*store.fs, store.folder)
+      .with_prefix(prefix, limit, [&store](std::string_view id) { return store.ledger.jobs.count(std::string(id)) > 0; });
+  if (!archived.ok()) return archived.take_error();
+  for (const JobRecord& r : archived.value().records) found.push_back(&r);
   std::stable_sort(found.begin(), found.end(), [](const JobRecord* a, const JobRecord* b) {
     return a->created_at_ms > b->created_at_ms;
   });
+  const size_t matched = found.size() - archived.value().records.size() + archived.value().matched;
   Json jobs = Json::array();
   for (size_t i = 0; i < found.size() && i < limit; ++i) jobs.push_back(job_reply(*found[i]));
   Json r = Json::object();
   r["jobs"] = std::move(jobs);
-  r["truncated"] = found.size() > limit;
+  r["truncated"] = matched > limit;
   return r;
 }
 
 Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock) {
   using namespace errors;
   auto it = store.ledger.jobs.find(intent_id);
-  if (it == store.ledger.jobs.end()) return make(kJobNotFound, kMsgJobNotFound);
+  if (it == store.ledger.jobs.end()) {
+    // An attempt the ledger pruned is answered as archived: its job is
+    // long out of the print system's history.
+    Result<std::optional<JobRecord>> archived = find_attempt(store, intent_id);
+    if (!archived.ok()) return archived.take_error();
+    if (!archived.value()) return make(kJobNotFound, kMsgJobNotFound);
+    return job_reply(*archived.value());
+  }
   const JobRecord& record = it->second;
 
   std::optional<uint32_t> job_id = parse_spooler_job_id(record.os_job_id);

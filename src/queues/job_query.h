@@ -28,9 +28,9 @@ Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& s
 
 inline constexpr size_t kMaxFoundJobs = 100;
 
-// The find_jobs reply: the records whose intent id starts with `prefix`,
-// newest first (then by id), at most `limit` of them, and whether more
-// matched. Records are as stored: get_job asks the print system.
-Json find_jobs(std::string_view prefix, size_t limit, const StateStore& store);
+// The find_jobs reply: the records whose intent id starts with `prefix`, in
+// the ledger and in the archive, newest first, at most `limit` of them, and
+// whether more matched. Records are as stored: get_job asks the print system.
+Result<Json> find_jobs(std::string_view prefix, size_t limit, StateStore& store);
 
 }  // namespace tph

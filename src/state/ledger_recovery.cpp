@@ -9,8 +9,9 @@
 
 namespace tph {
 
-bool recover_and_prune(HostLedger& ledger, uint64_t now) {
-  bool changed = false;
+Repair recover_and_prune(HostLedger& ledger, uint64_t now) {
+  Repair repair;
+  bool& changed = repair.changed;
   for (auto& [key, record] : ledger.jobs) {
     if (record.state == job_state::kDispatching) {
       record.state = job_state::kUnknown;
@@ -24,6 +25,7 @@ bool recover_and_prune(HostLedger& ledger, uint64_t now) {
   const uint64_t cutoff = now > kRetentionWindowMs ? now - kRetentionWindowMs : 0;
   for (auto it = ledger.jobs.begin(); it != ledger.jobs.end();) {
     if (it->second.state != job_state::kDispatching && it->second.updated_at_ms < cutoff) {
+      repair.pruned.push_back(std::move(it->second));
       it = ledger.jobs.erase(it);
       changed = true;
     } else {
@@ -42,12 +44,16 @@ bool recover_and_prune(HostLedger& ledger, uint64_t now) {
     std::vector<std::string> doomed;
     doomed.reserve(excess);
     for (size_t i = 0; i < excess; ++i) doomed.push_back(*candidates[i].second);
-    for (const auto& key : doomed) ledger.jobs.erase(key);
+    for (const auto& key : doomed) {
+      auto it = ledger.jobs.find(key);
+      repair.pruned.push_back(std::move(it->second));
+      ledger.jobs.erase(it);
+    }
     changed = changed || excess > 0;
   }
 
   ledger.updated_at_ms = now;
-  return changed;
+  return repair;
 }
 
 }  // namespace tph

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "support/error_catalogue.h"
+#include "state/attempt_archive.h"
 #include "state/atomic_file.h"
 #include "state/ledger_json.h"
 #include "state/ledger_recovery.h"
@@ -14,6 +15,14 @@ namespace {
 // Each retry follows a lock file replaced between our open and our lock;
 // only a path that keeps changing under us uses them all up.
 constexpr int kLockAttempts = 100;
+
+// The stamp of ledger.json now: nothing when there is none.
+OsResult<std::optional<FileStamp>> ledger_stamp_now(StateStore& store) {
+  OsResult<FileStamp> now = store.fs->stamp(store.fs->join(store.folder, kLedgerFileName));
+  if (now.ok()) return std::optional<FileStamp>(now.value());
+  if (now.error().failed_as(OsErrorKind::kNotFound)) return std::optional<FileStamp>();
+  return now.take_error();
+}
 
 }  // namespace
 
@@ -77,23 +86,59 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     store.ledger = std::move(*ledger);
   }
 
+  OsResult<std::optional<FileStamp>> stamp = ledger_stamp_now(store);
+  if (!stamp.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp.error().description);
+  store.ledger_stamp = stamp.value();
+
   const uint64_t now = now_ms(clock);
   if (fresh) {
     store.ledger = HostLedger{kLedgerSchema, now, {}};
-  } else if (recover_and_prune(store.ledger, now)) {
-    if (Status s = save_ledger(store); !s.ok()) return s.take_error();
+  } else if (Status s = repair_and_archive(store, now); !s.ok()) {
+    return s.take_error();
   }
   return store;
+}
+
+Status repair_and_archive(StateStore& store, uint64_t now) {
+  Repair repair = recover_and_prune(store.ledger, now);
+  if (!repair) return Status::Ok();
+  if (!repair.pruned.empty()) {
+    if (Status s = check_state_guard(store); !s.ok()) return s;
+    AttemptArchive archive(*store.fs, store.folder);
+    if (Status s = archive.add(repair.pruned); !s.ok()) {
+      // Not archived: the ledger keeps them, so nothing is forgotten.
+      for (JobRecord& r : repair.pruned) {
+        std::string key = r.intent_id;
+        store.ledger.jobs.emplace(std::move(key), std::move(r));
+      }
+      return s;
+    }
+  }
+  return save_ledger(store);
+}
+
+Result<std::optional<JobRecord>> find_attempt(StateStore& store, const std::string& intent_id) {
+  if (auto it = store.ledger.jobs.find(intent_id); it != store.ledger.jobs.end()) {
+    return std::optional<JobRecord>(it->second);
+  }
+  return AttemptArchive(*store.fs, store.folder).find(intent_id);
 }
 
 Status check_state_guard(StateStore& store) {
   using namespace errors;
   if (!store.lost) {
-    OsStatus s = store.lock->still_at_its_path();
-    if (s.ok) return Status::Ok();
-    store.lost = true;
+    if (OsStatus s = store.lock->still_at_its_path(); !s.ok) {
+      store.lost = true;
+      store.lost_because = kMsgStateMoved;
+    } else if (OsResult<std::optional<FileStamp>> now = ledger_stamp_now(store);
+               !now.ok() || now.value() != store.ledger_stamp) {
+      store.lost = true;
+      store.lost_because = kMsgLedgerChanged;
+    } else {
+      return Status::Ok();
+    }
   }
-  return make(kStateUnavailable, kMsgStateMoved);
+  return make(kStateUnavailable, store.lost_because);
 }
 
 Status save_ledger(StateStore& store) {
@@ -107,6 +152,11 @@ Status save_ledger(StateStore& store) {
   }
   if (!bytes) return make(kStateUnavailable, kMsgCannotEncodeState);
   OsStatus s = write_file_atomically(*store.fs, store.fs->join(store.folder, kLedgerFileName), *bytes);
+  // Whatever the outcome, the file at the path may be new: the version to
+  // expect from now on is the one there now. One that cannot be read is
+  // never expected, so the next check stops the host.
+  OsResult<std::optional<FileStamp>> now = ledger_stamp_now(store);
+  store.ledger_stamp = now.ok() ? now.value() : std::optional<FileStamp>(FileStamp{~0ull, ~0ull, ~0ull, -1});
   if (!s.ok) return with_description(kStateUnavailable, kPfxSaveState, s.description);
   return Status::Ok();
 }

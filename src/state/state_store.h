@@ -3,7 +3,9 @@
 // locked ledger.lock, held from start-up until the process ends.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/host_error.h"
 #include "platform/clock.h"
@@ -32,10 +34,16 @@ struct StateStore {
   HostLedger ledger;
   std::unique_ptr<LockFile> lock;  // closing it releases the lock
   FileSystem* fs = nullptr;
+  // ledger.json as this host last read or wrote it (nothing: there was no
+  // file). Any other version at the path was written by another program.
+  std::optional<FileStamp> ledger_stamp;
   // The lock no longer guards the state at the folder's path (the lock file
-  // was deleted or replaced, or the folder moved). Nothing more may be saved
-  // or printed: the host answers the request at hand and stops.
+  // was deleted or replaced, or the folder moved), or another program wrote
+  // the ledger meanwhile. Nothing more may be saved or printed: the host
+  // answers the request at hand and stops.
   bool lost = false;
+  // Why the store was lost.
+  std::string_view lost_because;
 };
 
 // Locates and creates the state folder, takes the exclusive lock (waiting as
@@ -48,8 +56,21 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock);
 // set the time stamps first; this changes nothing in memory.
 Status save_ledger(StateStore& store);
 
-// Proves that the held lock still guards the state at the folder's path;
-// otherwise marks the store lost and fails with STATE_UNAVAILABLE.
+// Repairs the ledger as start-up does at time `now` (see recover_and_prune),
+// moves the records it prunes into the archive, and saves the ledger when
+// anything changed. The archive holds the records before the ledger that
+// drops them is saved.
+Status repair_and_archive(StateStore& store, uint64_t now);
+
+// The attempt's record: the ledger's, else the archive's; nothing when
+// neither knows the intent.
+Result<std::optional<JobRecord>> find_attempt(StateStore& store, const std::string& intent_id);
+
+// Proves that the held lock still guards the state at the folder's path and
+// that ledger.json is the version this host last read or wrote; otherwise
+// marks the store lost and fails with STATE_UNAVAILABLE. A host that finds
+// another writer's ledger while it holds the lock knows that the lock does
+// not exclude that writer: re-reading would only race it again.
 Status check_state_guard(StateStore& store);
 
 }  // namespace tph

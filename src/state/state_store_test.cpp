@@ -116,9 +116,9 @@ TEST(SaveLedger, ReplacesThroughAFlushedTemporaryFile) {
   Result<StateStore> s = open_state(fs, clock);
   ASSERT_TRUE(s.ok());
   ASSERT_TRUE(save_ledger(s.value()).ok());
-  std::vector<std::string> tail(fs.log().end() - 4, fs.log().end());
+  std::vector<std::string> tail(fs.log().end() - 5, fs.log().end());
   EXPECT_EQ(tail, (std::vector<std::string>{"open_replace " + kTemp, "write " + kTemp, "sync " + kTemp,
-                                             "replace " + kTemp + " -> " + kLedger}));
+                                             "replace " + kTemp + " -> " + kLedger, "stamp " + kLedger}));
   EXPECT_EQ(fs.list(kFolder), (std::vector<std::string>{"ledger.json", "ledger.lock"}));
 }
 
@@ -143,27 +143,30 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
   }
 }
 
-// A state folder deleted, or a lock file replaced, while the host runs: the
-// lock no longer guards the state at the path, and nothing more is saved.
+// A lock file replaced, or the ledger deleted or rewritten by another
+// program, while the host runs: the lock no longer guards the state at the
+// path, and nothing more is saved.
 TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
-  for (const char* gone : {"/ledger.lock", "/ledger.json"}) {
+  for (const char* gone : {"/ledger.lock", "/ledger.json", "rewritten"}) {
     MemoryFileSystem fs;
     FakeClock clock;
     fs.put_file(kLedger, ledger_with("FAILED", clock.now_ms()));
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_TRUE(s.ok());
     s.value().ledger.jobs.clear();
-    fs.remove(kFolder + gone);
-    if (std::string_view(gone) == "/ledger.lock") fs.put_file(kFolder + gone, "");  // another host's new lock file
+    const bool lock_gone = std::string_view(gone) == "/ledger.lock";
+    if (std::string_view(gone) == "rewritten") {
+      fs.put_file(kLedger, ledger_with("COMPLETED", clock.now_ms()));  // another writer's save
+    } else {
+      fs.remove(kFolder + gone);
+      if (lock_gone) fs.put_file(kFolder + gone, "");  // another host's new lock file
+    }
     const std::optional<std::string> before = fs.file(kLedger);
     Status saved = save_ledger(s.value());
-    const bool lock_gone = std::string_view(gone) == "/ledger.lock";
-    EXPECT_EQ(saved.ok(), !lock_gone) << gone;
-    EXPECT_EQ(s.value().lost, lock_gone) << gone;
-    if (lock_gone) {
-      EXPECT_EQ(saved.error().message, std::string(errors::kMsgStateMoved));
-      EXPECT_EQ(fs.file(kLedger), before) << "nothing written through a lock that guards nothing";
-    }
+    ASSERT_FALSE(saved.ok()) << gone;
+    EXPECT_TRUE(s.value().lost) << gone;
+    EXPECT_EQ(saved.error().message, std::string(lock_gone ? errors::kMsgStateMoved : errors::kMsgLedgerChanged));
+    EXPECT_EQ(fs.file(kLedger), before) << "nothing written over another writer's ledger";
   }
 }
 

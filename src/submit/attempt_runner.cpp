@@ -43,15 +43,20 @@ Json submit_reply(const JobRecord& record, bool duplicate) {
 Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
                          const PrintStep& print) {
   HostLedger& ledger = ctx.state.ledger;
-  if (auto it = ledger.jobs.find(key.intent_id); it != ledger.jobs.end()) {
-    return answer_repeat(it->second, output, key.printer);
-  }
+  // The ledger in memory is the one on disk, and the lock still guards it:
+  // only then does its silence about an intent mean the intent is new.
+  if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
+  Result<std::optional<JobRecord>> known = find_attempt(ctx.state, key.intent_id);
+  if (!known.ok()) return known.take_error();
+  if (known.value()) return answer_repeat(*known.value(), output, key.printer);
 
   const uint64_t created = now_ms(ctx.clock);
   // A long run prunes as start-up does before the ledger outgrows what the
   // next start-up accepts; the newest records, and so the recent attempts,
-  // are always kept.
-  if (ledger.jobs.size() >= kMaxLedgerRecords) recover_and_prune(ledger, created);
+  // are always kept, and the pruned ones go to the archive.
+  if (ledger.jobs.size() >= kMaxLedgerRecords) {
+    if (Status s = repair_and_archive(ctx.state, created); !s.ok()) return s.take_error();
+  }
   JobRecord record;
   record.intent_id = key.intent_id;
   record.payload_sha256 = output.fingerprint;
@@ -64,7 +69,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
 
   // The record is on disk; nothing reaches the print system unless the
-  // lock still guards the folder it is in.
+  // lock still guards the folder it is in and nobody else wrote the ledger.
   if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
   uint32_t started_job_id = 0;
   Result<uint32_t> printed = print(started_job_id);
@@ -81,13 +86,30 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
     if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
     stored.error_code = e.code_name();
     stored.error_message = cut_text(e.message, record_limits::kErrorMessage);
-    if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
+    // The print's own error is the answer, saved or not: an outcome that
+    // did not reach the disk reads UNKNOWN at the next start, and a host
+    // that cannot save stops.
+    if (Status s = save_ledger(ctx.state); !s.ok()) {
+      ctx.state.lost = true;
+      ctx.state.lost_because = kMsgOutcomeNotSaved;
+    }
     return printed.take_error();
   }
   stored.state = job_state::kSubmitted;
   stored.os_job_id = std::to_string(printed.value());
-  if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
-  return submit_reply(stored, false);
+  Json reply = submit_reply(stored, false);
+  if (Status s = save_ledger(ctx.state); !s.ok()) {
+    // The label was handed to the print system: that is the answer, with
+    // what could not be recorded. The host stops, and its next start finds
+    // the attempt in DISPATCHING (UNKNOWN, never printed again) or, when
+    // the save reached the disk after all, SUBMITTED.
+    ctx.state.lost = true;
+    ctx.state.lost_because = kMsgOutcomeNotSaved;
+    reply["outcome_saved"] = false;
+    reply["host_stopping"] = true;
+    reply["save_error"] = s.error().message;
+  }
+  return reply;
 }
 
 }  // namespace tph

@@ -177,14 +177,18 @@ TEST(SubmitAttempt, ALongRunPrunesBeforeTheLedgerOutgrowsItsBound) {
   EXPECT_EQ(host.store->ledger.jobs.count("old-" + std::to_string(kMaxLedgerRecords - 1)), 1u);
 }
 
-TEST(SubmitAttempt, OutcomeSaveFailureAnswersTheSaveError) {
+TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   TestHost host;
   host.open();
   // The attempt's first save passes; from its outcome save on, every file
   // operation fails, as if the process died right there.
   host.fs.crash_at(Op::kOpenReplace, "ledger.json", 2);
   std::string reply = host.handle(Submit{}.body());
-  EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;
+  EXPECT_NE(reply.find(R"("ok":true)"), std::string::npos) << "a printed label is no failure: " << reply;
+  EXPECT_NE(reply.find(R"("os_job_id":"42")"), std::string::npos) << reply;
+  EXPECT_NE(reply.find(R"("outcome_saved":false)"), std::string::npos) << reply;
+  EXPECT_NE(reply.find(R"("host_stopping":true)"), std::string::npos) << reply;
+  EXPECT_TRUE(host.store->lost) << "the host serves nothing more";
   EXPECT_EQ(host.print_log->documents, 1) << "the label was handed over";
   EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, "SUBMITTED");
   EXPECT_EQ(stored(host).state, "DISPATCHING");

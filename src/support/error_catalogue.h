@@ -79,6 +79,14 @@ inline constexpr std::string_view kMsgCannotEncodeState = "Cannot encode print-h
 inline constexpr std::string_view kMsgStateMoved =
     "The print-helper state folder was moved or its lock file was replaced while this helper ran; it stops "
     "without printing.";
+inline constexpr std::string_view kMsgLedgerChanged =
+    "Another program changed the print-helper ledger while this helper held its lock; it stops without "
+    "printing.";
+inline constexpr std::string_view kMsgOutcomeNotSaved =
+    "The print helper could not record the outcome of a print attempt; it stops so that no attempt is "
+    "printed twice.";
+inline constexpr std::string_view kMsgArchiveDamaged = "The print-helper archive of earlier attempts is damaged.";
+inline constexpr std::string_view kPfxArchive = "Cannot use the print-helper archive of earlier attempts: ";
 inline constexpr std::string_view kMsgReplyTooLarge =
     "The reply would exceed the 1 MiB a browser accepts from the print helper.";
 inline constexpr std::string_view kMsgFingerprintFailed =

@@ -19,6 +19,8 @@ const char* op_name(MemoryFileSystem::Op op) {
     case MemoryFileSystem::Op::kWrite: return "write";
     case MemoryFileSystem::Op::kSync: return "sync";
     case MemoryFileSystem::Op::kReplace: return "replace";
+    case MemoryFileSystem::Op::kOpenRandom: return "open_random";
+    case MemoryFileSystem::Op::kStamp: return "stamp";
   }
   return "?";
 }
@@ -66,6 +68,7 @@ class MemoryWritableFile final : public WritableFile {
     size_t n = s.ok ? size : size / 2;
     if (auto it = fs_.current_.find(path_); it != fs_.current_.end()) {
       it->second.append(reinterpret_cast<const char*>(data), n);
+      fs_.touched(path_);
     }
     return s;
   }
@@ -82,7 +85,67 @@ class MemoryWritableFile final : public WritableFile {
   std::string path_;
 };
 
+// Reads and writes the file's current content in place; sync makes it durable.
+class MemoryRandomAccessFile final : public RandomAccessFile {
+ public:
+  MemoryRandomAccessFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  OsResult<uint64_t> size() override { return static_cast<uint64_t>(content().size()); }
+  OsResult<size_t> read_at(uint64_t offset, uint8_t* data, size_t size) override {
+    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kRead, path_); !s.ok) return s;
+    const std::string& bytes = content();
+    if (offset >= bytes.size()) return size_t{0};
+    const size_t n = std::min<size_t>(size, bytes.size() - offset);
+    std::memcpy(data, bytes.data() + offset, n);
+    return n;
+  }
+  OsStatus write_at(uint64_t offset, const uint8_t* data, size_t size) override {
+    OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_);
+    // A write cut short by a crash leaves half of its bytes behind.
+    const size_t n = s.ok ? size : size / 2;
+    std::string& bytes = content();
+    if (bytes.size() < offset + n) bytes.resize(offset + n);
+    std::memcpy(bytes.data() + offset, data, n);
+    fs_.touched(path_);
+    return s;
+  }
+  OsStatus truncate(uint64_t size) override {
+    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_); !s.ok) return s;
+    content().resize(size);
+    fs_.touched(path_);
+    return OsStatus::Ok();
+  }
+  OsStatus sync() override {
+    OsStatus s = fs_.check(MemoryFileSystem::Op::kSync, path_);
+    if (s.ok) fs_.durable_[path_] = content();
+    return s;
+  }
+
+ private:
+  std::string& content() { return fs_.current_[path_]; }
+  MemoryFileSystem& fs_;
+  std::string path_;
+};
+
 }  // namespace
+
+OsResult<std::unique_ptr<RandomAccessFile>> MemoryFileSystem::open_random_access(const std::string& path, bool create) {
+  if (OsStatus s = check(Op::kOpenRandom, path); !s.ok) return s;
+  if (!current_.count(path)) {
+    if (!create || !dirs_.count(parent_of(path))) {
+      return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
+    }
+    current_[path];
+    made(path);
+  }
+  return std::unique_ptr<RandomAccessFile>(std::make_unique<MemoryRandomAccessFile>(*this, path));
+}
+
+OsResult<FileStamp> MemoryFileSystem::stamp(const std::string& path) {
+  if (OsStatus s = check(Op::kStamp, path); !s.ok) return s;
+  auto it = current_.find(path);
+  if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
+  return FileStamp{0, identity_of(path), it->second.size(), modified_[path]};
+}
 
 MemoryFileSystem::MemoryFileSystem() { dirs_.insert("/"); }
 
@@ -117,6 +180,7 @@ void MemoryFileSystem::put_file(const std::string& path, const std::string& byte
   current_[path] = bytes;
   durable_[path] = bytes;
   made(path);
+  touched(path);
 }
 
 void MemoryFileSystem::remove(const std::string& path) {
@@ -205,6 +269,7 @@ OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& t
   current_.erase(it);
   identity_[to] = identity_[from];
   identity_.erase(from);
+  modified_[to] = modified_[from];
   auto d = durable_.find(from);
   durable_[to] = d == durable_.end() ? std::string() : d->second;
   if (d != durable_.end()) durable_.erase(d);

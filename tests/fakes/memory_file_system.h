@@ -21,7 +21,7 @@ namespace tph::testing {
 
 class MemoryFileSystem final : public FileSystem {
  public:
-  enum class Op { kLocate, kCreateDir, kOpenLock, kLock, kRead, kOpenReplace, kWrite, kSync, kReplace };
+  enum class Op { kLocate, kCreateDir, kOpenLock, kLock, kRead, kOpenReplace, kWrite, kSync, kReplace, kOpenRandom, kStamp };
 
   MemoryFileSystem();
 
@@ -58,12 +58,16 @@ class MemoryFileSystem final : public FileSystem {
   OsResult<std::unique_ptr<ReadableFile>> open_to_read(const std::string& path, size_t max_bytes) override;
   OsResult<std::unique_ptr<WritableFile>> open_for_replace(const std::string& path) override;
   OsStatus replace(const std::string& from, const std::string& to) override;
+  OsResult<std::unique_ptr<RandomAccessFile>> open_random_access(const std::string& path, bool create) override;
+  OsResult<FileStamp> stamp(const std::string& path) override;
 
   // Used by the file objects.
   OsStatus check(Op op, const std::string& path);
   std::map<std::string, std::string> current_;
   std::map<std::string, std::string> durable_;
   int locked_ = 0;
+  // Marks a file's content as changed now, for its stamp.
+  void touched(const std::string& path) { modified_[path] = ++clock_; }
 
  private:
   struct Failure {
@@ -78,6 +82,8 @@ class MemoryFileSystem final : public FileSystem {
   };
   std::optional<CrashRule> crash_rule_;
   std::map<std::string, uint64_t> identity_;
+  std::map<std::string, int64_t> modified_;
+  int64_t clock_ = 0;
   uint64_t next_identity_ = 1;
   void made(const std::string& path) { identity_[path] = next_identity_++; }
   std::vector<Failure> failures_;

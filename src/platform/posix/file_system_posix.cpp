@@ -91,6 +91,51 @@ class PosixWritableFile final : public WritableFile {
   Fd fd_;
 };
 
+class PosixRandomAccessFile final : public RandomAccessFile {
+ public:
+  explicit PosixRandomAccessFile(int fd) : fd_(fd) {}
+  OsResult<uint64_t> size() override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) return errno_failure(errno);
+    return static_cast<uint64_t>(st.st_size);
+  }
+  OsResult<size_t> read_at(uint64_t offset, uint8_t* data, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pread(fd_.get(), data + done, size - done, static_cast<off_t>(offset + done));
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno_failure(errno);
+      }
+      done += static_cast<size_t>(n);
+    }
+    return done;
+  }
+  OsStatus write_at(uint64_t offset, const uint8_t* data, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pwrite(fd_.get(), data + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return errno_failure(errno);
+      if (n == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      done += static_cast<size_t>(n);
+    }
+    return OsStatus::Ok();
+  }
+  OsStatus truncate(uint64_t size) override {
+    if (::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) return errno_failure(errno);
+    return OsStatus::Ok();
+  }
+  OsStatus sync() override {
+    if (::fsync(fd_.get()) != 0) return errno_failure(errno);
+    return OsStatus::Ok();
+  }
+
+ private:
+  Fd fd_;
+};
+
 std::string parent_of(const std::string& path) {
   size_t sep = path.rfind('/');
   if (sep == std::string::npos) return ".";
@@ -194,6 +239,25 @@ class PosixFileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
+  OsResult<std::unique_ptr<RandomAccessFile>> open_random_access(const std::string& path, bool create) override {
+    const At at = where(path);
+    const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
+    Fd fd(::openat(at.dir, at.name.c_str(), flags, 0600));
+    if (fd.get() < 0) return errno_failure(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return errno_failure(errno);
+    if (!S_ISREG(st.st_mode)) return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
+    return std::unique_ptr<RandomAccessFile>(std::make_unique<PosixRandomAccessFile>(::dup(fd.get())));
+  }
+
+  OsResult<FileStamp> stamp(const std::string& path) override {
+    const At at = where(path);
+    struct stat st {};
+    if (::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno_failure(errno);
+    return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                     static_cast<uint64_t>(st.st_size),
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+  }
 
  private:
   At where(const std::string& path) const {

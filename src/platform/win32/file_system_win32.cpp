@@ -83,6 +83,62 @@ class Win32WritableFile final : public WritableFile {
   win::FileHandle h_;
 };
 
+class Win32RandomAccessFile final : public RandomAccessFile {
+ public:
+  explicit Win32RandomAccessFile(win::FileHandle h) : h_(std::move(h)) {}
+  OsResult<uint64_t> size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h_.get(), &size)) return last_failure();
+    return static_cast<uint64_t>(size.QuadPart);
+  }
+  OsResult<size_t> read_at(uint64_t offset, uint8_t* data, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      OVERLAPPED at = located(offset + done);
+      const DWORD chunk = size - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size - done);
+      DWORD n = 0;
+      if (!ReadFile(h_.get(), data + done, chunk, &n, &at)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        return last_failure();
+      }
+      if (n == 0) break;
+      done += n;
+    }
+    return done;
+  }
+  OsStatus write_at(uint64_t offset, const uint8_t* data, size_t size) override {
+    size_t done = 0;
+    while (done < size) {
+      OVERLAPPED at = located(offset + done);
+      const DWORD chunk = size - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size - done);
+      DWORD n = 0;
+      if (!WriteFile(h_.get(), data + done, chunk, &n, &at)) return last_failure();
+      if (n == 0) return OsStatus::Fail(0, "failed to write whole buffer");
+      done += n;
+    }
+    return OsStatus::Ok();
+  }
+  OsStatus truncate(uint64_t size) override {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h_.get(), to, nullptr, FILE_BEGIN) || !SetEndOfFile(h_.get())) return last_failure();
+    return OsStatus::Ok();
+  }
+  OsStatus sync() override {
+    if (!FlushFileBuffers(h_.get())) return last_failure();
+    return OsStatus::Ok();
+  }
+
+ private:
+  static OVERLAPPED located(uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+  }
+  win::FileHandle h_;
+};
+
 bool is_directory(const std::u16string& path) {
   DWORD a = GetFileAttributesW(win::wide(path));
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -173,6 +229,32 @@ class Win32FileSystem final : public FileSystem {
     return OsStatus::Ok();
   }
 
+  OsResult<std::unique_ptr<RandomAccessFile>> open_random_access(const std::string& path, bool create) override {
+    win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                  create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h) return last_failure();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
+    if (GetFileType(h.get()) != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
+    }
+    return std::unique_ptr<RandomAccessFile>(std::make_unique<Win32RandomAccessFile>(std::move(h)));
+  }
+
+  OsResult<FileStamp> stamp(const std::string& path) override {
+    // No access asked, so that no sharing mode of another program is in the way.
+    win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) return last_failure();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
+    auto wide64 = [](DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; };
+    return FileStamp{info.dwVolumeSerialNumber, wide64(info.nFileIndexHigh, info.nFileIndexLow),
+                     wide64(info.nFileSizeHigh, info.nFileSizeLow),
+                     static_cast<int64_t>(wide64(info.ftLastWriteTime.dwHighDateTime,
+                                                 info.ftLastWriteTime.dwLowDateTime))};
+  }
 };
 
 }  // namespace

@@ -1,0 +1,283 @@
+#include "state/attempt_archive.h"
+
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "state/archive_format.h"
+#include "state/atomic_file.h"
+#include "support/error_catalogue.h"
+
+namespace tph {
+namespace {
+
+using namespace errors;
+using archive::IndexEntry;
+using archive::RecordRead;
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kRecordsPerBatch = 1000;
+
+HostError io_failure(const OsStatus& s) { return with_description(kStateUnavailable, kPfxArchive, s.description); }
+HostError damaged() { return make(kStateCorrupt, kMsgArchiveDamaged); }
+
+// An open file, or nothing where none is.
+Result<std::unique_ptr<RandomAccessFile>> open_file(FileSystem& fs, const std::string& path, bool create) {
+  OsResult<std::unique_ptr<RandomAccessFile>> f = fs.open_random_access(path, create);
+  if (f.ok()) return std::move(f.value());
+  if (f.error().failed_as(OsErrorKind::kNotFound)) return std::unique_ptr<RandomAccessFile>();
+  return io_failure(f.error());
+}
+
+// The index as far as it can be trusted: its header, when the file is one
+// this host wrote whole and it covers no more than the log holds.
+struct Index {
+  std::unique_ptr<RandomAccessFile> file;
+  archive::IndexHeader header;
+};
+
+Result<Index> open_index(FileSystem& fs, const std::string& path, uint64_t log_size) {
+  Result<std::unique_ptr<RandomAccessFile>> opened = open_file(fs, path, false);
+  if (!opened.ok()) return opened.take_error();
+  Index index;
+  if (!opened.value()) return index;
+  std::string bytes(archive::kIndexHeaderBytes, '\0');
+  OsResult<size_t> got = opened.value()->read_at(0, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
+  if (!got.ok()) return io_failure(got.error());
+  OsResult<uint64_t> size = opened.value()->size();
+  if (!size.ok()) return io_failure(size.error());
+  bytes.resize(got.value());
+  const std::optional<archive::IndexHeader> header = archive::decode_index_header(bytes);
+  // Anything else is an index to rebuild: the log after offset 0 is read.
+  if (!header || header->covered > log_size || header->count > (size.value() - archive::kIndexHeaderBytes) / 16 ||
+      size.value() != archive::kIndexHeaderBytes + header->count * archive::kIndexEntryBytes) {
+    return index;
+  }
+  index.file = std::move(opened.value());
+  index.header = *header;
+  return index;
+}
+
+Result<IndexEntry> entry_at(RandomAccessFile& file, uint64_t i) {
+  unsigned char bytes[archive::kIndexEntryBytes];
+  OsResult<size_t> got = file.read_at(archive::kIndexHeaderBytes + i * archive::kIndexEntryBytes, bytes, sizeof bytes);
+  if (!got.ok()) return io_failure(got.error());
+  if (got.value() != sizeof bytes) return damaged();
+  return IndexEntry{archive::get_u64(bytes), archive::get_u64(bytes + 8)};
+}
+
+// The record at `offset`, which the index says holds one.
+Result<JobRecord> record_at(RandomAccessFile& log, uint64_t offset) {
+  std::string bytes(archive::kRecordHeaderBytes + archive::kMaxBodyBytes, '\0');
+  OsResult<size_t> got = log.read_at(offset, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
+  if (!got.ok()) return io_failure(got.error());
+  bytes.resize(got.value());
+  RecordRead read = archive::decode_record(bytes);
+  if (read.kind != RecordRead::Kind::kRecord) return damaged();
+  return std::move(read.record);
+}
+
+// Reads the log's committed records from `from` to its end, in order,
+// handing each to `visit` with its offset once the commit mark of its batch
+// is read. Returns where the committed records end: what follows (a batch a
+// crash cut short, or torn, or never flushed whole) was never acknowledged,
+// and its records are still in the ledger.
+Result<uint64_t> scan(RandomAccessFile& log, uint64_t from, uint64_t log_size,
+                      const std::function<void(uint64_t, JobRecord&)>& visit) {
+  std::string buffer;
+  uint64_t buffer_at = from;  // the log offset of buffer[0]
+  size_t pos = 0;
+  uint64_t read_to = from;
+  uint64_t committed = from;
+  std::vector<std::pair<uint64_t, JobRecord>> batch;
+  for (;;) {
+    const std::string_view rest(buffer.data() + pos, buffer.size() - pos);
+    const uint64_t offset = buffer_at + pos;
+    if (offset == log_size) return committed;
+    RecordRead read = archive::decode_record(rest);
+    if (read.kind == RecordRead::Kind::kRecord) {
+      batch.emplace_back(offset, std::move(read.record));
+      pos += read.size;
+      continue;
+    }
+    if (read.kind == RecordRead::Kind::kCommit) {
+      pos += read.size;
+      if (read.batch_start != committed) return committed;  // not the mark of the records before it
+      for (auto& [at, record] : batch) visit(at, record);
+      batch.clear();
+      committed = buffer_at + pos;
+      continue;
+    }
+    if (read.kind == RecordRead::Kind::kDamaged || read_to == log_size) return committed;
+    // Keep the unread rest and read the next piece after it.
+    buffer.erase(0, pos);
+    buffer_at += pos;
+    pos = 0;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
+    const size_t had = buffer.size();
+    buffer.resize(had + want);
+    OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(buffer.data() + had), want);
+    if (!got.ok()) return io_failure(got.error());
+    buffer.resize(had + got.value());
+    if (got.value() == 0) return committed;  // the log shrank under us
+    read_to += got.value();
+  }
+}
+
+}  // namespace
+
+AttemptArchive::AttemptArchive(FileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
+
+std::string AttemptArchive::log_path() const { return fs_.join(folder_, kArchiveLogFileName); }
+std::string AttemptArchive::index_path() const { return fs_.join(folder_, kArchiveIndexFileName); }
+
+Result<std::optional<JobRecord>> AttemptArchive::find(std::string_view intent_id) {
+  Result<std::unique_ptr<RandomAccessFile>> log = open_file(fs_, log_path(), false);
+  if (!log.ok()) return log.take_error();
+  if (!log.value()) return std::optional<JobRecord>();
+  OsResult<uint64_t> log_size = log.value()->size();
+  if (!log_size.ok()) return io_failure(log_size.error());
+  Result<Index> index = open_index(fs_, index_path(), log_size.value());
+  if (!index.ok()) return index.take_error();
+
+  // A later record of the same intent (archived again after a crash between
+  // the append and the ledger's save) replaces an earlier one.
+  std::optional<JobRecord> found;
+  const uint64_t hash = archive::intent_hash(intent_id);
+  if (RandomAccessFile* file = index.value().file.get()) {
+    uint64_t low = 0, high = index.value().header.count;
+    while (low < high) {
+      const uint64_t mid = low + (high - low) / 2;
+      Result<IndexEntry> e = entry_at(*file, mid);
+      if (!e.ok()) return e.take_error();
+      if (e.value().hash < hash) low = mid + 1; else high = mid;
+    }
+    for (uint64_t i = low; i < index.value().header.count; ++i) {
+      Result<IndexEntry> e = entry_at(*file, i);
+      if (!e.ok()) return e.take_error();
+      if (e.value().hash != hash) break;
+      if (e.value().offset >= index.value().header.covered) return damaged();
+      Result<JobRecord> r = record_at(*log.value(), e.value().offset);
+      if (!r.ok()) return r.take_error();
+      if (r.value().intent_id == intent_id) found = std::move(r.value());
+    }
+  }
+  Result<uint64_t> end = scan(*log.value(), index.value().header.covered, log_size.value(),
+                              [&](uint64_t, JobRecord& r) {
+                                if (r.intent_id == intent_id) found = std::move(r);
+                              });
+  if (!end.ok()) return end.take_error();
+  return found;
+}
+
+Status AttemptArchive::add(const std::vector<JobRecord>& records) {
+  if (records.empty()) return Status::Ok();
+  Result<std::unique_ptr<RandomAccessFile>> opened = open_file(fs_, log_path(), true);
+  if (!opened.ok()) return opened.take_error();
+  if (!opened.value()) return io_failure(OsStatus::Fail(0, "the archive could not be created"));
+  RandomAccessFile& log = *opened.value();
+  OsResult<uint64_t> log_size = log.size();
+  if (!log_size.ok()) return io_failure(log_size.error());
+  Result<Index> index = open_index(fs_, index_path(), log_size.value());
+  if (!index.ok()) return index.take_error();
+  const uint64_t covered = index.value().header.covered;
+
+  std::vector<IndexEntry> tail;
+  Result<uint64_t> end = scan(log, covered, log_size.value(), [&tail](uint64_t offset, JobRecord& r) {
+    tail.push_back({archive::intent_hash(r.intent_id), offset});
+  });
+  if (!end.ok()) return end.take_error();
+  if (end.value() < log_size.value()) {
+    if (OsStatus s = log.truncate(end.value()); !s.ok) return io_failure(s);
+  }
+
+  // Batches of a bounded number of records, each closed by its commit mark,
+  // so that a reader holds one batch at most while it waits for the mark.
+  std::string bytes;
+  uint64_t batch_start = end.value();
+  for (size_t i = 0; i < records.size(); ++i) {
+    const JobRecord& r = records[i];
+    tail.push_back({archive::intent_hash(r.intent_id), end.value() + bytes.size()});
+    bytes += archive::encode_record(r);
+    if ((i + 1) % kRecordsPerBatch == 0 || i + 1 == records.size()) {
+      bytes += archive::encode_commit(batch_start);
+      batch_start = end.value() + bytes.size();
+    }
+  }
+  if (OsStatus s = log.write_at(end.value(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !s.ok) {
+    return io_failure(s);
+  }
+  if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
+  const uint64_t new_size = end.value() + bytes.size();
+  if (new_size - covered <= kIndexTailBytes) return Status::Ok();
+
+  // The index now covers the whole log: its entries, then the tail's, merged.
+  std::vector<IndexEntry> entries;
+  if (RandomAccessFile* file = index.value().file.get()) {
+    const uint64_t count = index.value().header.count;
+    std::string raw(count * archive::kIndexEntryBytes, '\0');
+    OsResult<size_t> got = file->read_at(archive::kIndexHeaderBytes, reinterpret_cast<uint8_t*>(raw.data()), raw.size());
+    if (!got.ok()) return io_failure(got.error());
+    if (got.value() != raw.size()) return damaged();
+    entries.reserve(count + tail.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+    for (uint64_t i = 0; i < count; ++i, p += archive::kIndexEntryBytes) {
+      entries.push_back({archive::get_u64(p), archive::get_u64(p + 8)});
+    }
+  }
+  const size_t sorted = entries.size();
+  entries.insert(entries.end(), tail.begin(), tail.end());
+  std::sort(entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end());
+  std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end());
+  std::string out = archive::encode_index_header({new_size, entries.size()});
+  out.reserve(archive::kIndexHeaderBytes + entries.size() * archive::kIndexEntryBytes);
+  for (const IndexEntry& e : entries) {
+    archive::put_u64(out, e.hash);
+    archive::put_u64(out, e.offset);
+  }
+  // The records are safe in the log already; an index that cannot be
+  // written only leaves more of the log to read until the next append.
+  (void)write_file_atomically(fs_, index_path(), out);
+  return Status::Ok();
+}
+
+Result<AttemptArchive::Matches> AttemptArchive::with_prefix(std::string_view prefix, size_t limit,
+                                                             const std::function<bool(std::string_view)>& skip) {
+  Result<std::unique_ptr<RandomAccessFile>> log = open_file(fs_, log_path(), false);
+  if (!log.ok()) return log.take_error();
+  Matches matches;
+  if (!log.value()) return matches;
+  OsResult<uint64_t> log_size = log.value()->size();
+  if (!log_size.ok()) return io_failure(log_size.error());
+  // One entry an intent, its latest record's time and place; the records
+  // themselves are read again only for those that are answered.
+  struct Where {
+    uint64_t created_at_ms;
+    uint64_t offset;
+  };
+  std::unordered_map<std::string, Where> latest;
+  Result<uint64_t> end = scan(*log.value(), 0, log_size.value(), [&](uint64_t offset, JobRecord& r) {
+    if (std::string_view(r.intent_id).substr(0, prefix.size()) != prefix || skip(r.intent_id)) return;
+    latest[std::move(r.intent_id)] = Where{r.created_at_ms, offset};
+  });
+  if (!end.ok()) return end.take_error();
+  std::vector<std::pair<const std::string*, Where>> order;
+  order.reserve(latest.size());
+  for (const auto& [intent, where] : latest) order.emplace_back(&intent, where);
+  auto newer = [](const auto& a, const auto& b) {
+    if (a.second.created_at_ms != b.second.created_at_ms) return a.second.created_at_ms > b.second.created_at_ms;
+    return *a.first < *b.first;
+  };
+  const size_t kept = std::min(limit, order.size());
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(), newer);
+  matches.matched = order.size();
+  for (size_t i = 0; i < kept; ++i) {
+    Result<JobRecord> r = record_at(*log.value(), order[i].second.offset);
+    if (!r.ok()) return r.take_error();
+    matches.records.push_back(std::move(r.value()));
+  }
+  return matches;
+}
+
+}  // namespace tph
