@@ -59,6 +59,9 @@ class PrintDocument {
   // Opens the queue (UTF-8 name) for one document. Nothing is printed yet.
   virtual OsStatus open(const std::string& queue) = 0;
   virtual DocumentGeometry geometry() = 0;
+  // The attempt's job uuid (see attempt_job_uuid), set before start() on a
+  // print system that keeps one with the job; others ignore it.
+  virtual void set_job_uuid(const std::string& uuid) { (void)uuid; }
   // Starts the document: the print system's positive job number.
   virtual OsResult<uint32_t> start(const std::string& title) = 0;
   // Prints one page holding a top-down 32-bit raster (blue, green, red,

@@ -19,6 +19,8 @@ class RawPrintJob {
   virtual ~RawPrintJob() = default;
   virtual OsStatus open(const std::string& queue) = 0;
   // Starts the job: the print system's positive job number.
+  // The attempt's job uuid, as for a document.
+  virtual void set_job_uuid(const std::string& uuid) { (void)uuid; }
   virtual OsResult<uint32_t> start(const std::string& title) = 0;
   // Writes all of the bytes, however many calls the system needs.
   virtual OsStatus write(const uint8_t* data, size_t size) = 0;

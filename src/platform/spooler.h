@@ -63,10 +63,11 @@ class Spooler {
   // them with one request.
   virtual QueueListing listing() { return {list_queues(), default_queue()}; }
   // One job of a queue, as an attempt recorded at `record_created_ms`
-  // created it. Where job ids can be handed out again (CUPS, after it lost
-  // its spool), a job with that id on another queue or created before the
-  // record is "no such job".
-  virtual JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) = 0;
+  // created it with the uuid `job_uuid`. Where job ids can be handed out
+  // again (CUPS, after it lost its spool), a job with that id on another
+  // queue, created before the record, or with another uuid is "no such job".
+  virtual JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms,
+                                     const std::string& job_uuid) = 0;
 };
 
 Spooler& system_spooler();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "state/attempt_archive.h"
+#include "state/job_uuid.h"
 #include "support/error_catalogue.h"
 #include "platform/clock.h"
 
@@ -91,7 +92,8 @@ Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& s
   const bool in_flight = record.state == job_state::kSubmitted || record.state == job_state::kObserved;
   if (in_flight && job_id) {
     std::optional<std::string_view> next =
-        observed_state(record.state, spooler.observe_job(record.printer, *job_id, record.created_at_ms));
+        observed_state(record.state, spooler.observe_job(record.printer, *job_id, record.created_at_ms,
+                                                            attempt_job_uuid(record.intent_id, record.created_at_ms)));
     if (next && *next != record.state) {
       const uint64_t now = now_ms(clock);
       auto again = store.ledger.jobs.find(intent_id);

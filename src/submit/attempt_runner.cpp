@@ -1,6 +1,7 @@
 #include "submit/attempt_runner.h"
 
 #include "platform/clock.h"
+#include "state/job_uuid.h"
 #include "state/ledger_recovery.h"
 #include "support/error_catalogue.h"
 
@@ -72,7 +73,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   // lock still guards the folder it is in and nobody else wrote the ledger.
   if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
   uint32_t started_job_id = 0;
-  Result<uint32_t> printed = print(started_job_id);
+  Result<uint32_t> printed = print(attempt_job_uuid(key.intent_id, created), started_job_id);
 
   const uint64_t now = now_ms(ctx.clock);
   auto it = ledger.jobs.find(key.intent_id);

@@ -26,10 +26,11 @@ struct AttemptKey {
   const std::string& printer;
 };
 
-// How one attempt is handed to the print system: the job id, or the error
-// that ended it. `started_job_id` is set as soon as the print system gave
-// the job a number, so an outcome left unknown still names its job.
-using PrintStep = std::function<Result<uint32_t>(uint32_t& started_job_id)>;
+// How one attempt is handed to the print system, its job made with the
+// attempt's `job_uuid`: the job id, or the error that ended it.
+// `started_job_id` is set as soon as the print system gave the job a
+// number, so an outcome left unknown still names its job.
+using PrintStep = std::function<Result<uint32_t>(const std::string& job_uuid, uint32_t& started_job_id)>;
 
 // The attempt rules for any kind of job: a known intent_id is answered from
 // its record; a new one is recorded DISPATCHING and saved, `print` runs

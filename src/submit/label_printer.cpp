@@ -57,6 +57,7 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
     }
   }
 
+  document->set_job_uuid(job.job_uuid);
   OsResult<uint32_t> started = document->start(job.title);
   if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
   const uint32_t job_id = started_job_id = started.value();

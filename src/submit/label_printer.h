@@ -55,6 +55,7 @@ class PngPages final : public LabelPages {
 struct LabelJob {
   const std::string& printer;
   const std::string& title;
+  const std::string& job_uuid;
   uint32_t dpi;
   uint16_t copies;
   LabelPages& pages;

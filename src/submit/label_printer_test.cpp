@@ -10,6 +10,8 @@
 namespace tph {
 namespace {
 
+const std::string kUuid = "urn:uuid:00000000-0000-8000-8000-000000000000";
+
 using testing::PrintLog;
 using testing::RecordingPrintDocument;
 
@@ -79,7 +81,7 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
     log->fail_on = c.fail_on;
     uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, 300, 3, page}, "CUPS", started);
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, kUuid, 300, 3, page}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
@@ -114,7 +116,7 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
     log->fail_on = {{step, 1}};
     uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, page}, "CUPS", started);
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, page}, "CUPS", started);
     ASSERT_FALSE(r.ok()) << step;
     EXPECT_STREQ(r.error().code_name(), code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
@@ -171,7 +173,7 @@ TEST(PrintLabel, DocumentPagesCollatedAndRefusedAsAWhole) {
     FakePages pages(c.widths, c.out_of_memory);
     uint32_t started = 0;
     Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 2, pages}, "CUPS", started);
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, pages}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     EXPECT_EQ(log->drawn_widths, c.drawn) << c.name;
     if (!c.code) {
@@ -191,7 +193,7 @@ TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   OneRaster page(raster);
   uint32_t started = 0;
   Result<uint32_t> r =
-      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", 300, 1, page}, "Windows", started);
+      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 1, page}, "Windows", started);
   ASSERT_FALSE(r.ok());
   EXPECT_STREQ(r.error().code_name(), "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");

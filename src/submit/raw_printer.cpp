@@ -11,6 +11,7 @@ Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, 
     return with_context(code, named(sentence, print_system), s.description);
   };
   if (OsStatus s = job->open(raw.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
+  job->set_job_uuid(raw.job_uuid);
   OsResult<uint32_t> started = job->start(raw.title);
   if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
   const uint32_t job_id = started_job_id = started.value();

@@ -11,6 +11,7 @@ namespace tph {
 struct RawJob {
   const std::string& printer;
   const std::string& title;
+  const std::string& job_uuid;
   uint16_t copies;
   const std::string& bytes;
 };

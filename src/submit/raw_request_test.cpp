@@ -12,6 +12,8 @@
 namespace tph {
 namespace {
 
+const std::string kUuid = "urn:uuid:00000000-0000-8000-8000-000000000000";
+
 using testing::RawLog;
 using testing::RecordingRawPrintJob;
 using testing::TestHost;
@@ -129,7 +131,7 @@ TEST(RawPrinter, EveryFailurePoint) {
     auto log = std::make_shared<RawLog>();
     log->fail_on = c.fail_on;
     uint32_t started = 0;
-    Result<uint32_t> r = print_raw(std::make_unique<RecordingRawPrintJob>(log), RawJob{"Q", "T", 2, kZpl}, "CUPS", started);
+    Result<uint32_t> r = print_raw(std::make_unique<RecordingRawPrintJob>(log), RawJob{"Q", "T", kUuid, 2, kZpl}, "CUPS", started);
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     // A job left unknown still names the job the print system made.
     if (c.code && std::string_view(c.code) == "UNKNOWN_OUTCOME") {

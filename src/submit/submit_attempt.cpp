@@ -11,7 +11,7 @@ using namespace errors;
 
 // Renders and prints a new attempt; the job id or the error that ended it.
 Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
-                               uint32_t& started_job_id) {
+                               const std::string& job_uuid, uint32_t& started_job_id) {
   const std::string& system = ctx.info.print_system;
   if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
   Result<DeviceRaster, DecodeFailure> raster = decode_png(png, /*already_checked=*/true);
@@ -22,7 +22,7 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
     return make(kBadRequest, named(kMsgSecondDecode, system));
   }
   OneRaster page(raster.value());
-  return print_label(ctx.new_document(), LabelJob{request.printer, request.title, request.dpi, request.copies, page},
+  return print_label(ctx.new_document(), LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, page},
                      system, started_job_id);
 }
 
@@ -31,7 +31,9 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
 Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output) {
   return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
-                     [&](uint32_t& started_job_id) { return print_attempt(ctx, request, png, started_job_id); });
+                     [&](const std::string& job_uuid, uint32_t& started_job_id) {
+                       return print_attempt(ctx, request, png, job_uuid, started_job_id);
+                     });
 }
 
 }  // namespace tph

@@ -5,6 +5,7 @@
 #include "fakes/test_data.h"
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
+#include "state/job_uuid.h"
 #include "state/ledger_json.h"
 #include "state/ledger_recovery.h"
 #include "support/error_catalogue.h"
@@ -69,6 +70,12 @@ TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
   EXPECT_EQ(r.error_code, "");
   EXPECT_EQ(r.created_at_ms, 1000u);
   EXPECT_EQ(r.payload_sha256.size(), 64u);
+  // The job carries the attempt's uuid, which get_job asks the spooler for.
+  EXPECT_EQ(host.print_log->job_uuid, attempt_job_uuid("intent-1", 1000));
+  EXPECT_EQ(host.print_log->job_uuid.size(), 45u);
+  EXPECT_NE(attempt_job_uuid("intent-1", 1001), attempt_job_uuid("intent-1", 1000));
+  host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"intent-1"}})");
+  EXPECT_EQ(host.spooler.last_uuid, host.print_log->job_uuid);
 
   Submit other_title;
   other_title.title = "Another title";

@@ -36,12 +36,12 @@ Result<Json> handle_submit_document(DocumentRequest request, PrintContext& conte
   if (!fingerprint) return make(kSubmissionRejected, kMsgFingerprintFailed);
   OutputIdentity output;
   output.fingerprint = std::move(*fingerprint);
-  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](uint32_t& started_job_id) {
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid, uint32_t& started_job_id) {
     const std::string& system = context.info.print_system;
     if (request.media) return Result<uint32_t>(make(kMediaUnsupported, named(kMsgMediaUnsupported, system)));
     PngPages pages(pngs, system);
     return print_label(context.new_document(),
-                       LabelJob{request.printer, request.title, request.dpi, request.copies, pages}, system,
+                       LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, pages}, system,
                        started_job_id);
   });
 }
@@ -57,8 +57,8 @@ Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) 
   if (!fingerprint) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
   OutputIdentity output;
   output.fingerprint = std::move(*fingerprint);
-  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](uint32_t& started_job_id) {
-    return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, request.copies, bytes.value()},
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid, uint32_t& started_job_id) {
+    return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, job_uuid, request.copies, bytes.value()},
                      context.info.print_system, started_job_id);
   });
 }

@@ -28,7 +28,9 @@ class FakeSpooler final : public Spooler {
     return queues;
   }
   std::optional<std::string> default_queue() override { return default_name; }
-  JobObservation observe_job(const std::string&, uint32_t job_id, uint64_t) override {
+  std::string last_uuid;  // the uuid the last observation asked for
+  JobObservation observe_job(const std::string&, uint32_t job_id, uint64_t, const std::string& uuid) override {
+    last_uuid = uuid;
     ++job_queries;
     if (!queue_opens) return JobObservation::kQueryFailed;
     auto it = jobs.find(job_id);

@@ -19,7 +19,7 @@ struct PrintLog : StepLog {
   // The device as the document reports it.
   DocumentGeometry geometry{600, 600, 4800, 6600};
   uint32_t job_id = 42;
-  std::string queue, title;
+  std::string queue, title, job_uuid;
   PageRect drawn;
   std::vector<uint32_t> drawn_widths;  // of every raster drawn, in order
   int documents = 0;
@@ -44,6 +44,7 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
     return OsStatus::Ok();
   }
   DocumentGeometry geometry() override { return log_->geometry; }
+  void set_job_uuid(const std::string& uuid) override { log_->job_uuid = uuid; }
   OsResult<uint32_t> start(const std::string& title) override {
     log_->title = title;
     if (failing("start")) return failure();

@@ -15,7 +15,7 @@ namespace tph::testing {
 // Steps: "open", "start", "write", "finish", "abort", "close".
 struct RawLog : StepLog {
   uint32_t job_id = 77;
-  std::string queue, title, bytes;
+  std::string queue, title, bytes, job_uuid;
   int jobs = 0;
 };
 
@@ -34,6 +34,7 @@ class RecordingRawPrintJob final : public RawPrintJob, StepRecorder {
     opened_ = true;
     return OsStatus::Ok();
   }
+  void set_job_uuid(const std::string& uuid) override { log_->job_uuid = uuid; }
   OsResult<uint32_t> start(const std::string& title) override {
     log_->title = title;
     if (failing("start")) return failure();

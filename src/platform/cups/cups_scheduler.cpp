@@ -1,17 +1,77 @@
 #include "platform/cups/cups_scheduler.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/write_all.h"
 
 namespace tph::cups {
 
+// One thread a connection that sleeps until the exchange's deadline and then
+// shuts the connection's socket down, so that the read or write libcups is
+// in fails at once. It only ever touches the socket while armed, and
+// disarming waits for it, so it never shuts a descriptor that was closed
+// and handed out again.
+class Scheduler::Watchdog {
+ public:
+  explicit Watchdog(std::atomic<bool>& fired) : fired_(fired), thread_([this] { run(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  void arm(int fd, std::chrono::steady_clock::time_point deadline) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      fd_ = fd;
+      deadline_ = deadline;
+    }
+    wake_.notify_one();
+  }
+  void disarm() { arm(-1, kNever); }
+
+ private:
+  static constexpr std::chrono::steady_clock::time_point kNever = std::chrono::steady_clock::time_point::max();
+
+  void run() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    while (!stop_) {
+      if (fd_ < 0 || deadline_ == kNever) {
+        wake_.wait(hold);
+      } else if (std::chrono::steady_clock::now() >= deadline_) {
+        fired_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        fd_ = -1;
+      } else {
+        wake_.wait_until(hold, deadline_);
+      }
+    }
+  }
+
+  std::atomic<bool>& fired_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  int fd_ = -1;
+  std::chrono::steady_clock::time_point deadline_ = kNever;
+  bool stop_ = false;
+  std::thread thread_;  // last: it starts once the rest is set up
+};
+
+Scheduler::Scheduler() = default;
 Scheduler::~Scheduler() { close(); }
 
 void Scheduler::close() {
+  if (watchdog_) watchdog_->disarm();
   if (http_) httpClose(http_);
   http_ = nullptr;
 }
@@ -26,6 +86,10 @@ int Scheduler::keep_waiting(http_t*, void* self) {
 http_t* Scheduler::http() {
   deadline_ = timed_out_ ? std::chrono::steady_clock::time_point() : std::chrono::steady_clock::now() +
                                                                       std::chrono::seconds(kExchangeTimeoutSeconds);
+  if (http_) {
+    if (!watchdog_) watchdog_ = std::make_unique<Watchdog>(timed_out_);
+    watchdog_->arm(httpGetFd(http_), deadline_);
+  }
   return http_;
 }
 
@@ -138,6 +202,7 @@ OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
   ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 1);
+  if (!uuid_.empty()) ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, uuid_.c_str());
   IppMessage response(cupsDoRequest(scheduler_.http(), request.release(), "/"));
   ipp_attribute_t* job_id = response ? ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER) : nullptr;
   const int id = job_id && cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE ? ippGetInteger(job_id, 0) : 0;
@@ -163,8 +228,22 @@ OsStatus Job::write(const uint8_t* data, size_t size) {
   });
 }
 
+// The document's end written out rather than cupsFinishDocument, whose
+// status is the last one libcups kept: when the end of the document cannot
+// be written, no response is read and that status is still the job's
+// creation, "successful". Here no response is a failure.
 OsStatus Job::finish() {
-  if (cupsFinishDocument(scheduler_.http(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+  http_t* http = scheduler_.http();
+  const std::string resource = "/printers/" + queue_;
+  IppMessage response(cupsGetResponse(http, resource.c_str()));
+  if (!response) {
+    if (scheduler_.timed_out()) return scheduler_.failure("Finishing the document");
+    const int e = http ? httpError(http) : 0;
+    std::string text = "Finishing the document failed: the CUPS scheduler did not acknowledge it";
+    if (e != 0) text += std::string(" (") + std::strerror(e) + ")";
+    return OsStatus::Fail(static_cast<uint32_t>(e), text);
+  }
+  if (ippGetStatusCode(response.get()) > IPP_STATUS_OK_EVENTS_COMPLETE) {
     return scheduler_.failure("Finishing the document");
   }
   finished_ = true;

@@ -6,6 +6,7 @@
 
 #include <cups/cups.h>
 
+#include <atomic>
 #include <chrono>
 #include <initializer_list>
 #include <memory>
@@ -22,7 +23,7 @@ inline constexpr int kExchangeTimeoutSeconds = 30;
 
 class Scheduler {
  public:
-  Scheduler() = default;
+  Scheduler();
   ~Scheduler();
   Scheduler(const Scheduler&) = delete;
   Scheduler& operator=(const Scheduler&) = delete;
@@ -34,21 +35,26 @@ class Scheduler {
   http_t* http();
   // Drops the connection, and with it any request still unfinished on it.
   void close();
-  bool timed_out() const { return timed_out_; }
+  bool timed_out() const { return timed_out_.load(); }
   // The failure of the last call on this connection, as a description that
   // always says something: CUPS's own text where it has one; otherwise what
   // timed out or which system error ended the exchange.
   OsStatus failure(std::string_view what) const;
 
  private:
+  class Watchdog;
   static int keep_waiting(http_t* http, void* self);
 
   http_t* http_ = nullptr;
-  bool timed_out_ = false;
+  std::atomic<bool> timed_out_{false};
   // The end of the current exchange. libcups asks keep_waiting() after each
   // second without progress, and one call (a destination list, say) may make
   // several requests: the deadline bounds them together.
   std::chrono::steady_clock::time_point deadline_;
+  // Ends the exchange at its deadline however the bytes arrive: a scheduler
+  // that answers a byte every half second never leaves a second of silence
+  // for keep_waiting() to act on.
+  std::unique_ptr<Watchdog> watchdog_;
 };
 
 // "name" or "name/instance", as CUPS names an instance.
@@ -88,12 +94,15 @@ class Job {
   // Creates the job and starts its document in `format`: the scheduler's
   // job number. A failure leaves nothing queued.
   OsResult<uint32_t> start(const std::string& queue, const std::string& title, const char* format);
+  // The uuid the job is created with; without one CUPS makes its own.
+  void set_uuid(const std::string& uuid) { uuid_ = uuid; }
   OsStatus write(const uint8_t* data, size_t size);
   OsStatus finish();
 
  private:
   Scheduler scheduler_;
   std::string queue_;
+  std::string uuid_;
   int id_ = 0;
   bool started_ = false;
   bool finished_ = false;

@@ -69,6 +69,8 @@ class CupsPrintDocument final : public PrintDocument {
     return g;
   }
 
+  void set_job_uuid(const std::string& uuid) override { job_.set_uuid(uuid); }
+
   OsResult<uint32_t> start(const std::string& title) override {
     OsResult<uint32_t> job_id = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT);
     if (!job_id.ok()) return job_id;

@@ -21,6 +21,8 @@ class CupsRawPrintJob final : public RawPrintJob {
     return OsStatus::Ok();
   }
 
+  void set_job_uuid(const std::string& uuid) override { job_.set_uuid(uuid); }
+
   OsResult<uint32_t> start(const std::string& title) override {
     return job_.start(queue_, title, CUPS_FORMAT_RAW);
   }

@@ -88,7 +88,8 @@ class CupsSpooler final : public Spooler {
   }
 
 
-  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms) override {
+  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms,
+                             const std::string& job_uuid) override {
     cups::Scheduler scheduler;
     if (!scheduler.connect().ok) return JobObservation::kQueryFailed;
     cups::IppMessage request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
@@ -97,8 +98,8 @@ class CupsSpooler final : public Spooler {
                      job_id);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    static const char* const kWanted[] = {"job-state", "job-printer-uri", "time-at-creation"};
-    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kWanted);
+    static const char* const kWanted[] = {"job-state", "job-printer-uri", "time-at-creation", "job-uuid"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, kWanted);
     cups::IppMessage response(cupsDoRequest(scheduler.http(), request.release(), "/"));
     if (scheduler.timed_out()) return JobObservation::kQueryFailed;
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return JobObservation::kNoSuchJob;
@@ -109,9 +110,20 @@ class CupsSpooler final : public Spooler {
     if (!state || !printer || !created) return JobObservation::kQueryFailed;
     // Job ids are the scheduler's, not the queue's: only the job this
     // attempt created counts; another with the same id is "no such job".
+    // The job's printer URI names the queue percent-encoded.
     const char* printer_uri = ippGetString(printer, 0, nullptr);
-    if (!cups::is_attempt_job(printer_uri ? printer_uri : "", cups::split_queue_name(queue).name,
-                              ippGetInteger(created, 0), record_created_ms)) {
+    char scheme[32], userpass[256], host[256], resource[1024];
+    int port = 0;
+    if (!printer_uri || httpSeparateURI(HTTP_URI_CODING_ALL, printer_uri, scheme, sizeof scheme, userpass,
+                                        sizeof userpass, host, sizeof host, &port, resource,
+                                        sizeof resource) < HTTP_URI_STATUS_OK) {
+      return JobObservation::kQueryFailed;
+    }
+    ipp_attribute_t* uuid = ippFindAttribute(response.get(), "job-uuid", IPP_TAG_URI);
+    const char* uuid_text = uuid ? ippGetString(uuid, 0, nullptr) : nullptr;
+    if (!uuid_text || job_uuid != uuid_text ||
+        !cups::is_attempt_job(resource, cups::split_queue_name(queue).name, ippGetInteger(created, 0),
+                              record_created_ms)) {
       return JobObservation::kNoSuchJob;
     }
     return cups::job_observation(ippGetInteger(state, 0));

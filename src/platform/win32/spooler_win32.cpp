@@ -68,7 +68,7 @@ class Win32Spooler final : public Spooler {
     return wide_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n));
   }
 
-  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t) override {
+  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t, const std::string&) override {
     return winspool::job_observation(query_job(utf8_to_wide(queue), job_id));
   }
 
