@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fakes/test_data.h"
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
@@ -210,6 +212,62 @@ TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   EXPECT_EQ(r.error_code, "HOST_RESTARTED");
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
   EXPECT_EQ(host.print_log->documents, 1) << "printed at most once";
+}
+
+// After the model of SQLite's crash tests: every file operation of a
+// submit fails in turn (once), and then a power cut comes at each point of
+// it, dropping whatever was not flushed. After each, the host starts again
+// and the same attempt is sent once more. Whatever the point:
+// - never two deliveries for one intent;
+// - never SUBMITTED (answered or on disk) without a delivery;
+// - never a failure answered for a delivered label unless it says that the
+//   label may have been delivered (UNKNOWN_OUTCOME).
+TEST(SubmitAttempt, CrashConsistencySweep) {
+  auto deliveries = [](const TestHost& host) {
+    return std::count(host.print_log->steps.begin(), host.print_log->steps.end(), "finish");
+  };
+  auto on_disk = [](TestHost& host) -> std::string {
+    std::optional<std::string> bytes = host.fs.file(TestHost::kLedger);
+    if (!bytes) return "";
+    std::optional<HostLedger> l = decode_ledger(*bytes);
+    if (!l || !l->jobs.count("intent-1")) return "";
+    return l->jobs.at("intent-1").state;
+  };
+  for (bool power_cut : {false, true}) {
+    int points = 0;
+    for (int k = 0;; ++k) {
+      TestHost host;
+      host.open();
+      const int base = host.fs.operations();
+      if (power_cut) {
+        host.fs.crash_after(base + k);
+      } else {
+        host.fs.fail_once_at(base + k);
+      }
+      const std::string first = host.handle(Submit{}.body());
+      const bool hit = host.fs.operations() > base + k;
+      const auto delivered = deliveries(host);
+      const std::string where = (power_cut ? "power cut at " : "failure at ") + std::to_string(k) + ": " + first;
+      if (first.find(R"("ok":true)") != std::string::npos) {
+        EXPECT_EQ(delivered, 1) << where;
+      } else if (delivered > 0) {
+        EXPECT_NE(first.find("UNKNOWN_OUTCOME"), std::string::npos) << where;
+      }
+      // The process ends (and with a power cut, so does what was not flushed).
+      host.close();
+      if (power_cut) host.fs.power_cut();
+      host.fs.fail_once_at(-1);
+      if (on_disk(host) == "SUBMITTED") EXPECT_EQ(delivered, 1) << where;
+      host.clock.advance_ms(10);
+      host.open();
+      const std::string again = host.handle(Submit{}.body());
+      EXPECT_LE(deliveries(host), 1) << where << " then " << again;
+      if (again.find(R"("state":"SUBMITTED")") != std::string::npos) EXPECT_EQ(deliveries(host), 1) << where;
+      if (!hit) break;
+      ++points;
+    }
+    EXPECT_GT(points, 8) << "the sweep reached the submit's saves";
+  }
 }
 
 }  // namespace

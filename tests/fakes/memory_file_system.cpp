@@ -162,6 +162,7 @@ OsStatus MemoryFileSystem::check(Op op, const std::string& path) {
     crash_rule_.reset();
   }
   if (crash_at_ >= 0 && index >= crash_at_) return OsStatus::Fail(5, describe_system_error(5));
+  if (index == fail_once_at_) return OsStatus::Fail(5, describe_system_error(5));
   for (const Failure& f : failures_) {
     if (f.op == op && path.find(f.path_part) != std::string::npos) {
       return OsStatus::Fail(f.code, describe_system_error(f.code), f.code == 2 ? OsErrorKind::kNotFound : OsErrorKind::kOther);

@@ -35,6 +35,8 @@ class MemoryFileSystem final : public FileSystem {
   // From the n-th time `op` is done on a path containing `path_part` on
   // (1-based), everything fails: the process died right there.
   void crash_at(Op op, std::string path_part, int nth = 1) { crash_rule_ = CrashRule{op, std::move(path_part), nth}; }
+  // The n-th counted operation (0-based) fails, once; the rest go on.
+  void fail_once_at(int n) { fail_once_at_ = n; }
   int operations() const { return ops_; }
   // Forgets everything that was not flushed, and revives the file system.
   void power_cut();
@@ -91,6 +93,7 @@ class MemoryFileSystem final : public FileSystem {
   std::vector<std::string> log_;
   int ops_ = 0;
   int crash_at_ = -1;
+  int fail_once_at_ = -1;
 };
 
 }  // namespace tph::testing
