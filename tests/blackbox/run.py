@@ -13,7 +13,7 @@ def main():
     target = sys.argv[1]
     os.environ["TPH_TARGET"] = target
     sys.path.insert(0, HERE)
-    modules = sys.argv[2:] or ["test_channel", "test_state", "test_printing", "test_registration", "test_hostile", "test_raw", "test_documents",
+    modules = sys.argv[2:] or ["test_channel", "test_state", "test_printing", "test_registration", "test_hostile", "test_raw", "test_documents", "test_promise",
                                "test_installers"]
     suite = unittest.TestSuite()
     loader = unittest.TestLoader()

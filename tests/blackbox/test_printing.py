@@ -302,10 +302,13 @@ class JobObservationTest(unittest.TestCase):
         ledger = self.host.read_ledger()
         mine = ledger["jobs"][intent]
         # Records a scheduler that lost its spool would confuse with this job:
-        # the same id, on another queue or from before the job was made.
+        # the same id, on another queue, from before the job was made, or of
+        # another attempt on the same queue at the same time (the job's uuid
+        # is this attempt's). The attempt's own record follows it.
         rows = {"other-queue-" + self.tag: ("Label_PDF_2", mine["created_at_ms"], "SUBMITTED"),
                 "older-job-" + self.tag: ("Label_PDF", mine["created_at_ms"] + 5000, "SUBMITTED"),
-                "its-own-" + self.tag: ("Label_PDF", mine["created_at_ms"], "COMPLETED")}
+                "other-attempt-" + self.tag: ("Label_PDF", mine["created_at_ms"], "SUBMITTED"),
+                intent: ("Label_PDF", mine["created_at_ms"], "COMPLETED")}
         for key, (printer, created, _) in rows.items():
             ledger["jobs"][key] = dict(mine, intent_id=key, printer=printer, state="SUBMITTED", created_at_ms=created,
                                        updated_at_ms=created)

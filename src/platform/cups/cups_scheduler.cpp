@@ -16,9 +16,10 @@ namespace tph::cups {
 
 // One thread a connection that sleeps until the exchange's deadline and then
 // shuts the connection's socket down, so that the read or write libcups is
-// in fails at once. It only ever touches the socket while armed, and
-// disarming waits for it, so it never shuts a descriptor that was closed
-// and handed out again.
+// in fails at once. libcups may connect again and retry (a destination list
+// is several requests): past the deadline every socket the connection opens
+// is shut down too, until the exchange is over. It acts only while armed,
+// and disarming waits for it, so it never touches a connection that is gone.
 class Scheduler::Watchdog {
  public:
   explicit Watchdog(std::atomic<bool>& fired) : fired_(fired), thread_([this] { run(); }) {}
@@ -30,28 +31,30 @@ class Scheduler::Watchdog {
     wake_.notify_one();
     thread_.join();
   }
-  void arm(int fd, std::chrono::steady_clock::time_point deadline) {
+  void arm(http_t* http, std::chrono::steady_clock::time_point deadline) {
     {
       std::lock_guard<std::mutex> hold(mutex_);
-      fd_ = fd;
+      http_ = http;
       deadline_ = deadline;
     }
     wake_.notify_one();
   }
-  void disarm() { arm(-1, kNever); }
+  void disarm() { arm(nullptr, kNever); }
 
  private:
   static constexpr std::chrono::steady_clock::time_point kNever = std::chrono::steady_clock::time_point::max();
+  static constexpr std::chrono::milliseconds kAfterDeadline{20};
 
   void run() {
     std::unique_lock<std::mutex> hold(mutex_);
     while (!stop_) {
-      if (fd_ < 0 || deadline_ == kNever) {
+      if (!http_ || deadline_ == kNever) {
         wake_.wait(hold);
       } else if (std::chrono::steady_clock::now() >= deadline_) {
         fired_ = true;
-        ::shutdown(fd_, SHUT_RDWR);
-        fd_ = -1;
+        const int fd = httpGetFd(http_);
+        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+        wake_.wait_for(hold, kAfterDeadline);
       } else {
         wake_.wait_until(hold, deadline_);
       }
@@ -61,13 +64,13 @@ class Scheduler::Watchdog {
   std::atomic<bool>& fired_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  int fd_ = -1;
+  http_t* http_ = nullptr;
   std::chrono::steady_clock::time_point deadline_ = kNever;
   bool stop_ = false;
   std::thread thread_;  // last: it starts once the rest is set up
 };
 
-Scheduler::Scheduler() = default;
+Scheduler::Scheduler(int timeout_seconds) : timeout_seconds_(timeout_seconds) {}
 Scheduler::~Scheduler() { close(); }
 
 void Scheduler::close() {
@@ -85,10 +88,10 @@ int Scheduler::keep_waiting(http_t*, void* self) {
 
 http_t* Scheduler::http() {
   deadline_ = timed_out_ ? std::chrono::steady_clock::time_point() : std::chrono::steady_clock::now() +
-                                                                      std::chrono::seconds(kExchangeTimeoutSeconds);
+                                                                      std::chrono::seconds(timeout_seconds_);
   if (http_) {
     if (!watchdog_) watchdog_ = std::make_unique<Watchdog>(timed_out_);
-    watchdog_->arm(httpGetFd(http_), deadline_);
+    watchdog_->arm(http_, deadline_);
   }
   return http_;
 }
@@ -98,7 +101,7 @@ OsStatus Scheduler::connect() {
   timed_out_ = false;
   errno = 0;
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), /*blocking=*/1,
-                       kExchangeTimeoutSeconds * 1000, nullptr);
+                       timeout_seconds_ * 1000, nullptr);
   if (!http_) {
     const int e = errno;
     std::string text = "Cannot connect to the CUPS scheduler";
@@ -115,7 +118,7 @@ OsStatus Scheduler::failure(std::string_view what) const {
   const char* own = cupsLastErrorString();
   if (timed_out_) {
     text = std::string(what) + " timed out: the CUPS scheduler did not answer within " +
-           std::to_string(kExchangeTimeoutSeconds) + " s";
+           std::to_string(timeout_seconds_) + " s";
   } else if (own && *own && std::strcmp(own, "Success") != 0) {
     text = own;
   } else if (http_ && httpError(http_) != 0) {
@@ -185,8 +188,8 @@ OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& q
 
 Job::~Job() {
   scheduler_.close();  // drops an unfinished request
-  if (started_ && !finished_ && !scheduler_.timed_out()) {
-    Scheduler canceller;
+  if (started_ && !finished_) {
+    Scheduler canceller(scheduler_.timed_out() ? kCancelAfterTimeoutSeconds : kExchangeTimeoutSeconds);
     if (canceller.connect().ok) cupsCancelJob2(canceller.http(), queue_.c_str(), id_, 0);
   }
 }
@@ -231,9 +234,17 @@ OsStatus Job::write(const uint8_t* data, size_t size) {
 // The document's end written out rather than cupsFinishDocument, whose
 // status is the last one libcups kept: when the end of the document cannot
 // be written, no response is read and that status is still the job's
-// creation, "successful". Here no response is a failure.
+// creation, "successful". Here a failed write or no response is a failure.
 OsStatus Job::finish() {
   http_t* http = scheduler_.http();
+  // The document's last chunk, written here so that its own status is read:
+  // libcups would ignore a failure to write it and wait for an answer that
+  // cannot come.
+  if (httpWrite2(http, "", 0) < 0 || httpError(http) != 0) {
+    const int e = httpError(http);
+    return OsStatus::Fail(static_cast<uint32_t>(e), std::string("Sending the end of the document failed: ") +
+                                                        std::strerror(e ? e : EIO));
+  }
   const std::string resource = "/printers/" + queue_;
   IppMessage response(cupsGetResponse(http, resource.c_str()));
   if (!response) {

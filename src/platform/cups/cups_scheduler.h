@@ -20,10 +20,14 @@ namespace tph::cups {
 // The longest one exchange may wait: connecting, one request's answer, or
 // one write of document data that the scheduler does not take.
 inline constexpr int kExchangeTimeoutSeconds = 30;
+// The longest the cancel of a job left unfinished may wait, when the
+// exchange before it already timed out: the job must not stay held for
+// ever, nor the answer wait another whole exchange.
+inline constexpr int kCancelAfterTimeoutSeconds = 5;
 
 class Scheduler {
  public:
-  Scheduler();
+  explicit Scheduler(int timeout_seconds = kExchangeTimeoutSeconds);
   ~Scheduler();
   Scheduler(const Scheduler&) = delete;
   Scheduler& operator=(const Scheduler&) = delete;
@@ -45,6 +49,7 @@ class Scheduler {
   class Watchdog;
   static int keep_waiting(http_t* http, void* self);
 
+  int timeout_seconds_;
   http_t* http_ = nullptr;
   std::atomic<bool> timed_out_{false};
   // The end of the current exchange. libcups asks keep_waiting() after each
@@ -82,8 +87,8 @@ OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& q
 // is created saying that the print system makes one copy: the document
 // carries every page and repeat itself, and a queue default of more copies
 // must not print a label twice. A started job that is not finished is
-// dropped with its connection and cancelled, unless the scheduler stopped
-// answering (a cancel would only wait for it again).
+// dropped with its connection and cancelled; when the scheduler stopped
+// answering, the cancel waits kCancelAfterTimeoutSeconds at most.
 class Job {
  public:
   Job() = default;
