@@ -16,14 +16,18 @@ if(TPH_TEST_EXTENSION_IDS AND NOT TPH_CHROMIUM_EXTENSION_IDS AND NOT TPH_FIREFOX
   set(TPH_CHROMIUM_EXTENSION_IDS hlaiogiadpafhegnlfidcjbkklfokidl)
   set(TPH_FIREFOX_EXTENSION_IDS print-host-test@tavelin.example)
 endif()
+set(TPH_NO_IDS_MESSAGE "No extension ids for the packages: configure with -DTPH_CHROMIUM_EXTENSION_IDS=<id>[;<id>...] and/or -DTPH_FIREFOX_EXTENSION_IDS=<id>[;<id>...] (the ids of the extensions that may call the host), or -DTPH_TEST_EXTENSION_IDS=ON for a test build.")
 if(TPH_CHROMIUM_EXTENSION_IDS OR TPH_FIREFOX_EXTENSION_IDS)
   add_custom_target(tph_package_ids)
+  file(WRITE ${CMAKE_BINARY_DIR}/cpack_guard.cmake "# Extension ids are configured: packages may be built.\n")
 else()
   add_custom_target(tph_package_ids
-    COMMAND ${CMAKE_COMMAND} -E echo
-            "No extension ids for the packages: configure with -DTPH_CHROMIUM_EXTENSION_IDS=<id>[;<id>...] and/or -DTPH_FIREFOX_EXTENSION_IDS=<id>[;<id>...] (the ids of the extensions that may call the host), or -DTPH_TEST_EXTENSION_IDS=ON for a test build."
+    COMMAND ${CMAKE_COMMAND} -E echo "${TPH_NO_IDS_MESSAGE}"
     COMMAND ${CMAKE_COMMAND} -E false
     VERBATIM)
+  # CPack reads this before it builds any package, whichever way it is
+  # started (the deb target, the package target, or cpack itself).
+  file(WRITE ${CMAKE_BINARY_DIR}/cpack_guard.cmake "message(FATAL_ERROR \"${TPH_NO_IDS_MESSAGE}\")\n")
 endif()
 
 # json_array(OUT PREFIX SUFFIX ITEMS...): ["PREFIXitemSUFFIX", ...]
@@ -110,6 +114,7 @@ attempt: every attempt is recorded durably before and after it reaches the
 print system. Registered for Chromium, Google Chrome and Firefox.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/cpack_guard.cmake)
 include(CPack)
 add_custom_target(deb
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake

@@ -234,6 +234,13 @@ class PackageIdsTest(unittest.TestCase):
                     self.assertEqual(r.returncode == 0, builds, r.stdout + r.stderr)
                     if not builds:
                         self.assertIn("-DTPH_CHROMIUM_EXTENSION_IDS=", r.stdout + r.stderr)
+                        # CPack itself refuses too (the package target runs it
+                        # after building everything, which this need not wait for).
+                        for command in (["cpack", "-G", "DEB"], ["cpack"]):
+                            r = subprocess.run(command, cwd=scratch, capture_output=True, text=True)
+                            self.assertNotEqual(r.returncode, 0, command)
+                            self.assertIn("-DTPH_CHROMIUM_EXTENSION_IDS=", r.stdout + r.stderr, command)
+                        self.assertEqual(glob.glob(os.path.join(scratch, "*.deb")), [])
         finally:
             shutil.rmtree(scratch, ignore_errors=True)
 
