@@ -5,7 +5,9 @@
 #include <iterator>
 #include <limits>
 #include <memory>
-#include <unordered_set>
+#include <queue>
+#include <random>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -107,6 +109,72 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
 
 namespace {
 
+// The names of one object's members that are none of ours, kept only to
+// refuse one given twice: a 64-bit keyed hash of each, sorted and compared
+// when the object ends. Eight bytes a name, however many there are, where a
+// set of the names took ten times the bytes they had in the file; a
+// member's shortest form (`"abc":0,`) takes eight bytes of the file. The key
+// is drawn once a process, so nobody can pick names that collide.
+class NameHashes {
+ public:
+  void add(std::string_view name) {
+    if (chunks_.empty() || chunks_.back().size() == kChunk) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(chunks_.size() == 1 ? 16 : kChunk);
+    }
+    std::vector<uint64_t>& last = chunks_.back();
+    if (last.size() == last.capacity()) last.reserve(std::min(kChunk, last.capacity() * 2));
+    last.push_back(hash(name));
+  }
+
+  // Whether a name came twice: each chunk sorted, then merged in order.
+  bool repeated() {
+    for (auto& chunk : chunks_) {
+      std::sort(chunk.begin(), chunk.end());
+      if (std::adjacent_find(chunk.begin(), chunk.end()) != chunk.end()) return true;
+    }
+    if (chunks_.size() < 2) return false;
+    using Cursor = std::pair<uint64_t, size_t>;  // value, chunk
+    std::priority_queue<Cursor, std::vector<Cursor>, std::greater<>> heads;
+    std::vector<size_t> at(chunks_.size(), 0);
+    for (size_t c = 0; c < chunks_.size(); ++c) heads.emplace(chunks_[c][0], c);
+    bool first = true;
+    uint64_t previous = 0;
+    while (!heads.empty()) {
+      const auto [value, c] = heads.top();
+      heads.pop();
+      if (!first && value == previous) return true;
+      first = false;
+      previous = value;
+      if (++at[c] < chunks_[c].size()) heads.emplace(chunks_[c][at[c]], c);
+    }
+    return false;
+  }
+
+ private:
+  static constexpr size_t kChunk = size_t{1} << 17;  // 1 MiB of hashes
+
+  static uint64_t hash(std::string_view name) {
+    static const uint64_t key = [] {
+      std::random_device device;
+      return (uint64_t{device()} << 32) ^ device();
+    }();
+    uint64_t h = 0xcbf29ce484222325ull ^ key;
+    for (char c : name) {
+      h ^= static_cast<uint8_t>(c);
+      h *= 0x100000001b3ull;
+    }
+    // A finaliser, so that every bit of the key reaches every bit of the hash.
+    h ^= h >> 30;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 27;
+    h *= 0x94d049bb133111ebull;
+    return h ^ (h >> 31);
+  }
+
+  std::vector<std::vector<uint64_t>> chunks_;
+};
+
 // Binds ledger.json straight into records as the tokenizer reads it, with no
 // document of the whole file in between: memory goes to the records and the
 // member names being checked, nothing else. The rules are those of the
@@ -161,6 +229,7 @@ class LedgerReader {
   }
   bool end_object() {
     if (skip_ > 0) return --skip_, after_value();
+    if (names_.back().repeated()) return false;
     names_.pop_back();
     switch (level_) {
       case Level::kDocument:
@@ -179,22 +248,27 @@ class LedgerReader {
 
   bool key(Json::string_t& k) {
     if (skip_ > 0) return true;
-    // Every name of an object counts against repeats, known or not.
-    if (level_ != Level::kJobs && !names_.back().insert(k).second) return false;
     wanted_ = true;
+    // Every name of an object counts against repeats, known or not: a
+    // known one by the bit its value sets, any other by its hash.
     switch (level_) {
       case Level::kDocument:
         member_ = k == "schema" ? Member::kSchema : k == "updated_at_ms" ? Member::kUpdatedAt
                 : k == "jobs" ? Member::kJobs : Member::kNone;
+        if (member_ != Member::kNone && (document_seen_ & document_bit(member_)) != 0) return false;
         break;
       case Level::kJobs:
         if (k.size() > record_limits::kIntentId) return false;
         record_key_ = k;
         member_ = Member::kRecord;
         break;
-      case Level::kRecord: member_ = record_member(k); break;
+      case Level::kRecord:
+        member_ = record_member(k);
+        if (member_ != Member::kNone && (record_seen_ & record_bit(member_)) != 0) return false;
+        break;
       default: return false;
     }
+    if (member_ == Member::kNone) names_.back().add(k);
     wanted_ = member_ != Member::kNone;
     return true;
   }
@@ -213,6 +287,13 @@ class LedgerReader {
   };
   static constexpr unsigned kDocumentMembers = 0b111;
   static constexpr unsigned kRecordMembers = 0b111111111;
+
+  static unsigned document_bit(Member m) {
+    return m == Member::kSchema ? 1u : m == Member::kUpdatedAt ? 2u : 4u;
+  }
+  static unsigned record_bit(Member m) {
+    return 1u << (static_cast<unsigned>(m) - static_cast<unsigned>(Member::kIntentId));
+  }
 
   static Member record_member(const std::string& k) {
     static const std::pair<const char*, Member> kNames[] = {
@@ -280,7 +361,7 @@ class LedgerReader {
       case Member::kErrorMessage: ok = text(record_.error_message, lim::kErrorMessage); break;
       default: return false;
     }
-    record_seen_ |= 1u << (static_cast<unsigned>(member_) - static_cast<unsigned>(Member::kIntentId));
+    record_seen_ |= record_bit(member_);
     return ok;
   }
 
@@ -291,7 +372,7 @@ class LedgerReader {
   size_t skip_ = 0;     // depth inside a skipped array or object
   uint64_t number_ = 0;
   Json::string_t* text_ = nullptr;
-  std::vector<std::unordered_set<std::string>> names_;  // member names per open object
+  std::vector<NameHashes> names_;  // unknown member names per open object
   unsigned document_seen_ = 0;
   unsigned record_seen_ = 0;
   std::string record_key_;

@@ -75,6 +75,17 @@ TEST(LedgerJson, RefusesWhatIsNotALedger) {
       R"({"schema":1,"updated_at_ms":1,"jobs":{},"x":)" + std::string(2000, '7') + "}",
   };
   for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c)) << c.substr(0, 120);
+  // Names repeated far apart, past the first thousands of other names, in
+  // the document and in a record; known names repeated in a record.
+  std::string many;
+  for (int i = 0; i < 300'000; ++i) many += "\"n" + std::to_string(i) + "\":0,";
+  EXPECT_FALSE(decode_ledger(R"({"schema":1,"dup":1,)" + many + R"("dup":2,"updated_at_ms":1,"jobs":{}})"));
+  EXPECT_FALSE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{"n0":0,)" + rec + "," + many +
+                             R"("error_message":""}}})"));
+  EXPECT_FALSE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec +
+                             R"(,"printer":"q","error_message":""}}})"));
+  EXPECT_TRUE(decode_ledger(R"({"schema":1,)" + many + R"("updated_at_ms":1,"jobs":{"k":{)" + many + rec +
+                            R"(,"error_message":""}}})"));
   EXPECT_TRUE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":")" +
                             std::string(1024, 'm') + "\"}}}"));
   EXPECT_TRUE(decode_ledger(R"( {"schema":2,"updated_at_ms":1,"jobs":{}} )"));  // the version is judged later

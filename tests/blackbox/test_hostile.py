@@ -311,6 +311,29 @@ class StateFolderTest(unittest.TestCase):
         raw, err, status = self.host.run(frame(request("hello")), timeout=60)
         self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_CORRUPT\n", 1))
 
+    def test_a_ledger_of_unknown_member_names_costs_what_its_file_does(self):
+        # 50 MiB of short member names none of ours: each is kept only as
+        # far as a repeat must be refused (it used to cost 7 times the file).
+        with open(self.host.ledger_path, "w") as f:
+            f.write('{"schema": 1, "updated_at_ms": 1, ')
+            i = 0
+            while f.tell() < 50 * MB:
+                f.write('"%x":0,' % i)
+                i += 1
+            f.write('"jobs": {}}')
+            size = f.tell()
+        reply = self.host.ask(request("get_job", {"intent_id": "none"}), timeout=120)[0]
+        self.assertEqual(reply["error"]["code"], "JOB_NOT_FOUND")
+        if NATIVE:
+            host = Host()
+            try:
+                host.ask(request("hello"))
+                bound = host.peak_rss + 8 * MB + 2 * size
+            finally:
+                host.close()
+            self.assertLessEqual(self.host.peak_rss, bound, "start-up peak %d MB over %d MB for a %d MB ledger"
+                                 % (self.host.peak_rss >> 20, bound >> 20, size >> 20))
+
     @unittest.skipUnless(NATIVE, "an address-space limit on the native process")
     def test_a_huge_valid_ledger_is_a_start_up_error_not_an_abort(self):
         # 250 MiB of small valid records used to take 2 GB and abort.
