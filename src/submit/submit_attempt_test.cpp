@@ -214,6 +214,33 @@ TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   EXPECT_EQ(host.print_log->documents, 1) << "printed at most once";
 }
 
+TEST(SubmitAttempt, ARequestThatWouldPrintTooMuchIsRefusedBeforeAnythingIsDecoded) {
+  auto document = [](int pages, int copies) {
+    std::string list;
+    for (int i = 0; i < pages; ++i) {
+      list += std::string(i ? "," : "") + R"({"format":"png","base64":"!!","width_px":10000,"height_px":10000})";
+    }
+    return R"({"protocol":1,"request_id":"r","type":"submit_document","payload":{"intent_id":"big","printer":"Q",)"
+           R"("title":"t","copies":)" + std::to_string(copies) + R"(,"media":null,"dpi":300,"pages":[)" + list + "]}}";
+  };
+  struct Case {
+    int pages, copies;
+    const char* code;
+  } cases[] = {
+      {5, 9, "PAYLOAD_TOO_LARGE"},  // 4.5 billion pixels
+      {41, 1, "PAYLOAD_TOO_LARGE"},
+      {4, 10, "BAD_REQUEST"},  // exactly at the bound: the (broken) payload is looked at
+      {1, 10, "BAD_REQUEST"},
+  };
+  for (const Case& c : cases) {
+    TestHost host;
+    host.open();
+    const std::string reply = host.handle(document(c.pages, c.copies));
+    EXPECT_NE(reply.find(c.code), std::string::npos) << c.pages << " x " << c.copies << ": " << reply;
+    EXPECT_FALSE(host.fs.file(TestHost::kLedger)) << "nothing recorded";
+  }
+}
+
 // After the model of SQLite's crash tests: every file operation of a
 // submit fails in turn (once), and then a power cut comes at each point of
 // it, dropping whatever was not flushed. After each, the host starts again

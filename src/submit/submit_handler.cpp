@@ -9,8 +9,22 @@
 
 namespace tph {
 
+namespace {
+
+// Refuses a request whose pages and copies would print more than a request
+// may, judged from the declared sizes before anything is decoded.
+Status within_print_bound(const std::vector<const RasterPayload*>& pages, uint16_t copies) {
+  uint64_t pixels = 0;
+  for (const RasterPayload* p : pages) pixels += uint64_t{p->width_px} * p->height_px;
+  if (pixels > kMaxPixelsPerRequest / copies) return errors::make(errors::kPayloadTooLarge, errors::kMsgTooMuchToPrint);
+  return Status::Ok();
+}
+
+}  // namespace
+
 Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   if (Status s = validate_submit_request(request); !s.ok()) return s.take_error();
+  if (Status s = within_print_bound({&request.payload}, request.copies); !s.ok()) return s.take_error();
   Result<std::string> png = decode_label_payload(request.payload);
   if (!png.ok()) return png.take_error();
   std::string().swap(request.payload.base64);  // free the text before printing (assigning "" keeps the buffer)
@@ -23,6 +37,9 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
 Result<Json> handle_submit_document(DocumentRequest request, PrintContext& context) {
   using namespace errors;
   if (Status s = validate_document_request(request); !s.ok()) return s.take_error();
+  std::vector<const RasterPayload*> declared;
+  for (const RasterPayload& page : request.pages) declared.push_back(&page);
+  if (Status s = within_print_bound(declared, request.copies); !s.ok()) return s.take_error();
   std::vector<std::string> pngs;
   pngs.reserve(request.pages.size());
   for (size_t i = 0; i < request.pages.size(); ++i) {

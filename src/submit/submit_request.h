@@ -12,6 +12,11 @@
 
 namespace tph {
 
+// The most label pixels one request may print, every page of every copy
+// counted: about a minute and a half of rendering and sending here, so that
+// no request holds the host (and every client behind it) for longer.
+inline constexpr uint64_t kMaxPixelsPerRequest = 4'000'000'000ull;
+
 struct RasterPayload {
   std::string format;
   std::string base64;

@@ -51,6 +51,9 @@ inline constexpr std::string_view kMsgLanguageChars = "language contains unsuppo
 inline constexpr std::string_view kMsgRawNotBase64 = "The raw label is not valid base64.";
 inline constexpr std::string_view kMsgRawEmpty = "The raw label is empty.";
 inline constexpr std::string_view kMsgRawTooLarge = "The raw label exceeds the helper limit.";
+inline constexpr std::string_view kMsgTooMuchToPrint =
+    "The request would print more than 4,000,000,000 label pixels (pages times copies); send fewer pages or "
+    "copies in each request.";
 inline constexpr std::string_view kMsgOutOfMemory = "The request needs more memory than the print helper can get.";
 inline constexpr std::string_view kMsgPageCount = "A document has 1 to 1000 pages.";
 inline constexpr std::string_view kMsgFindLimit = "limit must be between 1 and 100.";
