@@ -48,6 +48,16 @@ export interface SubmitResult {
   osJobId: string;
   printer: string;
   state: JobState;
+  /**
+   * Present (false) only when the label was handed to the print system but
+   * the host could not record that: it was printed, the host exits after
+   * this answer, and a retry of the same intent never prints it again.
+   */
+  outcomeSaved?: false;
+  /** With `outcomeSaved`: the host stops after this answer. */
+  hostStopping?: true;
+  /** With `outcomeSaved`: why the record could not be saved. */
+  saveError?: string;
 }
 
 export interface JobRecord {
@@ -72,7 +82,10 @@ export interface FoundJobs {
 // The same, as the host writes them.
 
 export interface WirePrinterList { default_printer: string; printers: PrinterEntry[] }
-export interface WireSubmitResult { duplicate: boolean; intent_id: string; os_job_id: string; printer: string; state: JobState }
+export interface WireSubmitResult {
+  duplicate: boolean; intent_id: string; os_job_id: string; printer: string; state: JobState;
+  outcome_saved?: false; host_stopping?: true; save_error?: string;
+}
 export interface WireJobRecord {
   created_at_ms: number; error_code: string; error_message: string; intent_id: string; os_job_id: string;
   payload_sha256: string; printer: string; state: JobState; updated_at_ms: number;
@@ -92,7 +105,14 @@ export function printerList(w: WirePrinterList): PrinterList {
 }
 
 export function submitResult(w: WireSubmitResult): SubmitResult {
-  return { duplicate: w.duplicate, intentId: w.intent_id, osJobId: w.os_job_id, printer: w.printer, state: w.state };
+  const r: SubmitResult = { duplicate: w.duplicate, intentId: w.intent_id, osJobId: w.os_job_id, printer: w.printer,
+    state: w.state };
+  if (w.outcome_saved === false) {
+    r.outcomeSaved = false;
+    r.hostStopping = true;
+    r.saveError = w.save_error ?? '';
+  }
+  return r;
 }
 
 export function jobRecord(w: WireJobRecord): JobRecord {

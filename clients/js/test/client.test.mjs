@@ -310,6 +310,11 @@ test("results are camelCase, every field of the host's answer mapped", async () 
     [(c) => c.findJobs('j-'), { jobs: [job], truncated: true }, { jobs: [jobCamel], truncated: true }],
     [(c) => c.printLabel(label('j-1')), { duplicate: false, intent_id: 'j-1', os_job_id: '7', printer: 'P', state: 'SUBMITTED' },
       { duplicate: false, intentId: 'j-1', osJobId: '7', printer: 'P', state: 'SUBMITTED' }],
+    // A label handed over whose record could not be saved: printed, not a failure.
+    [(c) => c.printLabel(label('j-1')), { duplicate: false, host_stopping: true, intent_id: 'j-1', os_job_id: '7',
+      outcome_saved: false, printer: 'P', save_error: 'Cannot save print-helper state: disk full', state: 'SUBMITTED' },
+    { duplicate: false, intentId: 'j-1', osJobId: '7', printer: 'P', state: 'SUBMITTED', outcomeSaved: false,
+      hostStopping: true, saveError: 'Cannot save print-helper state: disk full' }],
     [(c) => c.describePrinter('P'), described, { name: 'P', state: 'idle', acceptingJobs: true, dpiX: 203, dpiY: null,
       media: { name: 'na_index-4x6_4x6in', widthHmm: 10160, heightHmm: 15240, widthPx: 812, heightPx: 1218 },
       printableArea: { leftHmm: 1, topHmm: 2, rightHmm: 3, bottomHmm: 4, widthHmm: 5, heightHmm: 6, leftPx: 7, topPx: 8,
