@@ -63,8 +63,13 @@ TEST(WinspoolJobObservation, StatusBitsAndErrors) {
       {{true, true, 0x1000, 0}, O::kCompleted},       {{true, true, 0x2 | 0x10, 0}, O::kActive},
       {{true, false, 0, 87}, O::kNoSuchJob},          {{true, false, 0, 5}, O::kQueryFailed},
       {{false, false, 0, 0}, O::kQueryFailed},
+      // Taken by the spooler before the record was made (a second's grace): another's job.
+      {{true, true, 0x80, 0, 1'000'000 - 1001}, O::kNoSuchJob}, {{true, true, 0x80, 0, 1'000'000 - 1000}, O::kCompleted},
+      {{true, true, 0x2, 0, 2'000'000}, O::kActive},
   };
-  for (const auto& c : cases) EXPECT_EQ(winspool::job_observation(c.query), c.expected) << c.query.status;
+  for (const auto& c : cases) {
+    EXPECT_EQ(winspool::job_observation(c.query, 1'000'000), c.expected) << c.query.status << " " << c.query.submitted_ms;
+  }
 }
 
 TEST(CupsQueueState, PrinterStateAndReasons) {

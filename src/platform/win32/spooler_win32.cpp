@@ -68,8 +68,11 @@ class Win32Spooler final : public Spooler {
     return wide_to_utf8(std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n));
   }
 
-  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t, const std::string&) override {
-    return winspool::job_observation(query_job(utf8_to_wide(queue), job_id));
+  // The spooler keeps no uuid of ours: the time it took the job tells the
+  // attempt's job from another that got its id.
+  JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms,
+                             const std::string&) override {
+    return winspool::job_observation(query_job(utf8_to_wide(queue), job_id), record_created_ms);
   }
 
  private:
@@ -103,7 +106,13 @@ class Win32Spooler final : public Spooler {
       return q;
     }
     q.found = true;
-    q.status = reinterpret_cast<const JOB_INFO_1W*>(buffer.data())->Status;
+    const JOB_INFO_1W* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.data());
+    q.status = info->Status;
+    FILETIME submitted{};
+    if (info->Submitted.wYear >= 1970 && SystemTimeToFileTime(&info->Submitted, &submitted)) {
+      const uint64_t ticks = (uint64_t{submitted.dwHighDateTime} << 32) | submitted.dwLowDateTime;
+      q.submitted_ms = (ticks - 116444736000000000ull) / 10000;
+    }
     return q;
   }
 

@@ -31,8 +31,10 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
   return queues;
 }
 
-JobObservation job_observation(const JobQuery& q) {
+JobObservation job_observation(const JobQuery& q, uint64_t record_created_ms) {
   if (!q.opened) return JobObservation::kQueryFailed;
+  // A second's grace for the spooler's own rounding of the time.
+  if (q.found && q.submitted_ms != 0 && q.submitted_ms + 1000 < record_created_ms) return JobObservation::kNoSuchJob;
   if (q.found) {
     if (q.status & kJobStatusDeleted) return JobObservation::kDeleted;
     if (q.status & (kJobStatusPrinted | kJobStatusComplete)) return JobObservation::kCompleted;

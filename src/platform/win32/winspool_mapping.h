@@ -40,6 +40,7 @@ struct JobQuery {
   bool found = false;       // the job information was read
   uint32_t status = 0;      // the job's status bits, when found
   uint32_t last_error = 0;  // the error code of the failed query, when not found
+  uint64_t submitted_ms = 0;  // when the spooler took the job (Unix ms), when found; 0 where it does not say
 };
 
 // The coarse state from a queue's status word; "unavailable" when the status
@@ -53,7 +54,9 @@ std::string_view queue_state(std::optional<uint32_t> status);
 QueueList queue_list(const std::vector<RawQueueName>& names,
                      const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of);
 
-// DELETED wins over PRINTED and COMPLETE; error 87 is "no such job".
-JobObservation job_observation(const JobQuery& query);
+// DELETED wins over PRINTED and COMPLETE; error 87 is "no such job". A job
+// the spooler took before the attempt's record was made (`record_created_ms`)
+// is another's that got the id: "no such job" too.
+JobObservation job_observation(const JobQuery& query, uint64_t record_created_ms);
 
 }  // namespace tph::winspool
