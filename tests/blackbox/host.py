@@ -24,6 +24,14 @@ PDF_DIR = os.path.expanduser("~/PDF")
 VERSION = json.load(open(os.path.join(ROOT, "build", TARGET, "version.json")))["version"]
 
 
+def scheduler_bound(name):
+    """A time bound (seconds) of the exchanges with the CUPS scheduler, as the code declares it:
+    "kExchangeTimeoutSeconds" or "kCancelAfterTimeoutSeconds"."""
+    import re
+    text = open(os.path.join(ROOT, "src", "platform", "cups", "cups_scheduler.h")).read()
+    return int(re.search(r"%s = (\d+);" % name, text).group(1))
+
+
 def frame(body: bytes) -> bytes:
     return struct.pack("<I", len(body)) + body
 

@@ -17,16 +17,10 @@ import unittest
 import uuid
 
 import pngs
-from host import ROOT, TARGET, Host, frame, request, submit_payload
+from host import TARGET, Host, frame, request, scheduler_bound, submit_payload
 
 NATIVE = TARGET == "native"
 WINDOWS = TARGET == "windows"
-
-
-def exchange_bound_seconds():
-    """The longest one exchange with the CUPS scheduler may take, as the code says."""
-    text = open(os.path.join(ROOT, "src", "platform", "cups", "cups_scheduler.h")).read()
-    return int(re.search(r"kExchangeTimeoutSeconds = (\d+);", text).group(1))
 
 
 def old_records(count, start_ms):
@@ -186,7 +180,7 @@ class SchedulerFaultTest(unittest.TestCase):
         self.assertGreater(outcomes.count("UNKNOWN_OUTCOME"), 5, outcomes)
 
     def test_a_trickling_scheduler_is_cut_off_at_the_bound(self):
-        bound = exchange_bound_seconds()
+        bound = scheduler_bound("kExchangeTimeoutSeconds")
         server = socket.socket()
         server.bind(("127.0.0.1", 0))
         server.listen(4)

@@ -27,7 +27,61 @@ def bomb(size):
     return zlib.compress(bytes(size), 9)
 
 
+def archive_record(intent, created, state="COMPLETED", fingerprint="a" * 64, printer="Label_PDF", job="7"):
+    """One record of archive.log, as the host appends it."""
+    packed = len(fingerprint) == 64 and all(c in "0123456789abcdef" for c in fingerprint)
+    body = struct.pack("<BBQQ", 1, 1 if packed else 0, created, created + 5)
+    for text in (intent.encode(), bytes.fromhex(fingerprint) if packed else fingerprint.encode(), state.encode(),
+                 printer.encode(), job.encode(), b"", b""):
+        body += struct.pack("<H", len(text)) + text
+    return struct.pack("<II", len(body), zlib.crc32(body)) + body
+
+
+def archive_commit(batch_start):
+    body = struct.pack("<BQ", 2, batch_start)
+    return struct.pack("<II", len(body), zlib.crc32(body)) + body
+
+
+def intent_hash(intent):
+    h = 0xcbf29ce484222325
+    for b in intent.encode():
+        h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def archive_seed(log, index=b""):
+    return struct.pack("<I", len(log)) + log + index
+
+
+def archive_seeds():
+    """Logs of committed batches, with and without an index, a torn tail, a
+    batch without its mark, and a bit flipped inside a committed record."""
+    batch = b"".join(archive_record("order-%d" % i, 1000 + i) for i in range(5))
+    log = batch + archive_commit(0)
+    second = archive_record("order-1", 2000, "UNKNOWN") + archive_record("other", 3000, fingerprint="legacy")
+    log2 = log + second + archive_commit(len(log))
+    entries, at = [], 0
+    for i in range(5):
+        entries.append((intent_hash("order-%d" % i), at))
+        at += len(archive_record("order-%d" % i, 1000 + i))
+    entries.sort()
+    header = b"TPHAIX01" + struct.pack("<QQ", len(log), len(entries))
+    index = header + struct.pack("<II", zlib.crc32(header), 0) + b"".join(struct.pack("<QQ", h, o) for h, o in entries)
+    flipped = bytearray(log2)
+    flipped[30] ^= 0x10
+    return {
+        "committed": archive_seed(log),
+        "indexed": archive_seed(log2, index),
+        "torn-tail": archive_seed(log2[:-7], index),
+        "unmarked-batch": archive_seed(log + second),
+        "flipped-bit": archive_seed(bytes(flipped)),
+        "zeros": archive_seed(log + bytes(64)),
+    }
+
+
 def main():
+    for name, data in archive_seeds().items():
+        write("fuzz_archive", name, data)
     hello = b'{"protocol":1,"request_id":"r","type":"hello"'
     png = pngs.rgba8(16, 16)
     submit = {"intent_id": "i", "printer": "p", "title": "t", "copies": 1, "media": None, "dpi": 300,

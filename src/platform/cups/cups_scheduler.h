@@ -23,7 +23,7 @@ inline constexpr int kExchangeTimeoutSeconds = 30;
 // The longest the cancel of a job left unfinished may wait, when the
 // exchange before it already timed out: the job must not stay held for
 // ever, nor the answer wait another whole exchange.
-inline constexpr int kCancelAfterTimeoutSeconds = 5;
+inline constexpr int kCancelAfterTimeoutSeconds = 3;
 
 class Scheduler {
  public:

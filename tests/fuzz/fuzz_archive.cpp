@@ -1,0 +1,29 @@
+// The attempt archive over bytes of any shape as its log and its index (the
+// input: a 32-bit little-endian length, that many bytes of log, the rest the
+// index): lookups and prefix listings answer or fail, never crash; an append
+// cuts off what is not a committed batch, and what it appended is found.
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "fakes/memory_file_system.h"
+#include "state/attempt_archive.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  const std::string bytes(reinterpret_cast<const char*>(data) + 4, size - 4);
+  const size_t log_size = std::min<size_t>(bytes.size(), data[0] | data[1] << 8 | data[2] << 16 | uint32_t{data[3]} << 24);
+  tph::testing::MemoryFileSystem fs;
+  fs.put_dir("/s");
+  fs.put_file("/s/archive.log", bytes.substr(0, log_size));
+  fs.put_file("/s/archive.idx", bytes.substr(log_size));
+  tph::AttemptArchive archive(fs, "/s");
+  (void)archive.find("order-1");
+  (void)archive.with_prefix("o", 10, [](std::string_view) { return false; });
+  const tph::JobRecord added{"fuzz-added", std::string(64, 'a'), "SUBMITTED", "Q", "1", 1, 2, "", ""};
+  if (!archive.add({added}).ok()) return 0;  // a damaged archive may refuse, never crash
+  tph::Result<std::optional<tph::JobRecord>> found = archive.find("fuzz-added");
+  if (!found.ok() || !found.value() || !(*found.value() == added)) std::abort();
+  return 0;
+}
