@@ -30,12 +30,8 @@ Result<std::unique_ptr<RandomAccessFile>> open_file(FileSystem& fs, const std::s
   return io_failure(f.error());
 }
 
-// The index as far as it can be trusted: its header, when the file is one
-// this host wrote whole and it covers no more than the log holds.
-struct Index {
-  std::unique_ptr<RandomAccessFile> file;
-  archive::IndexHeader header;
-};
+
+using Index = AttemptArchive::Index;
 
 Result<Index> open_index(FileSystem& fs, const std::string& path, uint64_t log_size) {
   Result<std::unique_ptr<RandomAccessFile>> opened = open_file(fs, path, false);
@@ -163,11 +159,18 @@ Result<std::optional<JobRecord>> AttemptArchive::find(std::string_view intent_id
       if (r.value().intent_id == intent_id) found = std::move(r.value());
     }
   }
+  std::vector<IndexEntry> tail;
   Result<uint64_t> end = scan(*log.value(), index.value().header.covered, log_size.value(),
-                              [&](uint64_t, JobRecord& r) {
+                              [&](uint64_t offset, JobRecord& r) {
+                                tail.push_back({archive::intent_hash(r.intent_id), offset});
                                 if (r.intent_id == intent_id) found = std::move(r);
                               });
   if (!end.ok()) return end.take_error();
+  // An index deleted or left behind (a crash before its rewrite) is made
+  // again here, so that lookups stay short until the next append.
+  if (end.value() - index.value().header.covered > kIndexTailBytes) {
+    if (Status s = rewrite_index(index.value(), std::move(tail), end.value()); !s.ok()) return s.take_error();
+  }
   return found;
 }
 
@@ -212,10 +215,15 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
   const uint64_t new_size = end.value() + bytes.size();
   if (new_size - covered <= kIndexTailBytes) return Status::Ok();
 
-  // The index now covers the whole log: its entries, then the tail's, merged.
+  return rewrite_index(index.value(), std::move(tail), new_size);
+}
+
+Status AttemptArchive::rewrite_index(const Index& index, std::vector<IndexEntry> tail, uint64_t covered) {
+  // The index now covers the log up to `covered`: its entries, then the
+  // tail's, merged.
   std::vector<IndexEntry> entries;
-  if (RandomAccessFile* file = index.value().file.get()) {
-    const uint64_t count = index.value().header.count;
+  if (RandomAccessFile* file = index.file.get()) {
+    const uint64_t count = index.header.count;
     std::string raw(count * archive::kIndexEntryBytes, '\0');
     OsResult<size_t> got = file->read_at(archive::kIndexHeaderBytes, reinterpret_cast<uint8_t*>(raw.data()), raw.size());
     if (!got.ok()) return io_failure(got.error());
@@ -230,14 +238,14 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
   entries.insert(entries.end(), tail.begin(), tail.end());
   std::sort(entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end());
   std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end());
-  std::string out = archive::encode_index_header({new_size, entries.size()});
+  std::string out = archive::encode_index_header({covered, entries.size()});
   out.reserve(archive::kIndexHeaderBytes + entries.size() * archive::kIndexEntryBytes);
   for (const IndexEntry& e : entries) {
     archive::put_u64(out, e.hash);
     archive::put_u64(out, e.offset);
   }
   // The records are safe in the log already; an index that cannot be
-  // written only leaves more of the log to read until the next append.
+  // written only leaves more of the log to read until the next rewrite.
   (void)write_file_atomically(fs_, index_path(), out);
   return Status::Ok();
 }

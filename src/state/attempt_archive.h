@@ -16,12 +16,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "state/archive_format.h"
 #include "state/ledger.h"
 #include "support/host_error.h"
 
@@ -55,7 +57,17 @@ class AttemptArchive {
   [[nodiscard]] Result<Matches> with_prefix(std::string_view prefix, size_t limit,
                                             const std::function<bool(std::string_view)>& skip);
 
+ // The index as far as it can be trusted: its header, when the file is one
+  // this host wrote whole and it covers no more than the log holds.
+  struct Index {
+    std::unique_ptr<RandomAccessFile> file;
+    archive::IndexHeader header;
+  };
+
  private:
+  // Writes the index anew over the log's first `covered` bytes: the old
+  // index's entries and the `tail`'s, merged.
+  Status rewrite_index(const Index& index, std::vector<archive::IndexEntry> tail, uint64_t covered);
   std::string log_path() const;
   std::string index_path() const;
 

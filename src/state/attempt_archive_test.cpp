@@ -89,10 +89,15 @@ TEST(AttemptArchive, FindsEveryRecordThroughIndexAndTail) {
   ASSERT_TRUE(archive.add({record("order-5", 1, "UNKNOWN")}).ok());
   EXPECT_EQ(find(archive, "order-5")->state, "UNKNOWN");
 
-  // An index that is not one this host wrote is read past: the log decides.
+  // An index that is not one this host wrote is read past: the log decides,
+  // and the lookup writes the index again.
   fs.put_file(kIndex, "garbage");
   EXPECT_TRUE(find(archive, "order-11999"));
   EXPECT_EQ(find(archive, "order-5")->state, "UNKNOWN");
+  ASSERT_TRUE(archive::decode_index_header(*fs.file(kIndex)));
+  fs.remove(kIndex);
+  EXPECT_TRUE(find(archive, "order-0"));
+  EXPECT_TRUE(fs.file(kIndex)) << "a deleted index is made again";
 }
 
 TEST(AttemptArchive, ACrashAtAnyStepOfAnAppendKeepsWhatWasCommitted) {

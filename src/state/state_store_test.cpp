@@ -7,6 +7,7 @@
 #include "platform/system_error.h"
 #include "state/atomic_file.h"
 #include "state/ledger_json.h"
+#include "state/ledger_recovery.h"
 #include "support/error_catalogue.h"
 
 namespace tph {
@@ -108,6 +109,36 @@ TEST(OpenState, SavesOnlyWhenRecoveryChangedSomething) {
   EXPECT_EQ(saved->jobs.at("a").state, "UNKNOWN");
   EXPECT_EQ(saved->jobs.at("a").updated_at_ms, 1'000'000u);
   EXPECT_EQ(saved->updated_at_ms, 1'000'000u);
+}
+
+// Start-up prunes into the archive. A power cut at any step of it keeps
+// every pruned attempt in the ledger, in the archive, or in both.
+TEST(OpenState, APowerCutWhilePruningForgetsNoAttempt) {
+  auto ledger_of = [](int count, uint64_t now) {
+    HostLedger l{1, 1, {}};
+    for (int i = 0; i < count; ++i) {
+      const std::string id = "old-" + std::to_string(i);
+      l.jobs[id] = JobRecord{id, std::string(64, 'a'), "COMPLETED", "Q", "1", now - 10 + i, now - 10 + i, "", ""};
+    }
+    return *encode_ledger(l);
+  };
+  for (int step = 0;; ++step) {
+    MemoryFileSystem fs;
+    FakeClock clock(1'000'000'000'000ull);
+    fs.put_file(kLedger, ledger_of(static_cast<int>(kRecordCap) + 3, clock.now_ms()));
+    fs.crash_after(step);
+    const bool started = open_state(fs, clock).ok();
+    fs.power_cut();
+    Result<StateStore> s = open_state(fs, clock);
+    ASSERT_TRUE(s.ok()) << step;
+    for (const char* id : {"old-0", "old-1", "old-2", "old-3"}) {
+      Result<std::optional<JobRecord>> r = find_attempt(s.value(), id);
+      ASSERT_TRUE(r.ok()) << step;
+      EXPECT_TRUE(r.value()) << id << " forgotten after a power cut at step " << step;
+    }
+    EXPECT_EQ(s.value().ledger.jobs.size(), kRecordCap) << step;
+    if (started) break;
+  }
 }
 
 TEST(SaveLedger, ReplacesThroughAFlushedTemporaryFile) {

@@ -183,6 +183,10 @@ TEST(SubmitAttempt, ALongRunPrunesBeforeTheLedgerOutgrowsItsBound) {
   EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
   EXPECT_EQ(host.store->ledger.jobs.size(), kRecordCap + 1);
   EXPECT_EQ(host.store->ledger.jobs.count("old-0"), 0u) << "the oldest go first";
+  EXPECT_NE(host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"old-0"}})")
+                .find(R"("state":"FAILED")"),
+            std::string::npos)
+      << "and are kept in the archive";
   EXPECT_EQ(host.store->ledger.jobs.count("old-" + std::to_string(kMaxLedgerRecords - 1)), 1u);
 }
 
