@@ -137,16 +137,23 @@ class SchedulerFaultTest(unittest.TestCase):
         return state
 
     def test_each_socket_write_to_the_scheduler_failing_in_turn(self):
-        """A document of three pages, with the n-th send to the scheduler
-        failing (ECONNRESET), for every n the document makes. A SUBMITTED
-        answer must come with a delivered job; anything else must leave no
-        job behind, and a repeat never prints."""
+        """A label, and a document of three pages, with the n-th send to the
+        scheduler failing (ECONNRESET), for every n the message makes. A
+        SUBMITTED answer must come with a delivered job; anything else must
+        leave no job waiting, and a repeat never prints."""
         png = pngs.rgba8(300, 200, lambda x, y: ((x * 7) % 200, (y * 3) % 200, 90, 255))
         page = {"format": "png", "base64": base64.b64encode(png).decode(), "width_px": 300, "height_px": 200}
-        def body(intent):
-            return request("submit_document", {"intent_id": intent, "printer": "Label_PDF_2", "title": intent,
-                                               "dpi": 300, "pages": [page, page, page]})
+        kinds = {
+            "label": lambda intent: request("submit", submit_payload(intent, png, printer="Label_PDF_2")),
+            "document": lambda intent: request("submit_document", {
+                "intent_id": intent, "printer": "Label_PDF_2", "title": intent, "dpi": 300,
+                "pages": [page, page, page]}),
+        }
+        for kind, body in kinds.items():
+            with self.subTest(kind):
+                self.sweep(kind, body)
 
+    def sweep(self, kind, body):
         def run(intent, strace_args):
             log = os.path.join(self.host.scratch, intent + ".strace")
             p = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=sendto"] + strace_args +
@@ -156,11 +163,11 @@ class SchedulerFaultTest(unittest.TestCase):
             self.assertEqual(len(replies), 1, p.stderr)
             return replies[0], sum(1 for line in open(log) if "sendto(" in line)
 
-        _, sends = run("sendfault-%s-count" % self.tag, [])
-        self.assertGreater(sends, 10)
+        _, sends = run("sendfault-%s-%s-count" % (kind, self.tag), [])
+        self.assertGreater(sends, 5)
         outcomes = []
         for n in range(1, sends + 1):
-            intent = "sendfault-%s-%d" % (self.tag, n)
+            intent = "sendfault-%s-%s-%d" % (kind, self.tag, n)
             reply, _ = run(intent, ["-e", "inject=sendto:error=ECONNRESET:when=%d" % n])
             record = self.host.read_ledger()["jobs"].get(intent)
             if reply.get("ok"):
@@ -176,8 +183,8 @@ class SchedulerFaultTest(unittest.TestCase):
             repeat = self.host.ask(body(intent))[0]
             self.assertFalse(repeat.get("ok"), "a repeat of a failed or unknown attempt prints nothing")
             outcomes.append(code)
-        self.assertEqual(outcomes[-1], "UNKNOWN_OUTCOME", "the document's last send fails it: %s" % outcomes)
-        self.assertGreater(outcomes.count("UNKNOWN_OUTCOME"), 5, outcomes)
+        self.assertEqual(outcomes[-1], "UNKNOWN_OUTCOME", "the message's last send fails it: %s" % outcomes)
+        self.assertGreater(outcomes.count("UNKNOWN_OUTCOME"), 1, outcomes)
 
     def test_a_trickling_scheduler_is_cut_off_at_the_bound(self):
         bound = scheduler_bound("kExchangeTimeoutSeconds")
