@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "support/text_conversion.h"
+
 namespace tph::archive {
 namespace {
 
@@ -199,6 +201,11 @@ RecordRead decode_record(std::string_view bytes) {
   r.error_message = in.text();
   if (!in.ok() || !in.at_end() || format != kFormat || (flags & ~kPackedFingerprint) != 0 || r.intent_id.empty()) {
     return read;
+  }
+  // Every text goes out in answers as JSON: none of this host's is anything
+  // but UTF-8.
+  for (const std::string* t : {&r.intent_id, &r.state, &r.printer, &r.os_job_id, &r.error_code, &r.error_message}) {
+    if (repaired_utf8(*t) != *t) return read;
   }
   if (flags & kPackedFingerprint) {
     if (fingerprint.size() != 32) return read;

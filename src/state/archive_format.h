@@ -34,6 +34,8 @@ inline constexpr size_t kRecordHeaderBytes = 8;
 inline constexpr size_t kMaxBodyBytes = 18 + 7 * 2 + 2 * record_limits::kIntentId + record_limits::kFingerprint +
                                         record_limits::kState + record_limits::kPrinter + record_limits::kOsJobId +
                                         record_limits::kErrorCode + record_limits::kErrorMessage;
+// The fewest bytes a record takes: its header and a body of empty texts.
+inline constexpr size_t kMinRecordBytes = kRecordHeaderBytes + 18 + 7 * 2;
 inline constexpr size_t kIndexHeaderBytes = 32;
 inline constexpr size_t kIndexEntryBytes = 16;
 

@@ -8,6 +8,7 @@
 #include "state/archive_format.h"
 #include "state/atomic_file.h"
 #include "support/error_catalogue.h"
+#include "state/ledger.h"
 
 namespace tph {
 namespace {
@@ -17,7 +18,6 @@ using archive::IndexEntry;
 using archive::RecordRead;
 
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr size_t kRecordsPerBatch = 1000;
 
 HostError io_failure(const OsStatus& s) { return with_description(kStateUnavailable, kPfxArchive, s.description); }
 HostError damaged() { return make(kStateCorrupt, kMsgArchiveDamaged); }
@@ -46,7 +46,7 @@ Result<Index> open_index(FileSystem& fs, const std::string& path, uint64_t log_s
   bytes.resize(got.value());
   const std::optional<archive::IndexHeader> header = archive::decode_index_header(bytes);
   // Anything else is an index to rebuild: the log after offset 0 is read.
-  if (!header || header->covered > log_size || header->count > (size.value() - archive::kIndexHeaderBytes) / 16 ||
+  if (!header || header->covered > log_size || header->count > header->covered / archive::kMinRecordBytes ||
       size.value() != archive::kIndexHeaderBytes + header->count * archive::kIndexEntryBytes) {
     return index;
   }
@@ -74,11 +74,45 @@ Result<JobRecord> record_at(RandomAccessFile& log, uint64_t offset) {
   return std::move(read.record);
 }
 
-// Reads the log's committed records from `from` to its end, in order,
-// handing each to `visit` with its offset once the commit mark of its batch
-// is read. Returns where the committed records end: what follows (a batch a
-// crash cut short, or torn, or never flushed whole) was never acknowledged,
-// and its records are still in the ledger.
+// Whether the bytes from `from` to the log's end hold a whole commit mark at
+// any offset. Marks are written only once the records before them are on
+// the disk, so a mark past a bad record means the bad record was committed:
+// the archive is damaged, not cut short.
+Result<bool> mark_follows(RandomAccessFile& log, uint64_t from, uint64_t log_size) {
+  const size_t mark_size = archive::encode_commit(0).size();
+  std::string window;
+  uint64_t at = from;  // the log offset of window[0]
+  uint64_t read_to = from;
+  while (read_to < log_size || window.size() >= mark_size) {
+    for (size_t i = 0; i + mark_size <= window.size(); ++i) {
+      if (archive::decode_record(std::string_view(window).substr(i, mark_size)).kind == RecordRead::Kind::kCommit) {
+        return true;
+      }
+    }
+    if (read_to == log_size) return false;
+    // Keep the last bytes that could begin a mark, and read on.
+    const size_t keep = std::min(window.size(), mark_size - 1);
+    window.erase(0, window.size() - keep);
+    at = read_to - keep;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
+    const size_t had = window.size();
+    window.resize(had + want);
+    OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(window.data() + had), want);
+    if (!got.ok()) return io_failure(got.error());
+    window.resize(had + got.value());
+    if (got.value() == 0) return false;
+    read_to += got.value();
+  }
+  (void)at;
+  return false;
+}
+
+// Reads the log's records from `from` to its end, in order, handing each to
+// `visit` with its offset as it is read. Returns where the committed records
+// end: a caller keeps only the records before that offset. What follows the
+// last commit mark was never on the disk whole (a batch a crash cut short,
+// torn, or never flushed), and its records are still in the ledger. A bad
+// record with a commit mark after it is damage, and an error.
 Result<uint64_t> scan(RandomAccessFile& log, uint64_t from, uint64_t log_size,
                       const std::function<void(uint64_t, JobRecord&)>& visit) {
   std::string buffer;
@@ -86,38 +120,43 @@ Result<uint64_t> scan(RandomAccessFile& log, uint64_t from, uint64_t log_size,
   size_t pos = 0;
   uint64_t read_to = from;
   uint64_t committed = from;
-  std::vector<std::pair<uint64_t, JobRecord>> batch;
+  uint64_t batch_start = from;
   for (;;) {
     const std::string_view rest(buffer.data() + pos, buffer.size() - pos);
     const uint64_t offset = buffer_at + pos;
     if (offset == log_size) return committed;
     RecordRead read = archive::decode_record(rest);
     if (read.kind == RecordRead::Kind::kRecord) {
-      batch.emplace_back(offset, std::move(read.record));
+      visit(offset, read.record);
       pos += read.size;
       continue;
     }
-    if (read.kind == RecordRead::Kind::kCommit) {
+    if (read.kind == RecordRead::Kind::kCommit && read.batch_start == batch_start) {
       pos += read.size;
-      if (read.batch_start != committed) return committed;  // not the mark of the records before it
-      for (auto& [at, record] : batch) visit(at, record);
-      batch.clear();
-      committed = buffer_at + pos;
+      committed = batch_start = buffer_at + pos;
       continue;
     }
-    if (read.kind == RecordRead::Kind::kDamaged || read_to == log_size) return committed;
-    // Keep the unread rest and read the next piece after it.
-    buffer.erase(0, pos);
-    buffer_at += pos;
-    pos = 0;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
-    const size_t had = buffer.size();
-    buffer.resize(had + want);
-    OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(buffer.data() + had), want);
-    if (!got.ok()) return io_failure(got.error());
-    buffer.resize(had + got.value());
-    if (got.value() == 0) return committed;  // the log shrank under us
-    read_to += got.value();
+    if (read.kind == RecordRead::Kind::kIncomplete && read_to < log_size) {
+      // Keep the unread rest and read the next piece after it.
+      buffer.erase(0, pos);
+      buffer_at += pos;
+      pos = 0;
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
+      const size_t had = buffer.size();
+      buffer.resize(had + want);
+      OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(buffer.data() + had), want);
+      if (!got.ok()) return io_failure(got.error());
+      buffer.resize(had + got.value());
+      if (got.value() == 0) return committed;  // the log shrank under us
+      read_to += got.value();
+      continue;
+    }
+    // Not a record, or one cut short by the log's end: the tail of an
+    // unfinished append, unless a commit mark follows.
+    Result<bool> damage = mark_follows(log, offset + 1, log_size);
+    if (!damage.ok()) return damage.take_error();
+    if (damage.value()) return damaged();
+    return committed;
   }
 }
 
@@ -160,12 +199,17 @@ Result<std::optional<JobRecord>> AttemptArchive::find(std::string_view intent_id
     }
   }
   std::vector<IndexEntry> tail;
+  std::vector<std::pair<uint64_t, JobRecord>> matches;  // in the log's order
   Result<uint64_t> end = scan(*log.value(), index.value().header.covered, log_size.value(),
                               [&](uint64_t offset, JobRecord& r) {
                                 tail.push_back({archive::intent_hash(r.intent_id), offset});
-                                if (r.intent_id == intent_id) found = std::move(r);
+                                if (r.intent_id == intent_id) matches.emplace_back(offset, std::move(r));
                               });
   if (!end.ok()) return end.take_error();
+  for (auto& [offset, record] : matches) {
+    if (offset < end.value()) found = std::move(record);
+  }
+  while (!tail.empty() && tail.back().offset >= end.value()) tail.pop_back();
   // An index deleted or left behind (a crash before its rewrite) is made
   // again here, so that lookups stay short until the next append.
   if (end.value() - index.value().header.covered > kIndexTailBytes) {
@@ -191,24 +235,32 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
     tail.push_back({archive::intent_hash(r.intent_id), offset});
   });
   if (!end.ok()) return end.take_error();
+  while (!tail.empty() && tail.back().offset >= end.value()) tail.pop_back();
   if (end.value() < log_size.value()) {
     if (OsStatus s = log.truncate(end.value()); !s.ok) return io_failure(s);
   }
 
-  // Batches of a bounded number of records, each closed by its commit mark,
-  // so that a reader holds one batch at most while it waits for the mark.
+  // The records first, flushed; then the mark that commits them, flushed.
+  // A mark is never on the disk before the records it closes.
   std::string bytes;
-  uint64_t batch_start = end.value();
-  for (size_t i = 0; i < records.size(); ++i) {
-    const JobRecord& r = records[i];
-    tail.push_back({archive::intent_hash(r.intent_id), end.value() + bytes.size()});
-    bytes += archive::encode_record(r);
-    if ((i + 1) % kRecordsPerBatch == 0 || i + 1 == records.size()) {
-      bytes += archive::encode_commit(batch_start);
-      batch_start = end.value() + bytes.size();
+  for (const JobRecord& r : records) {
+    std::string encoded = archive::encode_record(r);
+    const RecordRead back = archive::decode_record(encoded);
+    if (back.kind != RecordRead::Kind::kRecord || !(back.record == r)) {
+      return io_failure(OsStatus::Fail(0, "the attempt \"" + cut_text(r.intent_id, 64) + "\" cannot be archived"));
     }
+    tail.push_back({archive::intent_hash(r.intent_id), end.value() + bytes.size()});
+    bytes += encoded;
   }
   if (OsStatus s = log.write_at(end.value(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !s.ok) {
+    return io_failure(s);
+  }
+  if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
+  bytes += archive::encode_commit(end.value());
+  const std::string_view mark = std::string_view(bytes).substr(bytes.size() - archive::encode_commit(0).size());
+  if (OsStatus s = log.write_at(end.value() + bytes.size() - mark.size(), reinterpret_cast<const uint8_t*>(mark.data()),
+                                mark.size());
+      !s.ok) {
     return io_failure(s);
   }
   if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
@@ -264,12 +316,24 @@ Result<AttemptArchive::Matches> AttemptArchive::with_prefix(std::string_view pre
     uint64_t created_at_ms;
     uint64_t offset;
   };
-  std::unordered_map<std::string, Where> latest;
+  std::unordered_map<std::string, std::vector<Where>> seen;  // every record of an intent, in the log's order
   Result<uint64_t> end = scan(*log.value(), 0, log_size.value(), [&](uint64_t offset, JobRecord& r) {
     if (std::string_view(r.intent_id).substr(0, prefix.size()) != prefix || skip(r.intent_id)) return;
-    latest[std::move(r.intent_id)] = Where{r.created_at_ms, offset};
+    seen[std::move(r.intent_id)].push_back(Where{r.created_at_ms, offset});
   });
   if (!end.ok()) return end.take_error();
+  // An intent's latest committed record counts; records after the last
+  // commit mark do not (they are still in the ledger).
+  std::unordered_map<std::string, Where> latest;
+  for (auto& [intent, records] : seen) {
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+      if (it->offset < end.value()) {
+        latest.emplace(intent, *it);
+        break;
+      }
+    }
+  }
+  seen.clear();
   std::vector<std::pair<const std::string*, Where>> order;
   order.reserve(latest.size());
   for (const auto& [intent, where] : latest) order.emplace_back(&intent, where);

@@ -101,30 +101,52 @@ TEST(AttemptArchive, FindsEveryRecordThroughIndexAndTail) {
 }
 
 TEST(AttemptArchive, ACrashAtAnyStepOfAnAppendKeepsWhatWasCommitted) {
-  for (int step = 0;; ++step) {
-    MemoryFileSystem fs;
-    fs.put_dir(kFolder);
-    AttemptArchive archive(fs, kFolder);
-    ASSERT_TRUE(archive.add(records(0, 2500)).ok());
-    const int before = fs.operations();
-    fs.crash_after(before + step);
-    const bool finished = archive.add(records(2500, 5000)).ok();
-    fs.power_cut();  // whatever was not flushed is gone
-    AttemptArchive after(fs, kFolder);
-    EXPECT_TRUE(find(after, "order-0")) << step;
-    EXPECT_TRUE(find(after, "order-2499")) << step;
-    const bool first = find(after, "order-2500").has_value();
-    const bool last = find(after, "order-4999").has_value();
-    EXPECT_EQ(first, last) << "a batch of the append counts whole or not at all, step " << step;
-    if (finished) {
-      EXPECT_TRUE(first) << "a finished append is durable, step " << step;
+  // A power cut at every step, dropping what was not flushed, or keeping a
+  // torn part of it (a few bytes, a page, all of it).
+  for (size_t kept : {size_t{0}, size_t{5}, size_t{4096}, SIZE_MAX}) {
+    for (int step = 0;; ++step) {
+      MemoryFileSystem fs;
+      fs.put_dir(kFolder);
+      AttemptArchive archive(fs, kFolder);
+      ASSERT_TRUE(archive.add(records(0, 2500)).ok());
+      const int before = fs.operations();
+      fs.crash_after(before + step);
+      const bool finished = archive.add(records(2500, 5000)).ok();
+      fs.power_cut(kept);
+      const std::string where = "step " + std::to_string(step) + ", " + std::to_string(kept) + " bytes kept";
+      AttemptArchive after(fs, kFolder);
+      EXPECT_TRUE(find(after, "order-0")) << where;
+      EXPECT_TRUE(find(after, "order-2499")) << where;
+      const bool first = find(after, "order-2500").has_value();
+      const bool last = find(after, "order-4999").has_value();
+      EXPECT_EQ(first, last) << "an append counts whole or not at all, " << where;
+      if (finished) {
+        EXPECT_TRUE(first) << "a finished append is durable, " << where;
+      }
+      // The next append cuts off what a crash left and is found whole.
+      ASSERT_TRUE(after.add({record("next")}).ok()) << where;
+      EXPECT_TRUE(find(after, "next")) << where;
+      EXPECT_TRUE(find(after, "order-2499")) << where;
+      EXPECT_EQ(find(after, "order-4999").has_value(), last) << where;
+      if (finished) break;
     }
-    // The next append cuts off what a crash left and is found whole.
-    ASSERT_TRUE(after.add({record("next")}).ok()) << step;
-    EXPECT_TRUE(find(after, "next")) << step;
-    EXPECT_TRUE(find(after, "order-2499")) << step;
-    if (finished) break;
   }
+}
+
+TEST(AttemptArchive, DamageBeforeACommittedBatchIsAnErrorNotAnEnd) {
+  MemoryFileSystem fs;
+  fs.put_dir(kFolder);
+  AttemptArchive archive(fs, kFolder);
+  ASSERT_TRUE(archive.add(records(0, 3)).ok());
+  ASSERT_TRUE(archive.add(records(3, 6)).ok());
+  std::string log = *fs.file(kLog);
+  log[20] ^= 0x40;  // inside the first record
+  fs.put_file(kLog, log);
+  Result<std::optional<JobRecord>> r = archive.find("order-5");
+  ASSERT_FALSE(r.ok()) << "a later batch must not vanish behind a damaged one";
+  EXPECT_EQ(r.error().code, ErrorCode::kStateCorrupt);
+  EXPECT_FALSE(archive.add(records(6, 7)).ok());
+  EXPECT_EQ(fs.file(kLog), log) << "nothing cut off";
 }
 
 TEST(AttemptArchive, ReadFailuresAreErrorsNotAbsence) {

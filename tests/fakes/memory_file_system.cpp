@@ -171,7 +171,14 @@ OsStatus MemoryFileSystem::check(Op op, const std::string& path) {
   return OsStatus::Ok();
 }
 
-void MemoryFileSystem::power_cut() {
+void MemoryFileSystem::power_cut(size_t keep_unflushed) {
+  for (auto& [path, bytes] : durable_) {
+    auto now = current_.find(path);
+    if (now == current_.end() || now->second.size() <= bytes.size() || now->second.compare(0, bytes.size(), bytes) != 0) {
+      continue;
+    }
+    bytes = now->second.substr(0, bytes.size() + std::min(keep_unflushed, now->second.size() - bytes.size()));
+  }
   current_ = durable_;
   crash_at_ = -1;
   locked_ = 0;

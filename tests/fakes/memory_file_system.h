@@ -39,7 +39,9 @@ class MemoryFileSystem final : public FileSystem {
   void fail_once_at(int n) { fail_once_at_ = n; }
   int operations() const { return ops_; }
   // Forgets everything that was not flushed, and revives the file system.
-  void power_cut();
+  // A file that only grew since its last flush may keep the first
+  // `keep_unflushed` bytes of what was appended: an append torn by the cut.
+  void power_cut(size_t keep_unflushed = 0);
   void put_file(const std::string& path, const std::string& bytes);  // durable at once
   void put_dir(const std::string& path) { dirs_.insert(path); }
   std::optional<std::string> file(const std::string& path) const;
