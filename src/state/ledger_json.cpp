@@ -238,6 +238,9 @@ class LedgerReader {
       case Level::kJobs: level_ = Level::kDocument; return after_value();
       case Level::kRecord:
         if (record_seen_ != kRecordMembers) return false;
+        // A record is found by its key and answered by its intent_id: the
+        // two must be one identifier, or a repeat could miss it.
+        if (record_.intent_id.empty() || record_.intent_id != record_key_) return false;
         out_.jobs.insert_or_assign(std::move(record_key_), std::move(record_));
         level_ = Level::kJobs;
         return after_value();

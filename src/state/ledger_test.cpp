@@ -42,10 +42,10 @@ TEST(LedgerJson, KeepsUnknownStatesAndDropsUnknownMembers) {
 
 TEST(LedgerJson, LaterRecordWithTheSameKeyWins) {
   std::optional<HostLedger> l = decode_ledger(R"({"schema":1,"updated_at_ms":5,"jobs":{
-    "k":{"intent_id":"first","payload_sha256":"x","state":"FAILED","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""},
-    "k":{"intent_id":"second","payload_sha256":"x","state":"FAILED","printer":"p","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""}}})");
+    "k":{"intent_id":"k","payload_sha256":"x","state":"FAILED","printer":"first","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""},
+    "k":{"intent_id":"k","payload_sha256":"x","state":"FAILED","printer":"second","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""}}})");
   ASSERT_TRUE(l);
-  EXPECT_EQ(l->jobs.at("k").intent_id, "second");
+  EXPECT_EQ(l->jobs.at("k").printer, "second");
 }
 
 TEST(LedgerJson, RefusesWhatIsNotALedger) {
@@ -66,6 +66,9 @@ TEST(LedgerJson, RefusesWhatIsNotALedger) {
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":"","state":"T"}}})",
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":null}}})",
       R"({"schema":1,"updated_at_ms":1,"jobs":{},"x":1,"x":[2]})",  // any name repeated
+      // A record under another key than its intent, or without an intent.
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"other":{)" + rec + R"(,"error_message":""}}})",
+      R"({"schema":1,"updated_at_ms":1,"jobs":{"":{)" + std::string(rec).replace(13, 1, "") + R"(,"error_message":""}}})",
       // Texts longer than this host ever writes them.
       R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":")" + std::string(1025, 'm') +
           "\"}}}",
