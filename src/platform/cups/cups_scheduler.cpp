@@ -73,6 +73,10 @@ class Scheduler::Watchdog {
 Scheduler::Scheduler(int timeout_seconds) : timeout_seconds_(timeout_seconds) {}
 Scheduler::~Scheduler() { close(); }
 
+void Scheduler::idle() {
+  if (watchdog_) watchdog_->disarm();
+}
+
 void Scheduler::close() {
   if (watchdog_) watchdog_->disarm();
   if (http_) httpClose(http_);
@@ -217,15 +221,16 @@ OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title
   if (cupsStartDocument(scheduler_.http(), queue_.c_str(), id, title.c_str(), format, 1) != HTTP_STATUS_CONTINUE) {
     return scheduler_.failure("Starting the document");
   }
+  scheduler_.idle();
   return static_cast<uint32_t>(id);
 }
 
 OsStatus Job::write(const uint8_t* data, size_t size) {
   // Pieces of at most 1 MiB, so each write's wait is bounded on its own.
   return write_all_pieces(data, size, 1u << 20, [this](const uint8_t* p, size_t n, size_t& written) {
-    if (cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(p), n) != HTTP_STATUS_CONTINUE) {
-      return scheduler_.failure("Sending the document");
-    }
+    const http_status_t sent = cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(p), n);
+    if (sent != HTTP_STATUS_CONTINUE) return scheduler_.failure("Sending the document");
+    scheduler_.idle();
     written = n;  // it writes all or fails
     return OsStatus::Ok();
   });

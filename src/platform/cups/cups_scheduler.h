@@ -37,6 +37,9 @@ class Scheduler {
   // time. Once an exchange timed out, the scheduler is taken as stopped and
   // every later use fails at once rather than wait again.
   http_t* http();
+  // The exchange is over: the time between exchanges (a page being made,
+  // say) counts against no deadline.
+  void idle();
   // Drops the connection, and with it any request still unfinished on it.
   void close();
   bool timed_out() const { return timed_out_.load(); }
