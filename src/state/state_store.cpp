@@ -54,6 +54,10 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     store.lock.reset();
   }
 
+  // The ledger's stamp before it is read and after: a file replaced while
+  // it was read is not the one whose content this host holds.
+  OsResult<std::optional<FileStamp>> stamp_before = ledger_stamp_now(store);
+  if (!stamp_before.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp_before.error().description);
   OsResult<std::unique_ptr<ReadableFile>> opened =
       fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
@@ -88,6 +92,7 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
 
   OsResult<std::optional<FileStamp>> stamp = ledger_stamp_now(store);
   if (!stamp.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp.error().description);
+  if (stamp.value() != stamp_before.value()) return make(kStateUnavailable, kMsgLedgerChanged);
   store.ledger_stamp = stamp.value();
 
   const uint64_t now = now_ms(clock);

@@ -7,6 +7,7 @@
 #include "fakes/test_data.h"
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
+#include "state/attempt_archive.h"
 #include "state/job_uuid.h"
 #include "state/ledger_json.h"
 #include "state/ledger_recovery.h"
@@ -216,6 +217,34 @@ TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   EXPECT_EQ(r.error_code, "HOST_RESTARTED");
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
   EXPECT_EQ(host.print_log->documents, 1) << "printed at most once";
+}
+
+TEST(SubmitAttempt, FindJobsListsTheLedgerAndTheArchiveTogether) {
+  TestHost host;
+  host.fs.put_dir(TestHost::kFolder);
+  // Archived attempts (one of them also still in the ledger, newer there).
+  AttemptArchive archive(host.fs, TestHost::kFolder);
+  auto rec = [](const std::string& id, uint64_t created, const std::string& state) {
+    return JobRecord{id, std::string(64, 'a'), state, "Q", "1", created, created, "", ""};
+  };
+  ASSERT_TRUE(archive.add({rec("order-1.a", 10, "COMPLETED"), rec("order-1.b", 30, "COMPLETED"),
+                           rec("order-2.a", 40, "COMPLETED"), rec("order-1.c", 50, "SUBMITTED")}).ok());
+  host.open();
+  host.store->ledger.jobs["order-1.c"] = rec("order-1.c", 50, "COMPLETED");
+  host.store->ledger.jobs["order-1.d"] = rec("order-1.d", 20, "FAILED");
+  auto ids = [&host](int limit) {
+    const std::string reply = host.handle(R"({"protocol":1,"request_id":"r","type":"find_jobs","payload":)"
+                                          R"({"intent_prefix":"order-1.","limit":)" + std::to_string(limit) + "}}");
+    std::string out;
+    for (size_t at = reply.find("\"intent_id\":\""); at != std::string::npos;
+         at = reply.find("\"intent_id\":\"", at + 1)) {
+      out += reply.substr(at + 13, 9) + (reply.find("\"state\":\"COMPLETED\"", at) < reply.find("}", at) ? "+" : "-") + " ";
+    }
+    return out + (reply.find("\"truncated\":true") != std::string::npos ? "more" : "all");
+  };
+  EXPECT_EQ(ids(10), "order-1.c+ order-1.b+ order-1.d- order-1.a+ all") << "newest first, the ledger's record wins";
+  EXPECT_EQ(ids(2), "order-1.c+ order-1.b+ more");
+  EXPECT_EQ(ids(4), "order-1.c+ order-1.b+ order-1.d- order-1.a+ all");
 }
 
 TEST(SubmitAttempt, ARequestThatWouldPrintTooMuchIsRefusedBeforeAnythingIsDecoded) {

@@ -269,6 +269,10 @@ class SchedulerFaultTest(unittest.TestCase):
         self.assertFalse(job_waiting(job_id), "the other program's job printed")
         reply = self.host.ask(request("get_job", {"intent_id": intent}))[0]
         self.assertEqual(reply["result"]["state"], "SUBMITTED", "the other program's job is not this attempt's")
+        # The same host follows its own job on that queue to the end.
+        own = "own-" + self.tag
+        self.assertTrue(self.host.ask(request("submit", submit_payload(own, printer="Label_PDF")))[0]["ok"])
+        self.assertEqual(self.wait_for(own, ("COMPLETED",)), "COMPLETED")
 
 
 def _frames(data):

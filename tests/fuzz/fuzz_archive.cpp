@@ -20,10 +20,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs.put_file("/s/archive.idx", bytes.substr(log_size));
   tph::AttemptArchive archive(fs, "/s");
   (void)archive.find("order-1");
-  (void)archive.with_prefix("o", 10, [](std::string_view) { return false; });
+  auto everything = [&archive] {
+    return archive.with_prefix("", 100000, [](std::string_view) { return false; });
+  };
+  tph::Result<tph::AttemptArchive::Matches> before = everything();
   const tph::JobRecord added{"fuzz-added", std::string(64, 'a'), "SUBMITTED", "Q", "1", 1, 2, "", ""};
   if (!archive.add({added}).ok()) return 0;  // a damaged archive may refuse, never crash
   tph::Result<std::optional<tph::JobRecord>> found = archive.find("fuzz-added");
   if (!found.ok() || !found.value() || !(*found.value() == added)) std::abort();
+  // An append never loses what the archive held before it.
+  if (before.ok()) {
+    for (const tph::JobRecord& r : before.value().records) {
+      tph::Result<std::optional<tph::JobRecord>> again = archive.find(r.intent_id);
+      if (r.intent_id != added.intent_id && (!again.ok() || !again.value() || !(*again.value() == r))) std::abort();
+    }
+  }
   return 0;
 }
