@@ -221,6 +221,20 @@ RecordRead decode_record(std::string_view bytes) {
   return read;
 }
 
+void put_index_entry(std::string& out, const IndexEntry& e) {
+  const size_t at = out.size();
+  put_u64(out, e.hash);
+  put_u64(out, e.offset);
+  put_u32(out, crc32(std::string_view(out).substr(at, 16)));
+  put_u32(out, 0);
+}
+
+std::optional<IndexEntry> decode_index_entry(const unsigned char* p) {
+  const std::string_view fields(reinterpret_cast<const char*>(p), 16);
+  if (crc32(fields) != get_u32(p + 16) || get_u32(p + 20) != 0) return std::nullopt;
+  return IndexEntry{get_u64(p), get_u64(p + 8)};
+}
+
 std::string encode_index_header(const IndexHeader& header) {
   std::string out(kIndexMagic);
   put_u64(out, header.covered);

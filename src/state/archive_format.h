@@ -16,8 +16,10 @@
 //
 // The index: a 32-byte header ("TPHAIX01", u64 bytes of the log it covers,
 // u64 entry count, u32 CRC-32 of those 24 bytes, u32 zero), then the entries,
-// each a u64 hash of the intent and the u64 offset of its record in the log,
-// sorted by hash, then offset.
+// each a u64 hash of the intent, the u64 offset of its record in the log and
+// a u32 CRC-32 of those 16 bytes (and a u32 zero), sorted by hash, then
+// offset. A lookup checks every entry it reads, and the order around the
+// place it lands, so a damaged entry is an error rather than a miss.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +39,7 @@ inline constexpr size_t kMaxBodyBytes = 18 + 7 * 2 + 2 * record_limits::kIntentI
 // The fewest bytes a record takes: its header and a body of empty texts.
 inline constexpr size_t kMinRecordBytes = kRecordHeaderBytes + 18 + 7 * 2;
 inline constexpr size_t kIndexHeaderBytes = 32;
-inline constexpr size_t kIndexEntryBytes = 16;
+inline constexpr size_t kIndexEntryBytes = 24;
 
 uint32_t crc32(std::string_view bytes);
 // The hash the index sorts intents by (FNV-1a, 64 bits).
@@ -79,5 +81,8 @@ struct IndexEntry {
 };
 void put_u64(std::string& out, uint64_t v);
 uint64_t get_u64(const unsigned char* p);
+void put_index_entry(std::string& out, const IndexEntry& e);
+// Nothing unless the bytes are an entry this host wrote.
+std::optional<IndexEntry> decode_index_entry(const unsigned char* bytes);
 
 }  // namespace tph::archive

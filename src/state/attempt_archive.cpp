@@ -60,7 +60,9 @@ Result<IndexEntry> entry_at(RandomAccessFile& file, uint64_t i) {
   OsResult<size_t> got = file.read_at(archive::kIndexHeaderBytes + i * archive::kIndexEntryBytes, bytes, sizeof bytes);
   if (!got.ok()) return io_failure(got.error());
   if (got.value() != sizeof bytes) return damaged();
-  return IndexEntry{archive::get_u64(bytes), archive::get_u64(bytes + 8)};
+  std::optional<IndexEntry> entry = archive::decode_index_entry(bytes);
+  if (!entry) return damaged();
+  return *entry;
 }
 
 // The record at `offset`, which the index says holds one.
@@ -188,9 +190,17 @@ Result<std::optional<JobRecord>> AttemptArchive::find(std::string_view intent_id
       if (!e.ok()) return e.take_error();
       if (e.value().hash < hash) low = mid + 1; else high = mid;
     }
+    // The entry before the place the search landed must sort before the
+    // intent: a damaged entry there would otherwise hide the intent's own.
+    if (low > 0) {
+      Result<IndexEntry> before = entry_at(*file, low - 1);
+      if (!before.ok()) return before.take_error();
+      if (before.value().hash >= hash) return damaged();
+    }
     for (uint64_t i = low; i < index.value().header.count; ++i) {
       Result<IndexEntry> e = entry_at(*file, i);
       if (!e.ok()) return e.take_error();
+      if (e.value().hash < hash) return damaged();  // out of order
       if (e.value().hash != hash) break;
       if (e.value().offset >= index.value().header.covered) return damaged();
       Result<JobRecord> r = record_at(*log.value(), e.value().offset);
@@ -283,7 +293,9 @@ Status AttemptArchive::rewrite_index(const Index& index, std::vector<IndexEntry>
     entries.reserve(count + tail.size());
     const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
     for (uint64_t i = 0; i < count; ++i, p += archive::kIndexEntryBytes) {
-      entries.push_back({archive::get_u64(p), archive::get_u64(p + 8)});
+      std::optional<IndexEntry> entry = archive::decode_index_entry(p);
+      if (!entry || (!entries.empty() && *entry < entries.back())) return damaged();
+      entries.push_back(*entry);
     }
   }
   const size_t sorted = entries.size();
@@ -292,10 +304,7 @@ Status AttemptArchive::rewrite_index(const Index& index, std::vector<IndexEntry>
   std::inplace_merge(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end());
   std::string out = archive::encode_index_header({covered, entries.size()});
   out.reserve(archive::kIndexHeaderBytes + entries.size() * archive::kIndexEntryBytes);
-  for (const IndexEntry& e : entries) {
-    archive::put_u64(out, e.hash);
-    archive::put_u64(out, e.offset);
-  }
+  for (const IndexEntry& e : entries) archive::put_index_entry(out, e);
   // The records are safe in the log already; an index that cannot be
   // written only leaves more of the log to read until the next rewrite.
   (void)write_file_atomically(fs_, index_path(), out);

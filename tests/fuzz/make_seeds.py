@@ -66,7 +66,10 @@ def archive_seeds():
         at += len(archive_record("order-%d" % i, 1000 + i))
     entries.sort()
     header = b"TPHAIX01" + struct.pack("<QQ", len(log), len(entries))
-    index = header + struct.pack("<II", zlib.crc32(header), 0) + b"".join(struct.pack("<QQ", h, o) for h, o in entries)
+    def entry(h, o):
+        fields = struct.pack("<QQ", h, o)
+        return fields + struct.pack("<II", zlib.crc32(fields), 0)
+    index = header + struct.pack("<II", zlib.crc32(header), 0) + b"".join(entry(h, o) for h, o in entries)
     flipped = bytearray(log2)
     flipped[30] ^= 0x10
     return {
