@@ -76,6 +76,19 @@ Result<JobRecord> record_at(RandomAccessFile& log, uint64_t offset) {
   return std::move(read.record);
 }
 
+// Appends the log's next piece, from `read_to` on, to `buffer`: the bytes
+// read (0 only where the log ended sooner than its size said).
+Result<size_t> read_piece(RandomAccessFile& log, std::string& buffer, uint64_t& read_to, uint64_t log_size) {
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
+  const size_t had = buffer.size();
+  buffer.resize(had + want);
+  OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(buffer.data() + had), want);
+  if (!got.ok()) return io_failure(got.error());
+  buffer.resize(had + got.value());
+  read_to += got.value();
+  return got.value();
+}
+
 // Whether the bytes from `from` to the log's end hold a whole commit mark at
 // any offset. Marks are written only once the records before them are on
 // the disk, so a mark past a bad record means the bad record was committed:
@@ -83,7 +96,6 @@ Result<JobRecord> record_at(RandomAccessFile& log, uint64_t offset) {
 Result<bool> mark_follows(RandomAccessFile& log, uint64_t from, uint64_t log_size) {
   const size_t mark_size = archive::encode_commit(0).size();
   std::string window;
-  uint64_t at = from;  // the log offset of window[0]
   uint64_t read_to = from;
   while (read_to < log_size || window.size() >= mark_size) {
     for (size_t i = 0; i + mark_size <= window.size(); ++i) {
@@ -93,19 +105,11 @@ Result<bool> mark_follows(RandomAccessFile& log, uint64_t from, uint64_t log_siz
     }
     if (read_to == log_size) return false;
     // Keep the last bytes that could begin a mark, and read on.
-    const size_t keep = std::min(window.size(), mark_size - 1);
-    window.erase(0, window.size() - keep);
-    at = read_to - keep;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
-    const size_t had = window.size();
-    window.resize(had + want);
-    OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(window.data() + had), want);
-    if (!got.ok()) return io_failure(got.error());
-    window.resize(had + got.value());
+    window.erase(0, window.size() - std::min(window.size(), mark_size - 1));
+    Result<size_t> got = read_piece(log, window, read_to, log_size);
+    if (!got.ok()) return got.take_error();
     if (got.value() == 0) return false;
-    read_to += got.value();
   }
-  (void)at;
   return false;
 }
 
@@ -143,14 +147,9 @@ Result<uint64_t> scan(RandomAccessFile& log, uint64_t from, uint64_t log_size,
       buffer.erase(0, pos);
       buffer_at += pos;
       pos = 0;
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadChunk, log_size - read_to));
-      const size_t had = buffer.size();
-      buffer.resize(had + want);
-      OsResult<size_t> got = log.read_at(read_to, reinterpret_cast<uint8_t*>(buffer.data() + had), want);
-      if (!got.ok()) return io_failure(got.error());
-      buffer.resize(had + got.value());
+      Result<size_t> got = read_piece(log, buffer, read_to, log_size);
+      if (!got.ok()) return got.take_error();
       if (got.value() == 0) return committed;  // the log shrank under us
-      read_to += got.value();
       continue;
     }
     // Not a record, or one cut short by the log's end: the tail of an

@@ -278,6 +278,19 @@ class StateFolderTest(unittest.TestCase):
                 raw, err, status = self.host.run(frame(request("hello")), timeout=30)
                 self.assertEqual((raw, err, status), (b"", b"tavelin-print-host: STATE_UNAVAILABLE\n", 1))
 
+    def assert_start_up_within(self, size):
+        """Native: the host's peak is within a fixed part and twice the ledger's `size`."""
+        if not NATIVE:
+            return
+        host = Host()
+        try:
+            host.ask(request("hello"))
+            bound = host.peak_rss + 8 * MB + 2 * size
+        finally:
+            host.close()
+        self.assertLessEqual(self.host.peak_rss, bound, "start-up peak %d MB over %d MB for a %d MB ledger"
+                             % (self.host.peak_rss >> 20, bound >> 20, size >> 20))
+
     def write_ledger_of(self, count, message_bytes, path=None):
         """A valid ledger of `count` FAILED records, streamed to disk; its size."""
         now = int(time.time() * 1000)
@@ -297,15 +310,7 @@ class StateFolderTest(unittest.TestCase):
         size = self.write_ledger_of(8000, 1024)
         reply = self.host.ask(request("get_job", {"intent_id": "r0007999"}), timeout=120)[0]
         self.assertEqual(reply["result"]["state"], "FAILED")
-        if NATIVE:
-            host = Host()
-            try:
-                host.ask(request("hello"))
-                bound = host.peak_rss + 8 * MB + 2 * size
-            finally:
-                host.close()
-            self.assertLessEqual(self.host.peak_rss, bound, "start-up peak %d MB over %d MB for a %d MB ledger"
-                                 % (self.host.peak_rss >> 20, bound >> 20, size >> 20))
+        self.assert_start_up_within(size)
         # A text longer than this host ever writes: not a ledger of ours.
         self.write_ledger_of(1, 1025)
         raw, err, status = self.host.run(frame(request("hello")), timeout=60)
@@ -324,15 +329,7 @@ class StateFolderTest(unittest.TestCase):
             size = f.tell()
         reply = self.host.ask(request("get_job", {"intent_id": "none"}), timeout=120)[0]
         self.assertEqual(reply["error"]["code"], "JOB_NOT_FOUND")
-        if NATIVE:
-            host = Host()
-            try:
-                host.ask(request("hello"))
-                bound = host.peak_rss + 8 * MB + 2 * size
-            finally:
-                host.close()
-            self.assertLessEqual(self.host.peak_rss, bound, "start-up peak %d MB over %d MB for a %d MB ledger"
-                                 % (self.host.peak_rss >> 20, bound >> 20, size >> 20))
+        self.assert_start_up_within(size)
 
     @unittest.skipUnless(NATIVE, "an address-space limit on the native process")
     def test_a_huge_valid_ledger_is_a_start_up_error_not_an_abort(self):

@@ -139,6 +139,18 @@ class Win32RandomAccessFile final : public RandomAccessFile {
   win::FileHandle h_;
 };
 
+// A failure unless the open handle is a regular file on a disk (not a
+// folder, a link or reparse point, a pipe or a device).
+OsStatus regular_file(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return last_failure();
+  if (GetFileType(h) != FILE_TYPE_DISK ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
+  }
+  return OsStatus::Ok();
+}
+
 bool is_directory(const std::u16string& path) {
   DWORD a = GetFileAttributesW(win::wide(path));
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -190,12 +202,7 @@ class Win32FileSystem final : public FileSystem {
     win::FileHandle h(CreateFileW(win::wide(wide_path), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return last_failure();
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
-    if (GetFileType(h.get()) != FILE_TYPE_DISK ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-      return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
-    }
+    if (OsStatus s = regular_file(h.get()); !s.ok) return s;
     return std::unique_ptr<LockFile>(std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path)));
   }
 
@@ -233,12 +240,7 @@ class Win32FileSystem final : public FileSystem {
     win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                                   create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return last_failure();
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(h.get(), &info)) return last_failure();
-    if (GetFileType(h.get()) != FILE_TYPE_DISK ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-      return OsStatus::Fail(0, "not a regular file", OsErrorKind::kNotRegularFile);
-    }
+    if (OsStatus s = regular_file(h.get()); !s.ok) return s;
     return std::unique_ptr<RandomAccessFile>(std::make_unique<Win32RandomAccessFile>(std::move(h)));
   }
 
