@@ -21,7 +21,7 @@ enum class OsErrorKind {
   kTimedOut,        // the other side did not answer in time
 };
 
-struct OsStatus {
+struct [[nodiscard]] OsStatus {
   bool ok = true;
   OsErrorKind kind = OsErrorKind::kOther;  // of a failure
   uint32_t code = 0;

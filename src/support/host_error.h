@@ -73,7 +73,7 @@ struct HostError {
 // operating-system boundary. Kept deliberately small: nothing throws across
 // a module boundary, it returns one of these.
 template <typename T, typename E = HostError>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
   Result(E error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
@@ -88,7 +88,7 @@ class Result {
 };
 
 // Success with no value, or a HostError.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(HostError error) : error_(std::move(error)) {}  // NOLINT
