@@ -265,15 +265,13 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
     return io_failure(s);
   }
   if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
-  bytes += archive::encode_commit(end.value());
-  const std::string_view mark = std::string_view(bytes).substr(bytes.size() - archive::encode_commit(0).size());
-  if (OsStatus s = log.write_at(end.value() + bytes.size() - mark.size(), reinterpret_cast<const uint8_t*>(mark.data()),
-                                mark.size());
-      !s.ok) {
+  const std::string mark = archive::encode_commit(end.value());
+  const uint64_t marked_at = end.value() + bytes.size();
+  if (OsStatus s = log.write_at(marked_at, reinterpret_cast<const uint8_t*>(mark.data()), mark.size()); !s.ok) {
     return io_failure(s);
   }
   if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
-  const uint64_t new_size = end.value() + bytes.size();
+  const uint64_t new_size = marked_at + mark.size();
   if (new_size - covered <= kIndexTailBytes) return Status::Ok();
 
   return rewrite_index(index.value(), std::move(tail), new_size);
