@@ -127,14 +127,16 @@ class SchedulerFaultTest(unittest.TestCase):
         self.host.close()
 
     def wait_for(self, intent, wanted, timeout=30):
+        """The attempt's state once it is one of `wanted`, or once the scheduler
+        no longer holds its job to print (each lpstat answer paces the wait)."""
+        def state():
+            return self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
+        now = state()
+        job_id = self.host.read_ledger()["jobs"][intent]["os_job_id"]
         deadline = time.time() + timeout
-        state = None
-        while time.time() < deadline:
-            state = self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
-            if state in wanted:
-                return state
-            time.sleep(0.3)
-        return state
+        while now not in wanted and job_id and job_waiting(job_id) and time.time() < deadline:
+            pass
+        return now if now in wanted else state()
 
     def test_each_socket_write_to_the_scheduler_failing_in_turn(self):
         """A label, and a document of three pages, with the n-th send to the
@@ -199,14 +201,14 @@ class SchedulerFaultTest(unittest.TestCase):
                 conn.recv(65536)
                 reply = b"HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 100000\r\n\r\n"
                 reply += b"\x02\x00" + b"\x00" * 99_998
+                # A byte every 0.4 s: the pace of the scheduler this test plays.
                 for byte in reply:
-                    if stop.is_set():
-                        return
                     try:
                         conn.sendall(bytes([byte]))
                     except OSError:
                         return
-                    time.sleep(0.4)
+                    if stop.wait(0.4):
+                        return
 
         def serve():
             while not stop.is_set():
@@ -265,7 +267,7 @@ class SchedulerFaultTest(unittest.TestCase):
         self.host.write_ledger_bytes(json.dumps({"schema": 1, "updated_at_ms": made, "jobs": ledger_jobs}).encode())
         deadline = time.time() + 30
         while time.time() < deadline and job_waiting(job_id):
-            time.sleep(0.2)
+            pass  # each lpstat answer paces the wait
         self.assertFalse(job_waiting(job_id), "the other program's job printed")
         reply = self.host.ask(request("get_job", {"intent_id": intent}))[0]
         self.assertEqual(reply["result"]["state"], "SUBMITTED", "the other program's job is not this attempt's")
