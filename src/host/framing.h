@@ -9,10 +9,11 @@
 
 #include "support/host_error.h"
 #include "platform/channel.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 
-inline constexpr uint32_t kMaxRequestBytes = 8 * 1024 * 1024;
+inline constexpr uint32_t kMaxRequestBytes = protocol_limits::kMaxRequestBytes;
 
 // Reads one message: its body, or nothing when the input ended before the
 // first prefix byte (a normal end). Everything else that goes wrong is an

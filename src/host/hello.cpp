@@ -1,5 +1,6 @@
 #include "host/hello.h"
 
+#include "host/message_table.h"
 #include "state/bridge_status.h"
 
 namespace tph {
@@ -8,8 +9,11 @@ Json hello_reply(const PlatformInfo& info) {
   Json r = Json::object();
   r["arch"] = info.arch;
   // What this host answers, in the order the messages were added.
-  r["capabilities"] = Json::array({"list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw",
-                                   "describe_printer", "submit_document", "find_jobs"});
+  Json capabilities = Json::array();
+  for (const MessageEntry& m : message_table()) {
+    for (std::string_view c : m.capabilities) capabilities.push_back(c);
+  }
+  r["capabilities"] = std::move(capabilities);
   r["platform"] = info.platform;
   r["protocol"] = kProtocolVersion;
   r["version"] = kHostVersion;

@@ -4,21 +4,18 @@
 #include <new>
 
 #include "support/error_catalogue.h"
-#include "host/hello.h"
+#include "host/message_table.h"
 #include "host/response.h"
-#include "queues/job_query.h"
-#include "queues/printer_description.h"
-#include "queues/queue_listing.h"
 #include "state/bridge_status.h"
-#include "submit/submit_handler.h"
 #include "support/identifier.h"
 #include "platform/clock.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 namespace {
 
 // The most a browser accepts in one message from a native host.
-constexpr size_t kMaxReplyBytes = 1u << 20;
+constexpr size_t kMaxReplyBytes = protocol_limits::kMaxReplyBytes;
 
 struct Envelope {
   uint32_t protocol = 0;
@@ -27,13 +24,13 @@ struct Envelope {
   Json* payload = nullptr;  // null when absent
 };
 
-// The envelope's members, and of the payload only what a handler binds.
+// The envelope's members, and of the payload only what some message declares.
 const JsonShape& envelope_shape() {
   static const JsonShape shape{
       {{"protocol", &kScalarShape}, {"request_id", &kScalarShape}, {"type", &kScalarShape},
-       {"payload", &print_payload_shape()}},
+       {"payload", &payload_shape()}},
       nullptr,
-      {&kScalarShape, &kScalarShape, &kScalarShape, &print_payload_shape()}};
+      {&kScalarShape, &kScalarShape, &kScalarShape, &payload_shape()}};
   return shape;
 }
 
@@ -69,69 +66,10 @@ std::optional<Envelope> parse_envelope(StrictJson& parsed) {
   return std::nullopt;
 }
 
-// A member of the payload object; null when it is absent or the payload is
-// not an object.
-const Json* payload_member(const Envelope& e, const char* key) {
-  if (!e.payload || !e.payload->is_object()) return nullptr;
-  auto it = e.payload->find(key);
-  return it == e.payload->end() ? nullptr : &*it;
-}
-
-// The same, refusing (null) a payload that names any of its members twice.
-const Json* unique_payload_member(const Envelope& e, const StrictJson& parsed, const char* key) {
-  if (e.payload && parsed.has_repeated_member(*e.payload)) return nullptr;
-  return payload_member(e, key);
-}
-
-// A print message: its payload bound to the request, then handled; a
-// payload of another shape is refused.
-template <typename Request>
-Result<Json> print_message(const Envelope& e, const StrictJson& parsed, PrintContext& print,
-                           std::optional<Request> (*bind)(Json&, const StrictJson&),
-                           Result<Json> (*handle)(Request, PrintContext&)) {
-  Json null;
-  std::optional<Request> request = bind(e.payload ? *e.payload : null, parsed);
-  if (!request) return errors::make(errors::kBadRequest, errors::kMsgJobNotProtocol);
-  return handle(std::move(*request), print);
-}
-
 Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
-  if (e.type == "hello") return hello_reply(ctx.print.info);
-  if (e.type == "list_printers") return list_printers(ctx.spooler, ctx.print.info);
-  if (e.type == "submit") return print_message(e, parsed, ctx.print, bind_submit_request, handle_submit);
-  if (e.type == "submit_document") {
-    return print_message(e, parsed, ctx.print, bind_document_request, handle_submit_document);
-  }
-  if (e.type == "describe_printer") {
-    const Json* printer = unique_payload_member(e, parsed, "printer");
-    if (!printer || !printer->is_string() || !is_valid_text_field(printer->get_ref<const std::string&>(), 256)) {
-      return errors::bad_text_field("printer");
-    }
-    return describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info);
-  }
-  if (e.type == "submit_raw") return print_message(e, parsed, ctx.print, bind_raw_request, handle_submit_raw);
-  if (e.type == "find_jobs") {
-    const Json* prefix = unique_payload_member(e, parsed, "intent_prefix");
-    const Json* limit = unique_payload_member(e, parsed, "limit");
-    if (!prefix || !prefix->is_string() || !is_valid_identifier(prefix->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
-      return errors::unsupported_characters("intent_prefix");
-    }
-    size_t count = 20;
-    if (limit && !limit->is_null()) {
-      std::optional<uint64_t> n = json_unsigned(*limit, kMaxFoundJobs);
-      if (!n || *n == 0) return errors::make(errors::kBadRequest, errors::kMsgFindLimit);
-      count = static_cast<size_t>(*n);
-    }
-    return find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state);
-  }
-  if (e.type == "get_job") {
-    const Json* id = payload_member(e, "intent_id");
-    if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
-      return errors::unsupported_characters("intent_id");
-    }
-    return get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock);
-  }
-  return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
+  const MessageEntry* message = find_message(e.type);
+  if (!message) return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
+  return message->answer(message->payload ? e.payload : nullptr, parsed, ctx);
 }
 
 std::optional<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {

@@ -9,6 +9,7 @@
 #include "platform/spooler.h"
 #include "state/state_store.h"
 #include "support/strict_json.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 
@@ -26,7 +27,7 @@ Json job_reply(const JobRecord& record);
 // change of state, and returns the record.
 Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock);
 
-inline constexpr size_t kMaxFoundJobs = 100;
+inline constexpr size_t kMaxFoundJobs = protocol_limits::kFindJobsMaxLimit;
 
 // The find_jobs reply: the records whose intent id starts with `prefix`, in
 // the ledger and in the archive, newest first, at most `limit` of them, and

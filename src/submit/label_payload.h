@@ -11,11 +11,12 @@
 
 #include "support/host_error.h"
 #include "submit/submit_request.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 
 inline constexpr size_t kMaxBase64Chars = 6'990'522;
-inline constexpr size_t kMaxPngBytes = 5'242'880;
+inline constexpr size_t kMaxPngBytes = protocol_limits::kMaxPngBytes;
 inline constexpr uint64_t kMaxDecodedBytes = 536'870'912;  // 512 MiB
 
 // Checks the sizes, decodes the base64, checks the PNG header against the

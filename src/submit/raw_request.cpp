@@ -7,20 +7,6 @@
 
 namespace tph {
 
-std::optional<RawSubmitRequest> bind_raw_request(Json& payload, const StrictJson& parsed) {
-  std::vector<Json*> m;
-  if (!json_members(payload, parsed, {"intent_id", "printer", "title", "copies", "language", "base64"}, m)) {
-    return std::nullopt;
-  }
-  RawSubmitRequest r;
-  if (!take_json_text(m[0], r.intent_id) || !take_json_text(m[1], r.printer) || !take_json_text(m[2], r.title)) {
-    return std::nullopt;
-  }
-  if (m[3] && !take_json_u16(m[3], r.copies)) return std::nullopt;  // absent means 1
-  if (!take_json_text(m[4], r.language) || !take_json_text(m[5], r.base64)) return std::nullopt;
-  return r;
-}
-
 Result<std::string> decode_raw_request(const RawSubmitRequest& r) {
   using namespace errors;
   if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s.take_error();

@@ -8,10 +8,11 @@
 
 #include "support/host_error.h"
 #include "support/strict_json.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 
-inline constexpr size_t kMaxRawBytes = 5'242'880;  // 5 MiB, as for a PNG
+inline constexpr size_t kMaxRawBytes = protocol_limits::kMaxRawBytes;
 
 struct RawSubmitRequest {
   std::string intent_id;
@@ -21,12 +22,6 @@ struct RawSubmitRequest {
   std::string language;  // a token naming the printer language; recorded, not interpreted
   std::string base64;
 };
-
-// Binds the envelope payload: an object, or an array of the six fields in
-// this order (intent_id, printer, title, copies, language, base64). Keys the
-// record does not name are ignored; a named key twice, a missing one (but
-// copies, 1 when missing), or a wrong type is nothing.
-std::optional<RawSubmitRequest> bind_raw_request(Json& payload, const StrictJson& parsed);
 
 // The checks, in order: intent_id, printer, title, copies (as for submit),
 // then language (the media-token rule), then the bytes: the text at most as

@@ -20,33 +20,6 @@ using testing::TestHost;
 
 const std::string kZpl = "^XA^FO50,50^ADN,36,20^FDShip to: Tavelin^FS^XZ";
 
-std::optional<RawSubmitRequest> bind(const std::string& payload) {
-  static const JsonShape wrapper{{{"payload", &print_payload_shape()}}};
-  StrictJson parsed = parse_strict_json(R"({"payload":)" + payload + "}", wrapper);
-  if (!parsed.ok) return std::nullopt;
-  return bind_raw_request(parsed.value["payload"], parsed);
-}
-
-TEST(RawBinding, FormsAndMismatches) {
-  std::optional<RawSubmitRequest> r =
-      bind(R"({"intent_id":"i","printer":"p","title":"t","language":"zpl","base64":"QQ==","x":{"y":1,"y":2}})");
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->copies, 1);
-  EXPECT_EQ(r->language, "zpl");
-  r = bind(R"(["i","p","t",3,"epl","QQ=="])");
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->copies, 3);
-  for (const char* bad : {
-           R"({"intent_id":"i","printer":"p","title":"t","base64":"QQ=="})",                       // no language
-           R"({"intent_id":"i","printer":"p","title":"t","language":"zpl"})",                      // no bytes
-           R"({"intent_id":"i","printer":"p","title":"t","copies":null,"language":"z","base64":""})",
-           R"({"intent_id":"i","printer":"p","title":"t","language":5,"base64":""})",
-           R"({"intent_id":"i","intent_id":"j","printer":"p","title":"t","language":"z","base64":""})",
-           R"(["i","p","t",1,"zpl"])", R"(["i","p","t",1,"zpl","QQ==",1])", "null", R"("x")"}) {
-    EXPECT_FALSE(bind(bad)) << bad;
-  }
-}
-
 TEST(RawChecks, OrderAndMessages) {
   auto request = [](std::string intent, std::string language, std::string base64, uint16_t copies = 1) {
     return RawSubmitRequest{std::move(intent), "Label_Raw", "Title", copies, std::move(language), std::move(base64)};

@@ -9,13 +9,14 @@
 
 #include "support/host_error.h"
 #include "support/strict_json.h"
+#include "support/protocol_limits.h"
 
 namespace tph {
 
 // The most label pixels one request may print, every page of every copy
 // counted: about a minute and a half of rendering and sending here, so that
 // no request holds the host (and every client behind it) for longer.
-inline constexpr uint64_t kMaxPixelsPerRequest = 4'000'000'000ull;
+inline constexpr uint64_t kMaxPixelsPerRequest = protocol_limits::kMaxPixelsPerRequest;
 
 struct RasterPayload {
   std::string format;
@@ -44,32 +45,10 @@ struct DocumentRequest : PngAttemptFields {
   std::vector<RasterPayload> pages;
 };
 
-inline constexpr size_t kMaxDocumentPages = 1000;
-
-// The members of a submit, submit_document or submit_raw payload that the bindings read, for
-// the parser.
-const JsonShape& print_payload_shape();
-
-// Pieces of the print messages' bindings: text moved out of the parsed
-// document; an integer of 0..65535; the members of an object by key (false
-// when the object names one of them twice) or of an array by position (false
-// for another count), null for a missing one.
-bool take_json_text(Json* v, std::string& out);
-bool take_json_u16(Json* v, uint16_t& out);
-bool json_members(Json& v, const StrictJson& parsed, std::initializer_list<const char*> keys, std::vector<Json*>& out);
-
-// Binds the envelope payload (an object, or an array of the seven fields in
-// order; the raster likewise), parsed with print_payload_shape(). `parsed`
-// tells which objects repeat a member name, which is refused. Nothing on any
-// mismatch. Strings are moved out of `payload`.
-std::optional<SubmitRequest> bind_submit_request(Json& payload, const StrictJson& parsed);
+inline constexpr size_t kMaxDocumentPages = protocol_limits::kMaxDocumentPages;
 
 // The field checks, in their fixed order; the first failure is returned.
 Status validate_submit_request(const SubmitRequest& request);
-
-// Binds a submit_document payload: an object with the attempt fields of
-// submit and `pages`, a list of raster objects. Nothing on any mismatch.
-std::optional<DocumentRequest> bind_document_request(Json& payload, const StrictJson& parsed);
 
 // The checks of submit, with every page's raster checked like submit's and
 // named by its position ("Page 2: ...").

@@ -5,60 +5,6 @@
 namespace tph {
 namespace {
 
-// A valid object-form payload with one member replaced (or removed when the
-// replacement is empty).
-std::string payload_with(const std::string& key, const std::string& json) {
-  std::vector<std::pair<std::string, std::string>> members = {
-      {"intent_id", R"("intent-1")"}, {"printer", R"("Label_PDF")"}, {"title", R"("Label")"},
-      {"copies", "1"},                {"media", "null"},             {"dpi", "300"},
-      {"payload", R"({"format":"png","base64":"","width_px":16,"height_px":16})"}};
-  std::string s = "{";
-  for (const auto& [k, v] : members) {
-    std::string value = k == key ? json : v;
-    if (value.empty()) continue;
-    if (s.size() > 1) s += ',';
-    s += "\"" + k + "\":" + value;
-  }
-  return s + "}";
-}
-
-std::optional<SubmitRequest> bind_payload(const std::string& payload) {
-  static const JsonShape wrapper{{{"payload", &print_payload_shape()}}};
-  StrictJson parsed = parse_strict_json(R"({"payload":)" + payload + "}", wrapper);
-  if (!parsed.ok) return std::nullopt;
-  return bind_submit_request(parsed.value["payload"], parsed);
-}
-
-TEST(SubmitBinding, ObjectAndArrayForms) {
-  std::optional<SubmitRequest> r = bind_payload(payload_with("copies", ""));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->copies, 1);
-  EXPECT_FALSE(r->media);
-  r = bind_payload(R"(["i","p","t",3,"m",300,["png","",20,30]])");
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->copies, 3);
-  EXPECT_EQ(r->media, "m");
-  EXPECT_EQ(r->payload.height_px, 30u);
-  EXPECT_TRUE(bind_payload(R"(["i","p","t",3,null,300,{"format":"png","base64":"","width_px":20,"height_px":30}])"));
-  EXPECT_TRUE(bind_payload(payload_with("extra", "")));
-  EXPECT_TRUE(bind_payload(payload_with("media", "")));
-}
-
-TEST(SubmitBinding, MismatchesFail) {
-  const std::string cases[] = {
-      "null", "true", "5", R"("x")",
-      payload_with("copies", "null"), payload_with("copies", "65536"), payload_with("copies", "-1"),
-      payload_with("copies", "2.0"), payload_with("dpi", "4294967296"), payload_with("dpi", ""),
-      payload_with("intent_id", ""), payload_with("intent_id", "7"), payload_with("media", "5"),
-      payload_with("payload", R"({"format":"png","base64":"","width_px":16})"),
-      payload_with("payload", R"(["png","",16])"), payload_with("payload", "null"),
-      R"(["i","p","t",3,null,300])", R"(["i","p","t",3,null,300,["png","",20,30],1])",
-      R"({"intent_id":"a","intent_id":"b","printer":"p","title":"t","dpi":300,"payload":["png","",16,16]})",
-      payload_with("payload", R"({"format":"png","format":"png","base64":"","width_px":16,"height_px":16})"),
-  };
-  for (const auto& c : cases) EXPECT_FALSE(bind_payload(c)) << c;
-}
-
 TEST(SubmitValidation, EarliestFailingCheckWins) {
   auto valid = [] {
     SubmitRequest r;

@@ -33,7 +33,6 @@ inline constexpr ErrorCode kHostRestarted = ErrorCode::kHostRestarted;
 
 // Fixed messages.
 inline constexpr std::string_view kMsgNotProtocolJson = "The native message is not valid protocol JSON.";
-inline constexpr std::string_view kMsgJobNotProtocol = "The print job does not match protocol 1.";
 inline constexpr std::string_view kMsgMediaChars = "media contains unsupported characters.";
 inline constexpr std::string_view kMsgPngOnly = "Protocol 1 accepts PNG labels only.";
 inline constexpr std::string_view kMsgCopies = "Copies must be between 1 and 10.";

@@ -1,11 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <string_view>
+#include "support/protocol_limits.h"
 
 namespace tph {
 
-inline constexpr size_t kRequestIdMaxBytes = 128;
-inline constexpr size_t kIntentIdMaxBytes = 160;
+inline constexpr size_t kRequestIdMaxBytes = protocol_limits::kRequestIdMaxBytes;
+inline constexpr size_t kIntentIdMaxBytes = protocol_limits::kIntentIdMaxBytes;
 
 // 1 to max_bytes bytes, each an ASCII letter or digit or one of the
 // characters of `punctuation`.

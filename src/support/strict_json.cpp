@@ -84,13 +84,13 @@ class ShapedSax {
     const auto& members = f.shape->members;
     for (size_t i = 0; i < members.size(); ++i) {
       if (members[i].key != k) continue;
-      if (f.seen[i]) note_repeat(f);
+      if (f.seen[i]) note_repeat(f, k);
       f.seen[i] = true;
       f.next_shape = members[i].shape;
       break;
     }
     if (!f.next_shape) f.next_shape = f.shape->every_member;
-    if (f.shape->every_name_unique && !f.names.insert(k)) note_repeat(f);
+    if (f.shape->every_name_unique && !f.names.insert(k)) note_repeat(f, k);
     if (f.next_shape) f.next_key = std::move(k);
     return true;
   }
@@ -167,9 +167,9 @@ class ShapedSax {
     return {nullptr, nullptr};
   }
 
-  void note_repeat(const Frame& f) {
+  void note_repeat(const Frame& f, const Json::string_t& name) {
     const auto* object = f.container->get_ptr<const Json::object_t*>();
-    out_.objects_with_repeats.insert(object);
+    out_.objects_with_repeats.try_emplace(object, name);
   }
 
   const JsonShape& root_shape_;
@@ -183,6 +183,14 @@ class ShapedSax {
 bool StrictJson::has_repeated_member(const Json& object) const {
   const auto* p = object.get_ptr<const Json::object_t*>();
   return p && objects_with_repeats.count(p) > 0;
+}
+
+std::optional<std::string_view> StrictJson::repeated_member(const Json& object) const {
+  const auto* p = object.get_ptr<const Json::object_t*>();
+  if (!p) return std::nullopt;
+  auto it = objects_with_repeats.find(p);
+  if (it == objects_with_repeats.end()) return std::nullopt;
+  return it->second;
 }
 
 bool JsonPrecheck::byte(char c) {

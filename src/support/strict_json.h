@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -55,10 +56,13 @@ extern const JsonShape kScalarShape;
 struct StrictJson {
   bool ok = false;
   Json value;
-  // Kept objects in which a counted member name occurs twice (see JsonShape).
-  std::unordered_set<const Json::object_t*> objects_with_repeats;
+  // Kept objects in which a counted member name occurs twice (see JsonShape),
+  // each with the first name found repeated.
+  std::unordered_map<const Json::object_t*, std::string> objects_with_repeats;
 
   bool has_repeated_member(const Json& object) const;
+  // The first counted name `object` repeats; nothing when it repeats none.
+  std::optional<std::string_view> repeated_member(const Json& object) const;
 };
 
 // The checks every strict parse makes before the tokenizer runs: no leading

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/message_table.h"
 #include "platform/file_system.h"
 #include "platform/clock.h"
 #include "state/ledger_json.h"
@@ -123,10 +124,11 @@ void BM_SubmitCpuPath(benchmark::State& state) {
   if (f.png.empty()) return state.SkipWithError("TPH_BENCH_PNG not set");
   const std::string doc = R"({"payload":)" + f.body + "}";
   for (auto _ : state) {
-    static const JsonShape wrapper{{{"payload", &print_payload_shape()}}};
+    static const JsonShape wrapper{{{"payload", &payload_shape()}}};
     StrictJson parsed = parse_strict_json(doc, wrapper);
-    std::optional<SubmitRequest> r = bind_submit_request(parsed.value["payload"], parsed);
-    if (!r || !validate_submit_request(*r).ok()) return state.SkipWithError("invalid");
+    Result<SubmitRequest> bound = bind_submit_request(&parsed.value["payload"], parsed);
+    if (!bound.ok() || !validate_submit_request(bound.value()).ok()) return state.SkipWithError("invalid");
+    SubmitRequest* r = &bound.value();
     Result<std::string> png = decode_label_payload(r->payload);  // base64 + first decode
     if (!png.ok()) return state.SkipWithError(png.error().message.c_str());
     benchmark::DoNotOptimize(compute_output_fingerprint(png.value(), r->printer, r->media, r->dpi, r->copies));

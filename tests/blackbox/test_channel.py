@@ -108,7 +108,7 @@ class ChannelTest(unittest.TestCase):
             (request("hello", request_id=""), error("", "BAD_REQUEST", "request_id contains unsupported characters.")),
             (request("Hello", request_id="x"), error("x", "UNKNOWN_MESSAGE", "The print helper does not support that message type.")),
             (request("submit", request_id="x", omit_payload=True),
-             error("x", "BAD_REQUEST", "The print job does not match protocol 1.")),
+             error("x", "BAD_REQUEST", "The print job does not match protocol 1: payload is missing.")),
             (request("get_job", {"intent_id": "a/b"}, request_id="x"),
              error("x", "BAD_REQUEST", "intent_id contains unsupported characters.")),
             (b'[1,"arr","hello"]', None),
