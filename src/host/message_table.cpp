@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "host/hello.h"
+#include "host/wire.h"
 #include "queues/job_query.h"
 #include "queues/printer_description.h"
 #include "queues/queue_listing.h"
@@ -73,30 +73,42 @@ void take_png_attempt(const BoundPayload& b, PngAttemptFields& r) {
   r.dpi = static_cast<uint32_t>(b.number("dpi"));
 }
 
-const JsonShape kNoPayload{};
+// A handler's typed answer, written for the wire.
+template <typename T>
+Result<Json> written(Result<T> answer, Json (*write)(const T&)) {
+  if (!answer.ok()) return answer.take_error();
+  return write(answer.value());
+}
 
-Result<Json> answer_hello(Json*, const StrictJson&, HostContext& ctx) { return hello_reply(ctx.print.info); }
+std::vector<std::string_view> all_capabilities();
+
+Result<Json> answer_hello(Json*, const StrictJson&, HostContext& ctx) {
+  static const std::vector<std::string_view> capabilities = all_capabilities();
+  return write_hello(ctx.print.info, capabilities);
+}
 
 Result<Json> answer_list_printers(Json*, const StrictJson&, HostContext& ctx) {
-  return list_printers(ctx.spooler, ctx.print.info);
+  Result<PrinterList> list = list_printers(ctx.spooler, ctx.print.info);
+  if (!list.ok()) return list.take_error();
+  return write_printers(list.value(), ctx.print.info);
 }
 
 Result<Json> answer_submit(Json* payload, const StrictJson& parsed, HostContext& ctx) {
   Result<SubmitRequest> request = bind_submit_request(payload, parsed);
   if (!request.ok()) return request.take_error();
-  return handle_submit(std::move(request.value()), ctx.print);
+  return written(handle_submit(std::move(request.value()), ctx.print), write_submit);
 }
 
 Result<Json> answer_submit_document(Json* payload, const StrictJson& parsed, HostContext& ctx) {
   Result<DocumentRequest> request = bind_document_request(payload, parsed);
   if (!request.ok()) return request.take_error();
-  return handle_submit_document(std::move(request.value()), ctx.print);
+  return written(handle_submit_document(std::move(request.value()), ctx.print), write_submit);
 }
 
 Result<Json> answer_submit_raw(Json* payload, const StrictJson& parsed, HostContext& ctx) {
   Result<RawSubmitRequest> request = bind_raw_request(payload, parsed);
   if (!request.ok()) return request.take_error();
-  return handle_submit_raw(std::move(request.value()), ctx.print);
+  return written(handle_submit_raw(std::move(request.value()), ctx.print), write_submit);
 }
 
 Result<Json> answer_describe_printer(Json* payload, const StrictJson& parsed, HostContext& ctx) {
@@ -107,7 +119,8 @@ Result<Json> answer_describe_printer(Json* payload, const StrictJson& parsed, Ho
       !is_valid_text_field(printer->get_ref<const std::string&>(), protocol_limits::kPrinterMaxBytes)) {
     return errors::bad_text_field("printer");
   }
-  return describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info);
+  return written(describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info),
+                 write_printer);
 }
 
 Result<Json> answer_get_job(Json* payload, const StrictJson& parsed, HostContext& ctx) {
@@ -117,7 +130,7 @@ Result<Json> answer_get_job(Json* payload, const StrictJson& parsed, HostContext
   if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
     return errors::unsupported_characters("intent_id");
   }
-  return get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock);
+  return written(get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock), write_job);
 }
 
 Result<Json> answer_find_jobs(Json* payload, const StrictJson& parsed, HostContext& ctx) {
@@ -135,7 +148,7 @@ Result<Json> answer_find_jobs(Json* payload, const StrictJson& parsed, HostConte
     if (!n || *n == 0) return errors::make(errors::kBadRequest, errors::kMsgFindLimit);
     count = static_cast<size_t>(*n);
   }
-  return find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state);
+  return written(find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state), write_found_jobs);
 }
 
 const std::vector<MessageEntry>& entries() {
@@ -150,6 +163,13 @@ const std::vector<MessageEntry>& entries() {
       {"find_jobs", {"find_jobs"}, &kFindJobs, answer_find_jobs},
   };
   return table;
+}
+
+// What hello lists, in the table's order.
+std::vector<std::string_view> all_capabilities() {
+  std::vector<std::string_view> all;
+  for (const MessageEntry& m : entries()) all.insert(all.end(), m.capabilities.begin(), m.capabilities.end());
+  return all;
 }
 
 // The union of every payload's members. A name two messages share has one

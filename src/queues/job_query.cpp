@@ -37,21 +37,7 @@ std::optional<std::string_view> observed_state(std::string_view stored, JobObser
   return std::nullopt;
 }
 
-Json job_reply(const JobRecord& r) {
-  Json j = Json::object();
-  j["created_at_ms"] = r.created_at_ms;
-  j["error_code"] = r.error_code;
-  j["error_message"] = r.error_message;
-  j["intent_id"] = r.intent_id;
-  j["os_job_id"] = r.os_job_id;
-  j["payload_sha256"] = r.payload_sha256;
-  j["printer"] = r.printer;
-  j["state"] = r.state;
-  j["updated_at_ms"] = r.updated_at_ms;
-  return j;
-}
-
-Result<Json> find_jobs(std::string_view prefix, size_t limit, StateStore& store) {
+Result<FoundJobs> find_jobs(std::string_view prefix, size_t limit, StateStore& store) {
   // The ledger is ordered by id, so its matches are one run of it; the
   // archive adds the older attempts the ledger no longer holds.
   std::vector<const JobRecord*> found;
@@ -67,15 +53,13 @@ Result<Json> find_jobs(std::string_view prefix, size_t limit, StateStore& store)
     return a->created_at_ms > b->created_at_ms;
   });
   const size_t matched = found.size() - archived.value().records.size() + archived.value().matched;
-  Json jobs = Json::array();
-  for (size_t i = 0; i < found.size() && i < limit; ++i) jobs.push_back(job_reply(*found[i]));
-  Json r = Json::object();
-  r["jobs"] = std::move(jobs);
-  r["truncated"] = matched > limit;
+  FoundJobs r;
+  for (size_t i = 0; i < found.size() && i < limit; ++i) r.jobs.push_back(*found[i]);
+  r.truncated = matched > limit;
   return r;
 }
 
-Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock) {
+Result<JobRecord> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock) {
   using namespace errors;
   auto it = store.ledger.jobs.find(intent_id);
   if (it == store.ledger.jobs.end()) {
@@ -84,7 +68,7 @@ Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& s
     Result<std::optional<JobRecord>> archived = find_attempt(store, intent_id);
     if (!archived.ok()) return archived.take_error();
     if (!archived.value()) return make(kJobNotFound, kMsgJobNotFound);
-    return job_reply(*archived.value());
+    return std::move(*archived.value());
   }
   const JobRecord& record = it->second;
 
@@ -104,7 +88,7 @@ Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& s
       if (Status s = save_ledger(store); !s.ok()) return s.take_error();
     }
   }
-  return job_reply(store.ledger.jobs.at(intent_id));
+  return store.ledger.jobs.at(intent_id);
 }
 
 }  // namespace tph

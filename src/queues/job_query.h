@@ -8,7 +8,6 @@
 #include "platform/clock.h"
 #include "platform/spooler.h"
 #include "state/state_store.h"
-#include "support/strict_json.h"
 #include "support/protocol_limits.h"
 
 namespace tph {
@@ -20,18 +19,19 @@ std::optional<uint32_t> parse_spooler_job_id(std::string_view text);
 // The state a record moves to after asking the spooler, or nothing for no change.
 std::optional<std::string_view> observed_state(std::string_view stored_state, JobObservation answer);
 
-// The get_job reply for a record: its nine members.
-Json job_reply(const JobRecord& record);
-
 // Finds the attempt, observes its spooler job while it is in flight, saves a
 // change of state, and returns the record.
-Result<Json> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock);
+Result<JobRecord> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock);
 
 inline constexpr size_t kMaxFoundJobs = protocol_limits::kFindJobsMaxLimit;
 
 // The find_jobs reply: the records whose intent id starts with `prefix`, in
 // the ledger and in the archive, newest first, at most `limit` of them, and
 // whether more matched. Records are as stored: get_job asks the print system.
-Result<Json> find_jobs(std::string_view prefix, size_t limit, StateStore& store);
+struct FoundJobs {
+  std::vector<JobRecord> jobs;
+  bool truncated = false;
+};
+Result<FoundJobs> find_jobs(std::string_view prefix, size_t limit, StateStore& store);
 
 }  // namespace tph

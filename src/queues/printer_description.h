@@ -5,7 +5,7 @@
 #include "platform/print_document.h"
 #include "platform/spooler.h"
 #include "support/host_error.h"
-#include "support/strict_json.h"
+#include <string>
 
 namespace tph {
 
@@ -14,7 +14,13 @@ namespace tph {
 // printed): the resolution, the default media and its margins, and the
 // printable area, in hundredths of a millimetre and in device pixels; and
 // the queue's state. A queue that cannot be opened is PRINTER_UNAVAILABLE.
-Result<Json> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
+struct PrinterDescription {
+  std::string name;
+  DocumentGeometry geometry;
+  std::string state;  // as list_printers reports it; "unavailable" for a queue it does not show
+  bool accepting_jobs = false;
+};
+Result<PrinterDescription> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
                               const PlatformInfo& info);
 
 }  // namespace tph

@@ -6,7 +6,7 @@
 
 namespace tph {
 
-Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
+Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info) {
   using namespace errors;
   QueueListing listing = spooler.listing();
   QueueList& list = listing.queues;
@@ -21,20 +21,8 @@ Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info) {
   // system's order.
   std::stable_sort(queues.begin(), queues.end(),
                    [](const QueueEntry& a, const QueueEntry& b) { return a.name < b.name; });
-  Json printers = Json::array();
-  for (const QueueEntry& e : queues) {
-    Json p = Json::object();
-    p["enabled"] = queue_enabled(e.state);
-    p["name"] = e.name;
-    p["state"] = e.state;
-    p["uri"] = info.queue_uri;
-    printers.push_back(std::move(p));
-  }
-  Json result = Json::object();
   // No default is written as "", as it always was.
-  result["default_printer"] = listing.default_queue.value_or("");
-  result["printers"] = std::move(printers);
-  return result;
+  return PrinterList{std::move(queues), listing.default_queue.value_or("")};
 }
 
 }  // namespace tph

@@ -4,7 +4,8 @@
 #include "platform/platform_info.h"
 #include "platform/spooler.h"
 #include "support/host_error.h"
-#include "support/strict_json.h"
+#include <string>
+#include <vector>
 
 namespace tph {
 
@@ -13,6 +14,10 @@ inline bool queue_enabled(std::string_view state) { return state == "idle" || st
 
 // The list_printers reply: every queue sorted by name in byte order, with its
 // state, and the default queue.
-Result<Json> list_printers(Spooler& spooler, const PlatformInfo& info);
+struct PrinterList {
+  std::vector<QueueEntry> queues;  // sorted
+  std::string default_printer;     // "" when there is none
+};
+Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info);
 
 }  // namespace tph

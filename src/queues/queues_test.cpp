@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/test_host.h"
+#include "host/wire.h"
 #include "platform/system_error.h"
 #include "queues/job_query.h"
 #include "queues/queue_listing.h"
@@ -28,9 +29,9 @@ TEST(ListPrinters, SortsByBytesKeepsEqualNamesInOrderAndMapsEnabled) {
   spooler.add_queue("Denied", "unavailable");
   spooler.add_queue("Far", "offline");
   spooler.default_name = "Elsewhere";
-  Result<Json> r = list_printers(spooler, info("CUPS", "cups"));
+  Result<PrinterList> r = list_printers(spooler, info("CUPS", "cups"));
   ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.value().dump(),
+  EXPECT_EQ(write_printers(r.value(), info("CUPS", "cups")).dump(),
             R"({"default_printer":"Elsewhere","printers":[)"
             R"({"enabled":false,"name":"Denied","state":"unavailable","uri":"cups"},)"
             R"({"enabled":false,"name":"Far","state":"offline","uri":"cups"},)"
@@ -46,7 +47,7 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
     FakeSpooler spooler;
     spooler.add_queue("fine", "idle");
     spooler.listing_fails = OsStatus::Fail(0, "no terminator", OsErrorKind::kInvalidName);
-    Result<Json> r = list_printers(spooler, info("Windows", "winspool"));
+    Result<PrinterList> r = list_printers(spooler, info("Windows", "winspool"));
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error().code_name(), "PRINT_SYSTEM_UNAVAILABLE");
     EXPECT_EQ(r.error().message, "Windows returned an invalid print-queue name.");
@@ -54,14 +55,14 @@ TEST(ListPrinters, FailuresNameThePrintSystem) {
   {
     FakeSpooler spooler;
     spooler.listing_fails = OsStatus::Fail(1722, describe_system_error(1722));
-    Result<Json> r = list_printers(spooler, info("CUPS", "cups"));
+    Result<PrinterList> r = list_printers(spooler, info("CUPS", "cups"));
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().message, "CUPS could not enumerate print queues: " + describe_system_error(1722));
   }
   {
     FakeSpooler spooler;
     spooler.default_name = "Somewhere";
-    EXPECT_EQ(list_printers(spooler, info("Windows", "winspool")).value().dump(),
+    EXPECT_EQ(write_printers(list_printers(spooler, info("Windows", "winspool")).value(), info("Windows", "winspool")).dump(),
               R"({"default_printer":"Somewhere","printers":[]})");
   }
 }
@@ -107,11 +108,11 @@ TEST(GetJob, Transitions) {
     host.store->ledger.jobs["intent-1"] = in_flight(c.stored, c.job_id);
     host.spooler.jobs[42] = c.answer;
     host.clock.set_ms(9999);
-    Result<Json> r = get_job("intent-1", *host.store, host.spooler, host.clock);
+    Result<JobRecord> r = get_job("intent-1", *host.store, host.spooler, host.clock);
     ASSERT_TRUE(r.ok());
     const std::string what = c.stored + " " + c.job_id;
-    EXPECT_EQ(r.value()["state"], c.result) << what;
-    EXPECT_EQ(r.value()["updated_at_ms"], c.saved ? 9999u : 200u) << what;
+    EXPECT_EQ(r.value().state, c.result) << what;
+    EXPECT_EQ(r.value().updated_at_ms, c.saved ? 9999u : 200u) << what;
     EXPECT_EQ(host.fs.file(TestHost::kLedger).has_value(), c.saved) << what;
     if (c.saved) {
       EXPECT_EQ(decode_ledger(*host.fs.file(TestHost::kLedger))->jobs.at("intent-1").state, c.result);

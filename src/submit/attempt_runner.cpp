@@ -10,11 +10,11 @@ namespace {
 
 using namespace errors;
 
-Result<Json> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
+Result<SubmitReply> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
   if (!same_output(record, output, printer)) return make(kIntentConflict, kMsgIntentConflict);
   const std::string& s = record.state;
   if (s == job_state::kSubmitted || s == job_state::kObserved || s == job_state::kCompleted) {
-    return submit_reply(record, true);
+    return SubmitReply{record, true, std::nullopt};
   }
   if (s == job_state::kFailed) return make(kAttemptFailed, kMsgAttemptFailed);
   if (s == job_state::kUnknown || s == job_state::kDispatching) return make(kUnknownOutcome, kMsgUnknownOutcome);
@@ -31,18 +31,8 @@ bool same_output(const JobRecord& record, const OutputIdentity& output, const st
          record.printer == printer;
 }
 
-Json submit_reply(const JobRecord& record, bool duplicate) {
-  Json r = Json::object();
-  r["duplicate"] = duplicate;
-  r["intent_id"] = record.intent_id;
-  r["os_job_id"] = record.os_job_id;
-  r["printer"] = record.printer;
-  r["state"] = record.state;
-  return r;
-}
-
-Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
-                         const PrintStep& print) {
+Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
+                                const PrintStep& print) {
   HostLedger& ledger = ctx.state.ledger;
   // The ledger in memory is the one on disk, and the lock still guards it:
   // only then does its silence about an intent mean the intent is new.
@@ -98,7 +88,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
   }
   stored.state = job_state::kSubmitted;
   stored.os_job_id = std::to_string(printed.value());
-  Json reply = submit_reply(stored, false);
+  SubmitReply reply{stored, false, std::nullopt};
   if (Status s = save_ledger(ctx.state); !s.ok()) {
     // The label was handed to the print system: that is the answer, with
     // what could not be recorded. The host stops, and its next start finds
@@ -106,9 +96,7 @@ Result<Json> run_attempt(PrintContext& ctx, const AttemptKey& key, const OutputI
     // the save reached the disk after all, SUBMITTED.
     ctx.state.lost = true;
     ctx.state.lost_because = kMsgOutcomeNotSaved;
-    reply["outcome_saved"] = false;
-    reply["host_stopping"] = true;
-    reply["save_error"] = s.error().message;
+    reply.save_error = s.error().message;
   }
   return reply;
 }

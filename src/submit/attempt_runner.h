@@ -11,7 +11,7 @@
 #include "state/state_store.h"
 #include "submit/fingerprint.h"
 #include "submit/print_context.h"
-#include "support/strict_json.h"
+#include <optional>
 
 namespace tph {
 
@@ -32,14 +32,20 @@ struct AttemptKey {
 // number, so an outcome left unknown still names its job.
 using PrintStep = std::function<Result<uint32_t>(const std::string& job_uuid, uint32_t& started_job_id)>;
 
+// What a print message answers: the attempt's record, whether it was a
+// repeat of an earlier request, and, for a label handed to the print system
+// whose outcome could not be saved, why (the host stops after answering).
+struct SubmitReply {
+  JobRecord record;
+  bool duplicate = false;
+  std::optional<std::string> save_error;
+};
+
 // The attempt rules for any kind of job: a known intent_id is answered from
 // its record; a new one is recorded DISPATCHING and saved, `print` runs
 // (once the lock has proved again that it guards the state), and its
 // outcome is saved before the reply.
-Result<Json> run_attempt(PrintContext& context, const AttemptKey& key, const OutputIdentity& output,
-                         const PrintStep& print);
-
-// The submit reply for a record.
-Json submit_reply(const JobRecord& record, bool duplicate);
+Result<SubmitReply> run_attempt(PrintContext& context, const AttemptKey& key, const OutputIdentity& output,
+                                const PrintStep& print);
 
 }  // namespace tph

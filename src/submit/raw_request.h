@@ -7,7 +7,6 @@
 #include <string>
 
 #include "support/host_error.h"
-#include "support/strict_json.h"
 #include "support/protocol_limits.h"
 
 namespace tph {

@@ -28,8 +28,8 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
 
 }  // namespace
 
-Result<Json> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
-                            const OutputIdentity& output) {
+Result<SubmitReply> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
+                                   const OutputIdentity& output) {
   return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
                      [&](const std::string& job_uuid, uint32_t& started_job_id) {
                        return print_attempt(ctx, request, png, job_uuid, started_job_id);

@@ -10,7 +10,7 @@ namespace tph {
 
 // One PNG label attempt, at most once, by the attempt rules: decoded into
 // the device raster and printed at its physical size only when new.
-Result<Json> submit_attempt(PrintContext& context, const SubmitRequest& request, const std::string& png,
+Result<SubmitReply> submit_attempt(PrintContext& context, const SubmitRequest& request, const std::string& png,
                             const OutputIdentity& output);
 
 }  // namespace tph

@@ -22,7 +22,7 @@ Status within_print_bound(const std::vector<const RasterPayload*>& pages, uint16
 
 }  // namespace
 
-Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
+Result<SubmitReply> handle_submit(SubmitRequest request, PrintContext& context) {
   if (Status s = validate_submit_request(request); !s.ok()) return s.take_error();
   if (Status s = within_print_bound({&request.payload}, request.copies); !s.ok()) return s.take_error();
   Result<std::string> png = decode_label_payload(request.payload);
@@ -34,7 +34,7 @@ Result<Json> handle_submit(SubmitRequest request, PrintContext& context) {
   return submit_attempt(context, request, png.value(), *output);
 }
 
-Result<Json> handle_submit_document(DocumentRequest request, PrintContext& context) {
+Result<SubmitReply> handle_submit_document(DocumentRequest request, PrintContext& context) {
   using namespace errors;
   if (Status s = validate_document_request(request); !s.ok()) return s.take_error();
   std::vector<const RasterPayload*> declared;
@@ -63,7 +63,7 @@ Result<Json> handle_submit_document(DocumentRequest request, PrintContext& conte
   });
 }
 
-Result<Json> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {
+Result<SubmitReply> handle_submit_raw(RawSubmitRequest request, PrintContext& context) {
   Result<std::string> bytes = decode_raw_request(request);
   if (!bytes.ok()) return bytes.take_error();
   std::string().swap(request.base64);

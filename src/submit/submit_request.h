@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "support/host_error.h"
-#include "support/strict_json.h"
 #include "support/protocol_limits.h"
 
 namespace tph {

@@ -1,0 +1,108 @@
+#include "host/wire.h"
+
+#include "support/version.h"
+
+namespace tph {
+namespace {
+
+Json dpi_value(const std::optional<int>& dpi) { return dpi ? Json(*dpi) : Json(nullptr); }
+
+}  // namespace
+
+Json write_hello(const PlatformInfo& info, std::span<const std::string_view> capabilities) {
+  Json r = Json::object();
+  r["arch"] = info.arch;
+  Json listed = Json::array();
+  for (std::string_view c : capabilities) listed.push_back(c);
+  r["capabilities"] = std::move(listed);
+  r["platform"] = info.platform;
+  r["protocol"] = kProtocolVersion;
+  r["version"] = kHostVersion;
+  return r;
+}
+
+Json write_submit(const SubmitReply& reply) {
+  Json r = Json::object();
+  r["duplicate"] = reply.duplicate;
+  r["intent_id"] = reply.record.intent_id;
+  r["os_job_id"] = reply.record.os_job_id;
+  r["printer"] = reply.record.printer;
+  r["state"] = reply.record.state;
+  if (reply.save_error) {
+    r["outcome_saved"] = false;
+    r["host_stopping"] = true;
+    r["save_error"] = *reply.save_error;
+  }
+  return r;
+}
+
+Json write_job(const JobRecord& record) {
+  Json j = Json::object();
+  j["created_at_ms"] = record.created_at_ms;
+  j["error_code"] = record.error_code;
+  j["error_message"] = record.error_message;
+  j["intent_id"] = record.intent_id;
+  j["os_job_id"] = record.os_job_id;
+  j["payload_sha256"] = record.payload_sha256;
+  j["printer"] = record.printer;
+  j["state"] = record.state;
+  j["updated_at_ms"] = record.updated_at_ms;
+  return j;
+}
+
+Json write_found_jobs(const FoundJobs& found) {
+  Json jobs = Json::array();
+  for (const JobRecord& r : found.jobs) jobs.push_back(write_job(r));
+  Json r = Json::object();
+  r["jobs"] = std::move(jobs);
+  r["truncated"] = found.truncated;
+  return r;
+}
+
+Json write_printer(const PrinterDescription& printer) {
+  const DocumentGeometry& g = printer.geometry;
+  Json media = Json::object();
+  media["name"] = g.media.name;
+  media["width_hmm"] = g.media.width_hmm;
+  media["height_hmm"] = g.media.height_hmm;
+  media["width_px"] = g.page_width;
+  media["height_px"] = g.page_height;
+  Json printable = Json::object();
+  printable["left_hmm"] = g.media.left_hmm;
+  printable["top_hmm"] = g.media.top_hmm;
+  printable["right_hmm"] = g.media.right_hmm;
+  printable["bottom_hmm"] = g.media.bottom_hmm;
+  printable["width_hmm"] = g.media.width_hmm - g.media.left_hmm - g.media.right_hmm;
+  printable["height_hmm"] = g.media.height_hmm - g.media.top_hmm - g.media.bottom_hmm;
+  printable["left_px"] = g.printable_left;
+  printable["top_px"] = g.printable_top;
+  printable["width_px"] = g.printable_width;
+  printable["height_px"] = g.printable_height;
+  Json r = Json::object();
+  r["accepting_jobs"] = printer.accepting_jobs;
+  r["dpi_x"] = dpi_value(g.dpi_x);
+  r["dpi_y"] = dpi_value(g.dpi_y);
+  r["media"] = std::move(media);
+  r["name"] = printer.name;
+  r["printable_area"] = std::move(printable);
+  r["state"] = printer.state;
+  return r;
+}
+
+Json write_printers(const PrinterList& list, const PlatformInfo& info) {
+  Json printers = Json::array();
+  for (const QueueEntry& e : list.queues) {
+    Json p = Json::object();
+    p["enabled"] = queue_enabled(e.state);
+    p["name"] = e.name;
+    p["state"] = e.state;
+    p["uri"] = info.queue_uri;
+    printers.push_back(std::move(p));
+  }
+  Json result = Json::object();
+  result["default_printer"] = list.default_printer;
+  result["printers"] = std::move(printers);
+  return result;
+}
+
+}  // namespace tph
