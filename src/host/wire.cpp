@@ -1,5 +1,6 @@
 #include "host/wire.h"
 
+#include "state/attempt_state.h"
 #include "support/version.h"
 
 namespace tph {
@@ -27,7 +28,7 @@ Json write_submit(const SubmitReply& reply) {
   r["intent_id"] = reply.record.intent_id;
   r["os_job_id"] = reply.record.os_job_id;
   r["printer"] = reply.record.printer;
-  r["state"] = reply.record.state;
+  r["state"] = state_name(reply.record.state);
   if (reply.save_error) {
     r["outcome_saved"] = false;
     r["host_stopping"] = true;
@@ -45,7 +46,7 @@ Json write_job(const JobRecord& record) {
   j["os_job_id"] = record.os_job_id;
   j["payload_sha256"] = record.payload_sha256;
   j["printer"] = record.printer;
-  j["state"] = record.state;
+  j["state"] = state_name(record.state);
   j["updated_at_ms"] = record.updated_at_ms;
   return j;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "state/attempt_archive.h"
+#include "state/attempt_state.h"
 #include "state/job_uuid.h"
 #include "support/error_catalogue.h"
 #include "platform/clock.h"
@@ -20,21 +21,6 @@ std::optional<uint32_t> parse_spooler_job_id(std::string_view text) {
     if (value > 0xFFFFFFFFull) return std::nullopt;
   }
   return static_cast<uint32_t>(value);
-}
-
-std::optional<std::string_view> observed_state(std::string_view stored, JobObservation answer) {
-  switch (answer) {
-    case JobObservation::kDeleted: return job_state::kUnknown;
-    case JobObservation::kCompleted: return job_state::kCompleted;
-    case JobObservation::kActive: return job_state::kObserved;
-    // A job the system no longer knows: gone after it was seen, or not
-    // visible yet.
-    case JobObservation::kNoSuchJob:
-      if (stored == job_state::kObserved) return job_state::kUnknown;
-      return std::nullopt;
-    case JobObservation::kQueryFailed: return std::nullopt;
-  }
-  return std::nullopt;
 }
 
 Result<FoundJobs> find_jobs(std::string_view prefix, size_t limit, StateStore& store) {
@@ -73,17 +59,13 @@ Result<JobRecord> get_job(const std::string& intent_id, StateStore& store, Spool
   const JobRecord& record = it->second;
 
   std::optional<uint32_t> job_id = parse_spooler_job_id(record.os_job_id);
-  const bool in_flight = record.state == job_state::kSubmitted || record.state == job_state::kObserved;
-  if (in_flight && job_id) {
-    std::optional<std::string_view> next =
-        observed_state(record.state, spooler.observe_job(record.printer, *job_id, record.created_at_ms,
-                                                            attempt_job_uuid(record.intent_id, record.created_at_ms)));
-    if (next && *next != record.state) {
-      const uint64_t now = now_ms(clock);
-      auto again = store.ledger.jobs.find(intent_id);
-      if (again == store.ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
-      again->second.state = std::string(*next);
-      again->second.updated_at_ms = now;
+  if (in_flight(record.state) && job_id) {
+    const JobObservation answer = spooler.observe_job(record.printer, *job_id, record.created_at_ms,
+                                                      attempt_job_uuid(record.intent_id, record.created_at_ms));
+    const uint64_t now = now_ms(clock);
+    auto again = store.ledger.jobs.find(intent_id);
+    if (again == store.ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
+    if (record_observation(again->second, answer, now)) {
       store.ledger.updated_at_ms = now;
       if (Status s = save_ledger(store); !s.ok()) return s.take_error();
     }

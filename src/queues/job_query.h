@@ -16,8 +16,6 @@ namespace tph {
 // at most 4294967295.
 std::optional<uint32_t> parse_spooler_job_id(std::string_view text);
 
-// The state a record moves to after asking the spooler, or nothing for no change.
-std::optional<std::string_view> observed_state(std::string_view stored_state, JobObservation answer);
 
 // Finds the attempt, observes its spooler job while it is in flight, saves a
 // change of state, and returns the record.

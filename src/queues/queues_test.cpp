@@ -4,6 +4,7 @@
 #include "host/wire.h"
 #include "platform/system_error.h"
 #include "queues/job_query.h"
+#include "state/attempt_state.h"
 #include "queues/queue_listing.h"
 #include "state/ledger_json.h"
 
@@ -76,7 +77,7 @@ TEST(SpoolerJobId, Forms) {
   }
 }
 
-JobRecord in_flight(const std::string& state, const std::string& job) {
+JobRecord in_flight(JobState state, const std::string& job) {
   return JobRecord{"intent-1", std::string(64, 'a'), state, "Label_PDF", job, 100, 200, "", ""};
 }
 
@@ -85,22 +86,22 @@ TEST(GetJob, Transitions) {
   const O deleted = O::kDeleted, printed = O::kCompleted, complete = O::kCompleted, queued = O::kActive;
   const O gone = O::kNoSuchJob, other_error = O::kQueryFailed, cannot_open = O::kQueryFailed;
   struct Case {
-    std::string stored;
+    JobState stored;
     std::string job_id;
     JobObservation answer;
-    std::string result;
+    JobState result;
     bool saved;
   } cases[] = {
-      {"SUBMITTED", "42", deleted, "UNKNOWN", true},      {"SUBMITTED", "42", printed, "COMPLETED", true},
-      {"SUBMITTED", "42", complete, "COMPLETED", true},   {"SUBMITTED", "42", queued, "OBSERVED", true},
-      {"SUBMITTED", "42", gone, "SUBMITTED", false},      {"OBSERVED", "42", deleted, "UNKNOWN", true},
-      {"OBSERVED", "42", printed, "COMPLETED", true},     {"OBSERVED", "42", queued, "OBSERVED", false},
-      {"OBSERVED", "42", gone, "UNKNOWN", true},          {"OBSERVED", "42", other_error, "OBSERVED", false},
-      {"SUBMITTED", "42", cannot_open, "SUBMITTED", false}, {"OBSERVED", "+42", gone, "UNKNOWN", true},
-      {"OBSERVED", "0042", gone, "UNKNOWN", true},        {"OBSERVED", "-42", gone, "OBSERVED", false},
-      {"OBSERVED", "4294967296", gone, "OBSERVED", false}, {"SUBMITTED", "", printed, "SUBMITTED", false},
-      {"COMPLETED", "42", deleted, "COMPLETED", false},   {"FAILED", "42", printed, "FAILED", false},
-      {"UNKNOWN", "42", printed, "UNKNOWN", false},       {"DISPATCHING", "42", printed, "DISPATCHING", false},
+      {JobState::kSubmitted, "42", deleted, JobState::kUnknown, true},      {JobState::kSubmitted, "42", printed, JobState::kCompleted, true},
+      {JobState::kSubmitted, "42", complete, JobState::kCompleted, true},   {JobState::kSubmitted, "42", queued, JobState::kObserved, true},
+      {JobState::kSubmitted, "42", gone, JobState::kSubmitted, false},      {JobState::kObserved, "42", deleted, JobState::kUnknown, true},
+      {JobState::kObserved, "42", printed, JobState::kCompleted, true},     {JobState::kObserved, "42", queued, JobState::kObserved, false},
+      {JobState::kObserved, "42", gone, JobState::kUnknown, true},          {JobState::kObserved, "42", other_error, JobState::kObserved, false},
+      {JobState::kSubmitted, "42", cannot_open, JobState::kSubmitted, false}, {JobState::kObserved, "+42", gone, JobState::kUnknown, true},
+      {JobState::kObserved, "0042", gone, JobState::kUnknown, true},        {JobState::kObserved, "-42", gone, JobState::kObserved, false},
+      {JobState::kObserved, "4294967296", gone, JobState::kObserved, false}, {JobState::kSubmitted, "", printed, JobState::kSubmitted, false},
+      {JobState::kCompleted, "42", deleted, JobState::kCompleted, false},   {JobState::kFailed, "42", printed, JobState::kFailed, false},
+      {JobState::kUnknown, "42", printed, JobState::kUnknown, false},       {JobState::kDispatching, "42", printed, JobState::kDispatching, false},
   };
   for (const auto& c : cases) {
     TestHost host;
@@ -110,7 +111,7 @@ TEST(GetJob, Transitions) {
     host.clock.set_ms(9999);
     Result<JobRecord> r = get_job("intent-1", *host.store, host.spooler, host.clock);
     ASSERT_TRUE(r.ok());
-    const std::string what = c.stored + " " + c.job_id;
+    const std::string what = std::string(state_name(c.stored)) + " " + c.job_id;
     EXPECT_EQ(r.value().state, c.result) << what;
     EXPECT_EQ(r.value().updated_at_ms, c.saved ? 9999u : 200u) << what;
     EXPECT_EQ(host.fs.file(TestHost::kLedger).has_value(), c.saved) << what;
@@ -125,17 +126,17 @@ TEST(GetJob, ReplyAndFailures) {
   host.open();
   EXPECT_EQ(host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"nope"}})"),
             R"({"protocol":1,"request_id":"r","ok":false,"error":{"code":"JOB_NOT_FOUND","message":"No print attempt has that identifier."}})");
-  host.store->ledger.jobs["intent-1"] = in_flight("FAILED", "");
+  host.store->ledger.jobs["intent-1"] = in_flight(JobState::kFailed, "");
   EXPECT_EQ(host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"intent-1","x":1}})"),
             R"({"protocol":1,"request_id":"r","ok":true,"result":{"created_at_ms":100,"error_code":"","error_message":"",)"
             R"("intent_id":"intent-1","os_job_id":"","payload_sha256":")" + std::string(64, 'a') +
                 R"(","printer":"Label_PDF","state":"FAILED","updated_at_ms":200}})");
-  host.store->ledger.jobs["intent-1"] = in_flight("SUBMITTED", "42");
+  host.store->ledger.jobs["intent-1"] = in_flight(JobState::kSubmitted, "42");
   host.spooler.jobs[42] = JobObservation::kCompleted;
   host.fs.fail(testing::MemoryFileSystem::Op::kReplace, "ledger.json", 5);
   std::string reply = host.handle(R"({"protocol":1,"request_id":"r","type":"get_job","payload":{"intent_id":"intent-1"}})");
   EXPECT_NE(reply.find("STATE_UNAVAILABLE"), std::string::npos) << reply;
-  EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, "COMPLETED") << "the change stays in memory";
+  EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, JobState::kCompleted) << "the change stays in memory";
 }
 
 }  // namespace

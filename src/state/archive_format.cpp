@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "state/attempt_state.h"
 #include "support/text_conversion.h"
 
 namespace tph::archive {
@@ -157,7 +158,7 @@ std::string encode_record(const JobRecord& r) {
   } else {
     text(r.payload_sha256, record_limits::kFingerprint);
   }
-  text(r.state, record_limits::kState);
+  text(std::string(state_name(r.state)), record_limits::kState);
   text(r.printer, record_limits::kPrinter);
   text(r.os_job_id, record_limits::kOsJobId);
   text(r.error_code, record_limits::kErrorCode);
@@ -194,7 +195,7 @@ RecordRead decode_record(std::string_view bytes) {
   r.updated_at_ms = in.u64();
   r.intent_id = in.text();
   std::string fingerprint = in.text();
-  r.state = in.text();
+  const std::string state = in.text();
   r.printer = in.text();
   r.os_job_id = in.text();
   r.error_code = in.text();
@@ -202,9 +203,12 @@ RecordRead decode_record(std::string_view bytes) {
   if (!in.ok() || !in.at_end() || format != kFormat || (flags & ~kPackedFingerprint) != 0 || r.intent_id.empty()) {
     return read;
   }
+  std::optional<JobState> known = parse_state(state);
+  if (!known) return read;
+  r.state = *known;
   // Every text goes out in answers as JSON: none of this host's is anything
   // but UTF-8.
-  for (const std::string* t : {&r.intent_id, &r.state, &r.printer, &r.os_job_id, &r.error_code, &r.error_message}) {
+  for (const std::string* t : {&r.intent_id, &r.printer, &r.os_job_id, &r.error_code, &r.error_message}) {
     if (repaired_utf8(*t) != *t) return read;
   }
   if (flags & kPackedFingerprint) {

@@ -15,7 +15,7 @@ const std::string kFolder = "/state";
 const std::string kLog = kFolder + "/archive.log";
 const std::string kIndex = kFolder + "/archive.idx";
 
-JobRecord record(const std::string& id, uint64_t created = 1000, std::string state = "COMPLETED") {
+JobRecord record(const std::string& id, uint64_t created = 1000, JobState state = JobState::kCompleted) {
   return JobRecord{id, std::string(64, 'a'), std::move(state), "Label_PDF", "7", created, created + 5, "", ""};
 }
 
@@ -34,11 +34,11 @@ std::optional<JobRecord> find(AttemptArchive& archive, const std::string& id) {
 TEST(ArchiveFormat, RecordsRoundTrip) {
   const JobRecord cases[] = {
       record("a"),
-      JobRecord{"x:y.z-_1", "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", "UNKNOWN",
+      JobRecord{"x:y.z-_1", "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", JobState::kUnknown,
                 "Étiquettes/2", "", 1, 2, "HOST_RESTARTED", "The helper restarted."},
       // A fingerprint that is not 64 hex digits is kept as text.
-      JobRecord{"b", "legacy-FF", "SUBMITTED", "", "4294967295", 0, UINT64_MAX, "", ""},
-      JobRecord{std::string(160, 'i'), std::string(64, 'f'), "FAILED", std::string(256, 'p'), std::string(32, '9'), 5,
+      JobRecord{"b", "legacy-FF", JobState::kSubmitted, "", "4294967295", 0, UINT64_MAX, "", ""},
+      JobRecord{std::string(160, 'i'), std::string(64, 'f'), JobState::kFailed, std::string(256, 'p'), std::string(32, '9'), 5,
                 6, std::string(64, 'E'), std::string(1024, 'm')},
   };
   for (const JobRecord& r : cases) {
@@ -86,14 +86,14 @@ TEST(AttemptArchive, FindsEveryRecordThroughIndexAndTail) {
 
   // An intent archived again (after a crash between append and save) is
   // answered with its latest record.
-  ASSERT_TRUE(archive.add({record("order-5", 1, "UNKNOWN")}).ok());
-  EXPECT_EQ(find(archive, "order-5")->state, "UNKNOWN");
+  ASSERT_TRUE(archive.add({record("order-5", 1, JobState::kUnknown)}).ok());
+  EXPECT_EQ(find(archive, "order-5")->state, JobState::kUnknown);
 
   // An index that is not one this host wrote is read past: the log decides,
   // and the lookup writes the index again.
   fs.put_file(kIndex, "garbage");
   EXPECT_TRUE(find(archive, "order-11999"));
-  EXPECT_EQ(find(archive, "order-5")->state, "UNKNOWN");
+  EXPECT_EQ(find(archive, "order-5")->state, JobState::kUnknown);
   ASSERT_TRUE(archive::decode_index_header(*fs.file(kIndex)));
   // A bit flipped in any entry of the index: a lookup of any intent fails
   // or finds its record, never misses it.

@@ -11,19 +11,13 @@
 
 namespace tph {
 
-namespace job_state {
-inline constexpr std::string_view kDispatching = "DISPATCHING";
-inline constexpr std::string_view kSubmitted = "SUBMITTED";
-inline constexpr std::string_view kObserved = "OBSERVED";
-inline constexpr std::string_view kCompleted = "COMPLETED";
-inline constexpr std::string_view kFailed = "FAILED";
-inline constexpr std::string_view kUnknown = "UNKNOWN";
-}  // namespace job_state
+// What became of an attempt; its names and moves are in attempt_state.h.
+enum class JobState : uint8_t { kDispatching, kSubmitted, kObserved, kCompleted, kFailed, kUnknown };
 
 struct JobRecord {
   std::string intent_id;
   std::string payload_sha256;
-  std::string state;  // any text; only the handlers interpret it
+  JobState state = JobState::kDispatching;
   std::string printer;
   std::string os_job_id;
   uint64_t created_at_ms = 0;

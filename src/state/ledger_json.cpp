@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "state/attempt_state.h"
 #include "support/strict_json.h"
 
 namespace tph {
@@ -63,7 +64,7 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
   out += ": {\n";
   text("intent_id", r.intent_id);
   text("payload_sha256", r.payload_sha256);
-  text("state", r.state);
+  text("state", std::string(state_name(r.state)));
   text("printer", r.printer);
   text("os_job_id", r.os_job_id);
   number("created_at_ms", r.created_at_ms);
@@ -90,7 +91,7 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
   // long-running host makes besides the ledger itself.
   size_t estimate = 128;
   for (const auto& [key, r] : ledger.jobs) {
-    estimate += 320 + key.size() + r.intent_id.size() + r.payload_sha256.size() + r.state.size() + r.printer.size() +
+    estimate += 320 + key.size() + r.intent_id.size() + r.payload_sha256.size() + state_name(r.state).size() + r.printer.size() +
                 r.os_job_id.size() + r.error_code.size() + r.error_message.size();
   }
   std::string out;
@@ -241,6 +242,12 @@ class LedgerReader {
         // A record is found by its key and answered by its intent_id: the
         // two must be one identifier, or a repeat could miss it.
         if (record_.intent_id.empty() || record_.intent_id != record_key_) return false;
+        // A state this host never writes cannot be answered from.
+        if (std::optional<JobState> state = parse_state(state_text_)) {
+          record_.state = *state;
+        } else {
+          return false;
+        }
         out_.jobs.insert_or_assign(std::move(record_key_), std::move(record_));
         level_ = Level::kJobs;
         return after_value();
@@ -355,7 +362,7 @@ class LedgerReader {
     switch (member_) {
       case Member::kIntentId: ok = text(record_.intent_id, lim::kIntentId); break;
       case Member::kFingerprint: ok = text(record_.payload_sha256, lim::kFingerprint); break;
-      case Member::kState: ok = text(record_.state, lim::kState); break;
+      case Member::kState: ok = text(state_text_, lim::kState); break;
       case Member::kPrinter: ok = text(record_.printer, lim::kPrinter); break;
       case Member::kOsJobId: ok = text(record_.os_job_id, lim::kOsJobId); break;
       case Member::kCreatedAt: record_.created_at_ms = number_; break;
@@ -379,6 +386,7 @@ class LedgerReader {
   unsigned document_seen_ = 0;
   unsigned record_seen_ = 0;
   std::string record_key_;
+  std::string state_text_;
   JobRecord record_;
 };
 

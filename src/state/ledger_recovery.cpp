@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/error_catalogue.h"
+#include "state/attempt_state.h"
 
 namespace tph {
 
@@ -13,18 +13,12 @@ Repair recover_and_prune(HostLedger& ledger, uint64_t now) {
   Repair repair;
   bool& changed = repair.changed;
   for (auto& [key, record] : ledger.jobs) {
-    if (record.state == job_state::kDispatching) {
-      record.state = job_state::kUnknown;
-      record.error_code = code_name(errors::kHostRestarted);
-      record.error_message = errors::kMsgHostRestarted;
-      record.updated_at_ms = now;
-      changed = true;
-    }
+    if (record_interrupted(record, now)) changed = true;
   }
 
   const uint64_t cutoff = now > kRetentionWindowMs ? now - kRetentionWindowMs : 0;
   for (auto it = ledger.jobs.begin(); it != ledger.jobs.end();) {
-    if (it->second.state != job_state::kDispatching && it->second.updated_at_ms < cutoff) {
+    if (may_prune(it->second.state) && it->second.updated_at_ms < cutoff) {
       repair.pruned.push_back(std::move(it->second));
       it = ledger.jobs.erase(it);
       changed = true;
@@ -36,7 +30,7 @@ Repair recover_and_prune(HostLedger& ledger, uint64_t now) {
   if (ledger.jobs.size() > kRecordCap) {
     std::vector<std::pair<uint64_t, const std::string*>> candidates;  // key order, from the map
     for (const auto& [key, record] : ledger.jobs) {
-      if (record.state != job_state::kDispatching) candidates.emplace_back(record.updated_at_ms, &key);
+      if (may_prune(record.state)) candidates.emplace_back(record.updated_at_ms, &key);
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

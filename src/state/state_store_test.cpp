@@ -21,9 +21,9 @@ const std::string kFolder = "/home/user/.local/state/com.tavelin.print";
 const std::string kLedger = kFolder + "/ledger.json";
 const std::string kTemp = kFolder + "/.ledger.json.tmp";
 
-std::string ledger_with(std::string_view state, uint64_t updated, uint32_t schema = 1) {
+std::string ledger_with(JobState state, uint64_t updated, uint32_t schema = 1) {
   HostLedger l{schema, 1, {}};
-  l.jobs["a"] = JobRecord{"a", "ff", std::string(state), "Q", "", updated, updated, "", ""};
+  l.jobs["a"] = JobRecord{"a", "ff", state, "Q", "", updated, updated, "", ""};
   return *encode_ledger(l);
 }
 
@@ -68,12 +68,16 @@ TEST(OpenState, StartUpFailures) {
        "Cannot read print-helper state: " + describe_system_error(5)},
       {"corrupt", [](auto& fs) { fs.put_file(kLedger, "{"); }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
       {"empty", [](auto& fs) { fs.put_file(kLedger, ""); }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
-      {"bom", [](auto& fs) { fs.put_file(kLedger, "\xef\xbb\xbf" + ledger_with("FAILED", 1)); }, "STATE_CORRUPT",
+      {"bom", [](auto& fs) { fs.put_file(kLedger, "\xef\xbb\xbf" + ledger_with(JobState::kFailed, 1)); }, "STATE_CORRUPT",
        "The print-helper ledger is unreadable."},
-      {"schema 2", [](auto& fs) { fs.put_file(kLedger, ledger_with("DISPATCHING", 1, 2)); }, "STATE_VERSION",
+      {"unknown state", [](auto& fs) {
+         std::string text = ledger_with(JobState::kFailed, 1);
+         fs.put_file(kLedger, text.replace(text.find("FAILED"), 6, "failed"));
+       }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
+      {"schema 2", [](auto& fs) { fs.put_file(kLedger, ledger_with(JobState::kDispatching, 1, 2)); }, "STATE_VERSION",
        "The print-helper state was created by an incompatible version."},
       {"recovery save", [](auto& fs) {
-         fs.put_file(kLedger, ledger_with("DISPATCHING", 1));
+         fs.put_file(kLedger, ledger_with(JobState::kDispatching, 1));
          fs.fail(Op::kReplace, "ledger.json", 5);
        }, "STATE_UNAVAILABLE", "Cannot save print-helper state: " + describe_system_error(5)},
   };
@@ -96,17 +100,17 @@ TEST(OpenState, StartUpFailures) {
 TEST(OpenState, SavesOnlyWhenRecoveryChangedSomething) {
   MemoryFileSystem fs;
   FakeClock clock(1'000'000);
-  const std::string untouched = ledger_with("FAILED", 999'000);
+  const std::string untouched = ledger_with(JobState::kFailed, 999'000);
   fs.put_file(kLedger, untouched);
   ASSERT_TRUE(open_state(fs, clock).ok());
   EXPECT_EQ(fs.file(kLedger), untouched);
 
-  fs.put_file(kLedger, ledger_with("DISPATCHING", 999'000));
+  fs.put_file(kLedger, ledger_with(JobState::kDispatching, 999'000));
   Result<StateStore> s = open_state(fs, clock);
   ASSERT_TRUE(s.ok());
   std::optional<HostLedger> saved = decode_ledger(*fs.file(kLedger));
   ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->jobs.at("a").state, "UNKNOWN");
+  EXPECT_EQ(saved->jobs.at("a").state, JobState::kUnknown);
   EXPECT_EQ(saved->jobs.at("a").updated_at_ms, 1'000'000u);
   EXPECT_EQ(saved->updated_at_ms, 1'000'000u);
 }
@@ -118,7 +122,7 @@ TEST(OpenState, APowerCutWhilePruningForgetsNoAttempt) {
     HostLedger l{1, 1, {}};
     for (int i = 0; i < count; ++i) {
       const std::string id = "old-" + std::to_string(i);
-      l.jobs[id] = JobRecord{id, std::string(64, 'a'), "COMPLETED", "Q", "1", now - 10 + i, now - 10 + i, "", ""};
+      l.jobs[id] = JobRecord{id, std::string(64, 'a'), JobState::kCompleted, "Q", "1", now - 10 + i, now - 10 + i, "", ""};
     }
     return *encode_ledger(l);
   };
@@ -157,7 +161,7 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
   for (Op op : {Op::kOpenReplace, Op::kWrite, Op::kSync, Op::kReplace}) {
     MemoryFileSystem fs;
     FakeClock clock;
-    fs.put_file(kLedger, ledger_with("FAILED", clock.now_ms()));
+    fs.put_file(kLedger, ledger_with(JobState::kFailed, clock.now_ms()));
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_TRUE(s.ok());
     const std::string old = *fs.file(kLedger);
@@ -181,13 +185,13 @@ TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
   for (const char* gone : {"/ledger.lock", "/ledger.json", "rewritten"}) {
     MemoryFileSystem fs;
     FakeClock clock;
-    fs.put_file(kLedger, ledger_with("FAILED", clock.now_ms()));
+    fs.put_file(kLedger, ledger_with(JobState::kFailed, clock.now_ms()));
     Result<StateStore> s = open_state(fs, clock);
     ASSERT_TRUE(s.ok());
     s.value().ledger.jobs.clear();
     const bool lock_gone = std::string_view(gone) == "/ledger.lock";
     if (std::string_view(gone) == "rewritten") {
-      fs.put_file(kLedger, ledger_with("COMPLETED", clock.now_ms()));  // another writer's save
+      fs.put_file(kLedger, ledger_with(JobState::kCompleted, clock.now_ms()));  // another writer's save
     } else {
       fs.remove(kFolder + gone);
       if (lock_gone) fs.put_file(kFolder + gone, "");  // another host's new lock file
@@ -212,11 +216,11 @@ TEST(AtomicFile, PathWithoutParent) {
 // a mix, never nothing.
 TEST(AtomicFile, PowerCutAtAnyStepLeavesOldOrNew) {
   HostLedger old_ledger{1, 1, {}};
-  old_ledger.jobs["a"] = JobRecord{"a", "ff", "SUBMITTED", "Q", "1", 1, 1, "", ""};
+  old_ledger.jobs["a"] = JobRecord{"a", "ff", JobState::kSubmitted, "Q", "1", 1, 1, "", ""};
   HostLedger new_ledger = old_ledger;
   for (int i = 0; i < 300; ++i) {
     std::string k = "n" + std::to_string(i);
-    new_ledger.jobs[k] = JobRecord{k, std::string(64, 'b'), "FAILED", "Q", "", 2, 2, "E", "message"};
+    new_ledger.jobs[k] = JobRecord{k, std::string(64, 'b'), JobState::kFailed, "Q", "", 2, 2, "E", "message"};
   }
   int steps = 0;
   {

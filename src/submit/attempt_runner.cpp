@@ -1,6 +1,7 @@
 #include "submit/attempt_runner.h"
 
 #include "platform/clock.h"
+#include "state/attempt_state.h"
 #include "state/job_uuid.h"
 #include "state/ledger_recovery.h"
 #include "support/error_catalogue.h"
@@ -12,13 +13,12 @@ using namespace errors;
 
 Result<SubmitReply> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
   if (!same_output(record, output, printer)) return make(kIntentConflict, kMsgIntentConflict);
-  const std::string& s = record.state;
-  if (s == job_state::kSubmitted || s == job_state::kObserved || s == job_state::kCompleted) {
-    return SubmitReply{record, true, std::nullopt};
+  switch (repeat_answer(record.state)) {
+    case RepeatAnswer::kDuplicate: return SubmitReply{record, true, std::nullopt};
+    case RepeatAnswer::kFailed: return make(kAttemptFailed, kMsgAttemptFailed);
+    case RepeatAnswer::kUnknownOutcome: break;
   }
-  if (s == job_state::kFailed) return make(kAttemptFailed, kMsgAttemptFailed);
-  if (s == job_state::kUnknown || s == job_state::kDispatching) return make(kUnknownOutcome, kMsgUnknownOutcome);
-  return make(kStateCorrupt, kMsgInvalidStoredState);
+  return make(kUnknownOutcome, kMsgUnknownOutcome);
 }
 
 }  // namespace
@@ -48,14 +48,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   if (ledger.jobs.size() >= kMaxLedgerRecords) {
     if (Status s = repair_and_archive(ctx.state, created); !s.ok()) return s.take_error();
   }
-  JobRecord record;
-  record.intent_id = key.intent_id;
-  record.payload_sha256 = output.fingerprint;
-  record.state = job_state::kDispatching;
-  record.printer = key.printer;
-  record.created_at_ms = created;
-  record.updated_at_ms = created;
-  ledger.jobs.emplace(key.intent_id, std::move(record));
+  ledger.jobs.emplace(key.intent_id, begin_attempt(key.intent_id, output.fingerprint, key.printer, created));
   ledger.updated_at_ms = created;
   if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
 
@@ -69,14 +62,9 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   auto it = ledger.jobs.find(key.intent_id);
   if (it == ledger.jobs.end()) return make(kStateCorrupt, kMsgAttemptDisappeared);
   JobRecord& stored = it->second;
-  stored.updated_at_ms = now;
   ledger.updated_at_ms = now;
   if (!printed.ok()) {
-    const HostError& e = printed.error();
-    stored.state = e.code == kUnknownOutcome ? job_state::kUnknown : job_state::kFailed;
-    if (started_job_id != 0) stored.os_job_id = std::to_string(started_job_id);
-    stored.error_code = e.code_name();
-    stored.error_message = cut_text(e.message, record_limits::kErrorMessage);
+    record_print_error(stored, printed.error(), started_job_id, now);
     // The print's own error is the answer, saved or not: an outcome that
     // did not reach the disk reads UNKNOWN at the next start, and a host
     // that cannot save stops.
@@ -86,8 +74,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
     }
     return printed.take_error();
   }
-  stored.state = job_state::kSubmitted;
-  stored.os_job_id = std::to_string(printed.value());
+  record_submitted(stored, printed.value(), now);
   SubmitReply reply{stored, false, std::nullopt};
   if (Status s = save_ledger(ctx.state); !s.ok()) {
     // The label was handed to the print system: that is the answer, with

@@ -80,7 +80,7 @@ TEST(RawAttempt, SharesTheLedgerAndTheRules) {
                              R"("printer":"Label_Raw","title":"t","copies":3,"dpi":300,"payload":{"format":"png",)"
                              R"("base64":")" + testing::encode_base64(png) + R"(","width_px":40,"height_px":20}}})";
   EXPECT_NE(host.handle(submit).find("INTENT_CONFLICT"), std::string::npos);
-  EXPECT_EQ(host.store->ledger.jobs.at("raw-1").state, "SUBMITTED");
+  EXPECT_EQ(host.store->ledger.jobs.at("raw-1").state, JobState::kSubmitted);
   EXPECT_EQ(host.store->ledger.jobs.at("raw-1").os_job_id, "77");
 }
 
@@ -120,8 +120,8 @@ TEST(RawPrinter, EveryFailurePoint) {
     EXPECT_EQ(r.error().message, c.context + ": " + describe_system_error(1804)) << c.name;
   }
   // And what each failure leaves in the ledger.
-  for (const auto& [step, state] : std::map<std::string, std::string>{
-           {"open", "FAILED"}, {"start", "FAILED"}, {"write", "UNKNOWN"}, {"finish", "UNKNOWN"}}) {
+  for (const auto& [step, state] : std::map<std::string, JobState>{
+           {"open", JobState::kFailed}, {"start", JobState::kFailed}, {"write", JobState::kUnknown}, {"finish", JobState::kUnknown}}) {
     TestHost host;
     host.open();
     host.raw_log->fail_on = {{step, 1}};

@@ -8,6 +8,7 @@
 #include "fakes/test_host.h"
 #include "platform/system_error.h"
 #include "state/attempt_archive.h"
+#include "state/attempt_state.h"
 #include "state/job_uuid.h"
 #include "state/ledger_json.h"
 #include "state/ledger_recovery.h"
@@ -68,7 +69,7 @@ TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
   EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
   ASSERT_EQ(host.print_log->documents, 1);
   JobRecord r = stored(host);
-  EXPECT_EQ(r.state, "SUBMITTED");
+  EXPECT_EQ(r.state, JobState::kSubmitted);
   EXPECT_EQ(r.os_job_id, "42");
   EXPECT_EQ(r.error_code, "");
   EXPECT_EQ(r.created_at_ms, 1000u);
@@ -103,14 +104,14 @@ TEST(SubmitAttempt, RecordsEachPrintOutcome) {
     std::string name;
     std::function<void(TestHost&, Submit&)> setup;
     std::string code;
-    std::string state;
+    JobState state;
     std::string repeat;
   } cases[] = {
-      {"media token", [](TestHost&, Submit& s) { s.media = R"("na_index-4x6_4x6in")"; }, "MEDIA_UNSUPPORTED", "FAILED", kFailedBefore},
-      {"queue", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"open", 1}}; }, "PRINTER_UNAVAILABLE", "FAILED", kFailedBefore},
-      {"misfit", [](TestHost& h, Submit&) { h.print_log->geometry.printable_width = 10; }, "MEDIA_MISMATCH", "FAILED", kFailedBefore},
-      {"rejected", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"start", 1}}; }, "SUBMISSION_REJECTED", "FAILED", kFailedBefore},
-      {"end doc", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"finish", 1}}; }, "UNKNOWN_OUTCOME", "UNKNOWN", kUnknownOutcome},
+      {"media token", [](TestHost&, Submit& s) { s.media = R"("na_index-4x6_4x6in")"; }, "MEDIA_UNSUPPORTED", JobState::kFailed, kFailedBefore},
+      {"queue", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"open", 1}}; }, "PRINTER_UNAVAILABLE", JobState::kFailed, kFailedBefore},
+      {"misfit", [](TestHost& h, Submit&) { h.print_log->geometry.printable_width = 10; }, "MEDIA_MISMATCH", JobState::kFailed, kFailedBefore},
+      {"rejected", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"start", 1}}; }, "SUBMISSION_REJECTED", JobState::kFailed, kFailedBefore},
+      {"end doc", [](TestHost& h, Submit&) { h.print_log->fail_on = {{"finish", 1}}; }, "UNKNOWN_OUTCOME", JobState::kUnknown, kUnknownOutcome},
   };
   for (const auto& c : cases) {
     TestHost host;
@@ -123,7 +124,7 @@ TEST(SubmitAttempt, RecordsEachPrintOutcome) {
     EXPECT_EQ(r.state, c.state) << c.name;
     EXPECT_EQ(r.error_code, c.code) << c.name;
     // An outcome left unknown still names the job the print system made.
-    EXPECT_EQ(r.os_job_id, c.state == "UNKNOWN" ? "42" : "") << c.name;
+    EXPECT_EQ(r.os_job_id, c.state == JobState::kUnknown ? "42" : "") << c.name;
     EXPECT_NE(reply.find(r.error_message), std::string::npos) << c.name;
     EXPECT_EQ(host.handle(s.body()), c.repeat) << c.name;
   }
@@ -137,14 +138,6 @@ TEST(SubmitAttempt, MediaTokenThenWithout) {
   host.handle(with_media.body());
   EXPECT_EQ(host.print_log->documents, 0) << "a media token never reaches the print system";
   EXPECT_EQ(host.handle(Submit{}.body()), kConflict);
-}
-
-TEST(SubmitAttempt, InvalidStoredStateIsCorrupt) {
-  TestHost host;
-  host.open();
-  host.handle(Submit{}.body());
-  host.store->ledger.jobs.at("intent-1").state = "submitted";
-  EXPECT_EQ(host.handle(Submit{}.body()), error_reply("STATE_CORRUPT", "The stored print attempt has an invalid state."));
 }
 
 TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
@@ -179,7 +172,7 @@ TEST(SubmitAttempt, ALongRunPrunesBeforeTheLedgerOutgrowsItsBound) {
   for (size_t i = 0; i < kMaxLedgerRecords; ++i) {
     const std::string id = "old-" + std::to_string(i);
     const uint64_t t = now - kMaxLedgerRecords + i;  // all within the retention window
-    host.store->ledger.jobs[id] = JobRecord{id, std::string(64, 'a'), "FAILED", "Q", "", t, t, "", ""};
+    host.store->ledger.jobs[id] = JobRecord{id, std::string(64, 'a'), JobState::kFailed, "Q", "", t, t, "", ""};
   }
   EXPECT_EQ(host.handle(Submit{}.body()), ok_reply(false));
   EXPECT_EQ(host.store->ledger.jobs.size(), kRecordCap + 1);
@@ -204,8 +197,8 @@ TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   EXPECT_NE(reply.find(R"("host_stopping":true)"), std::string::npos) << reply;
   EXPECT_TRUE(host.store->lost) << "the host serves nothing more";
   EXPECT_EQ(host.print_log->documents, 1) << "the label was handed over";
-  EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, "SUBMITTED");
-  EXPECT_EQ(stored(host).state, "DISPATCHING");
+  EXPECT_EQ(host.store->ledger.jobs.at("intent-1").state, JobState::kSubmitted);
+  EXPECT_EQ(stored(host).state, JobState::kDispatching);
 
   // The process dies now; the next start reports the attempt as unknown.
   host.close();
@@ -213,7 +206,7 @@ TEST(SubmitAttempt, OutcomeSaveFailureSaysTheLabelWasHandedOverAndStops) {
   host.clock.advance_ms(10);
   host.open();
   JobRecord r = stored(host);
-  EXPECT_EQ(r.state, "UNKNOWN");
+  EXPECT_EQ(r.state, JobState::kUnknown);
   EXPECT_EQ(r.error_code, "HOST_RESTARTED");
   EXPECT_EQ(host.handle(Submit{}.body()), kUnknownOutcome);
   EXPECT_EQ(host.print_log->documents, 1) << "printed at most once";
@@ -224,14 +217,14 @@ TEST(SubmitAttempt, FindJobsListsTheLedgerAndTheArchiveTogether) {
   host.fs.put_dir(TestHost::kFolder);
   // Archived attempts (one of them also still in the ledger, newer there).
   AttemptArchive archive(host.fs, TestHost::kFolder);
-  auto rec = [](const std::string& id, uint64_t created, const std::string& state) {
+  auto rec = [](const std::string& id, uint64_t created, JobState state) {
     return JobRecord{id, std::string(64, 'a'), state, "Q", "1", created, created, "", ""};
   };
-  ASSERT_TRUE(archive.add({rec("order-1.a", 10, "COMPLETED"), rec("order-1.b", 30, "COMPLETED"),
-                           rec("order-2.a", 40, "COMPLETED"), rec("order-1.c", 50, "SUBMITTED")}).ok());
+  ASSERT_TRUE(archive.add({rec("order-1.a", 10, JobState::kCompleted), rec("order-1.b", 30, JobState::kCompleted),
+                           rec("order-2.a", 40, JobState::kCompleted), rec("order-1.c", 50, JobState::kSubmitted)}).ok());
   host.open();
-  host.store->ledger.jobs["order-1.c"] = rec("order-1.c", 50, "COMPLETED");
-  host.store->ledger.jobs["order-1.d"] = rec("order-1.d", 20, "FAILED");
+  host.store->ledger.jobs["order-1.c"] = rec("order-1.c", 50, JobState::kCompleted);
+  host.store->ledger.jobs["order-1.d"] = rec("order-1.d", 20, JobState::kFailed);
   auto ids = [&host](int limit) {
     const std::string reply = host.handle(R"({"protocol":1,"request_id":"r","type":"find_jobs","payload":)"
                                           R"({"intent_prefix":"order-1.","limit":)" + std::to_string(limit) + "}}");
@@ -291,7 +284,7 @@ TEST(SubmitAttempt, CrashConsistencySweep) {
     if (!bytes) return "";
     std::optional<HostLedger> l = decode_ledger(*bytes);
     if (!l || !l->jobs.count("intent-1")) return "";
-    return l->jobs.at("intent-1").state;
+    return std::string(state_name(l->jobs.at("intent-1").state));
   };
   for (bool power_cut : {false, true}) {
     int points = 0;

@@ -71,7 +71,6 @@ inline constexpr std::string_view kMsgMediaMismatch =
 inline constexpr std::string_view kMsgInvalidQueueName = "{} returned an invalid print-queue name.";
 inline constexpr std::string_view kMsgJobNotFound = "No print attempt has that identifier.";
 inline constexpr std::string_view kMsgAttemptDisappeared = "The durable print attempt disappeared.";
-inline constexpr std::string_view kMsgInvalidStoredState = "The stored print attempt has an invalid state.";
 inline constexpr std::string_view kMsgLedgerUnreadable = "The print-helper ledger is unreadable.";
 inline constexpr std::string_view kMsgStateVersion =
     "The print-helper state was created by an incompatible version.";

@@ -34,7 +34,7 @@ HostLedger big_ledger() {
   for (int i = 0; i < 5000; ++i) {
     char key[32];
     std::snprintf(key, sizeof key, "intent-%06d", i);
-    l.jobs[key] = JobRecord{key, std::string(64, 'e'), "COMPLETED", "Label_PDF", std::to_string(i + 1),
+    l.jobs[key] = JobRecord{key, std::string(64, 'e'), JobState::kCompleted, "Label_PDF", std::to_string(i + 1),
                             1'700'000'000'000ULL, 1'700'000'000'000ULL, "", ""};
   }
   return l;
