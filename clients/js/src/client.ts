@@ -7,10 +7,14 @@
 // (ATTEMPT_FAILED), or possibly printed (UNKNOWN_OUTCOME). The library never
 // makes up a new intent id: a deliberate reprint is the caller's decision.
 
-import { PrintErrorCode, PrintHostError, isHostForbidden, isHostMissing } from './errors.js';
-import { isValidId } from './ids.js';
+import {
+  badRequest, checkCallOptions, checkCopies, checkDpi, checkInteger, checkIntentId, checkMilliseconds, checkObject,
+  checkSignal, checkString, sizeText, viewOf,
+} from './checks.js';
+import { PrintErrorCode, PrintHostError, hostError, isHostForbidden, isHostMissing } from './errors.js';
 import { opaqueLabelBytes } from './flatten.js';
-import { LabelImage, MAX_PNG_BYTES, MAX_REQUEST_BYTES, encodedSize, bytesOf, pngSize, toBase64 } from './png.js';
+import { FIND_JOBS_MAX_LIMIT, MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_RAW_BYTES, MAX_REQUEST_BYTES } from './limits.js';
+import { LabelImage, encodedSize, pngSize, toBase64 } from './png.js';
 import {
   FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterList, SubmitResult, WireFoundJobs, WireJobRecord,
   WirePrinterDescription, WirePrinterList, WireSubmitResult, foundJobs, jobRecord, printerDescription, printerList,
@@ -122,7 +126,8 @@ interface Envelope {
 
 interface Pending {
   resolve(answer: Envelope | undefined): void;
-  reject(error: PrintHostError): void;
+  /** A PrintHostError, or the reason of the caller's AbortSignal. */
+  reject(error: unknown): void;
 }
 
 /** The extension APIs where the browser puts them: `chrome` (Chromium, and Firefox too) or `browser`. */
@@ -141,8 +146,14 @@ function defaultRuntime(): NativeRuntime {
   return runtime;
 }
 
-/** The fields every print message starts with, as the host names them. */
-function attemptFields(options: { intentId: string; printer: string; title: string; copies?: number }) {
+/** The fields every print message starts with, checked, as the host names them. */
+function attemptFields(options: unknown, call: string) {
+  checkObject(options, call);
+  checkIntentId(options.intentId);
+  checkString(options.printer, 'printer');
+  checkString(options.title, 'title');
+  checkCopies(options.copies);
+  checkCallOptions(options, call);
   return { intent_id: options.intentId, printer: options.printer, title: options.title, copies: options.copies ?? 1 };
 }
 
@@ -150,11 +161,19 @@ function attemptFields(options: { intentId: string; printer: string; title: stri
 async function rasterOf(image: LabelImage) {
   const bytes = await opaqueLabelBytes(image);
   if (bytes.length > MAX_PNG_BYTES) {
-    throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The PNG label exceeds the helper limit.');
+    throw new PrintHostError('PAYLOAD_TOO_LARGE', `The PNG label exceeds the ${sizeText(MAX_PNG_BYTES)} limit.`);
   }
   const size = pngSize(bytes);
-  if (!size) throw new PrintHostError('BAD_REQUEST', 'The raster payload is not a PNG.');
+  if (!size) throw badRequest('The raster payload is not a PNG.');
   return { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height };
+}
+
+/** printRaw's data as bytes: a string as UTF-8, the rest as they are. */
+async function rawBytes(data: unknown): Promise<Uint8Array> {
+  if (typeof data === 'string') return new TextEncoder().encode(data);
+  if (data instanceof Uint8Array || data instanceof ArrayBuffer) return viewOf(data, 'data');
+  if (typeof Blob !== 'undefined' && data instanceof Blob) return new Uint8Array(await data.arrayBuffer());
+  throw badRequest('data must be a string, Blob, ArrayBuffer or Uint8Array.');
 }
 
 /** An exception's message, whatever was thrown. */
@@ -166,8 +185,9 @@ function lost(code: PrintErrorCode, message: string): PrintHostError {
   return new PrintHostError(code, message, 'host-busy-or-crashed');
 }
 
-function cancelled(message: string): PrintHostError {
-  return new PrintHostError('ABORTED', message, 'cancelled');
+/** An abort after a print request was sent: it may have printed, so the caller must not be told only "aborted". */
+function cancelledAfterSending(message: string, signal: AbortSignal | undefined): PrintHostError {
+  return new PrintHostError('ABORTED', message, 'cancelled', { cause: signal?.reason });
 }
 
 /** The browser's message without its closing full stop, to quote inside a sentence. */
@@ -177,10 +197,10 @@ function quoted(message: string): string {
 
 function sleep(ms: number, signal?: AbortSignal): Promise<void> {
   return new Promise((resolve, reject) => {
-    if (signal?.aborted) return reject(cancelled('The wait was cancelled.'));
+    if (signal?.aborted) return reject(signal.reason);
     const onAbort = () => {
       clearTimeout(timer);
-      reject(cancelled('The wait was cancelled.'));
+      reject(signal?.reason);
     };
     const timer = setTimeout(() => {
       signal?.removeEventListener('abort', onAbort);
@@ -206,8 +226,10 @@ export class PrintHostClient {
   private sequence = 0;
   // Requests over the port go one at a time: the host serves them one after
   // another, and a request queued behind a long submit must not time out in
-  // the host's queue instead of ours.
-  private queue: Promise<unknown> = Promise.resolve();
+  // the host's queue instead of ours. A request aborted while it waits here
+  // leaves the line at once, unsent, instead of waiting for the one ahead.
+  private readonly line: Array<() => void> = [];
+  private lineBusy = false;
 
   constructor(options: ClientOptions = {}) {
     this.runtime = options.runtime ?? defaultRuntime();
@@ -231,7 +253,7 @@ export class PrintHostClient {
   }
 
   async getJob(intentId: string, options: CallOptions = {}): Promise<JobRecord> {
-    this.checkIntentId(intentId);
+    checkIntentId(intentId);
     return jobRecord(await this.call<WireJobRecord>('get_job', { intent_id: intentId }, options));
   }
 
@@ -244,12 +266,16 @@ export class PrintHostClient {
    * (1-100, default 20); `truncated` says there were more.
    */
   async findJobs(intentPrefix: string, options: CallOptions & { limit?: number } = {}): Promise<FoundJobs> {
+    checkString(intentPrefix, 'intentPrefix');
+    checkCallOptions(options, 'findJobs');
     const { limit, ...call } = options;
+    if (limit !== null) checkInteger(limit, 'limit', 1, FIND_JOBS_MAX_LIMIT, true);
     return foundJobs(await this.call<WireFoundJobs>('find_jobs', { intent_prefix: intentPrefix, limit: limit ?? null }, call));
   }
 
   /** The queue's resolution, default media and printable area, as printing uses them. */
   async describePrinter(printer: string, options: CallOptions = {}): Promise<PrinterDescription> {
+    checkString(printer, 'printer');
     return printerDescription(await this.call<WirePrinterDescription>('describe_printer', { printer }, options));
   }
 
@@ -258,8 +284,9 @@ export class PrintHostClient {
    * repeated with the same id; the host's answer then tells what happened.
    */
   async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
-    this.checkIntentId(options.intentId);
-    const payload = { ...attemptFields(options), dpi: options.dpi, payload: await rasterOf(options.png) };
+    const fields = attemptFields(options, 'printLabel');
+    checkDpi(options.dpi);
+    const payload = { ...fields, dpi: options.dpi, payload: await rasterOf(options.png) };
     return this.submitWithRetries('submit', payload, options.intentId, options);
   }
 
@@ -268,9 +295,10 @@ export class PrintHostClient {
    * once, with the same retry rule as printLabel.
    */
   async printPages(options: PrintPagesOptions): Promise<SubmitResult> {
-    this.checkIntentId(options.intentId);
-    if (!Array.isArray(options.pages) || options.pages.length < 1 || options.pages.length > 1000) {
-      throw new PrintHostError('BAD_REQUEST', 'A document has 1 to 1000 pages.');
+    const fields = attemptFields(options, 'printPages');
+    checkDpi(options.dpi);
+    if (!Array.isArray(options.pages) || options.pages.length < 1 || options.pages.length > MAX_DOCUMENT_PAGES) {
+      throw badRequest(`A document has 1 to ${MAX_DOCUMENT_PAGES} pages.`);
     }
     const pages = [];
     for (const [i, page] of options.pages.entries()) {
@@ -281,7 +309,7 @@ export class PrintHostClient {
         throw e;
       }
     }
-    const payload = { ...attemptFields(options), dpi: options.dpi, pages };
+    const payload = { ...fields, dpi: options.dpi, pages };
     return this.submitWithRetries('submit_document', payload, options.intentId, options);
   }
 
@@ -290,12 +318,14 @@ export class PrintHostClient {
    * at most once, with the same retry rule as printLabel.
    */
   async printRaw(options: PrintRawOptions): Promise<SubmitResult> {
-    this.checkIntentId(options.intentId);
-    const data = options.data;
-    const bytes = typeof data === 'string' ? new TextEncoder().encode(data) : await bytesOf(data);
-    if (bytes.length === 0) throw new PrintHostError('BAD_REQUEST', 'The raw label is empty.');
-    if (bytes.length > MAX_PNG_BYTES) throw new PrintHostError('PAYLOAD_TOO_LARGE', 'The raw label exceeds the helper limit.');
-    const payload = { ...attemptFields(options), language: options.language, base64: toBase64(bytes) };
+    const fields = attemptFields(options, 'printRaw');
+    checkString(options.language, 'language');
+    const bytes = await rawBytes(options.data);
+    if (bytes.length === 0) throw badRequest('The raw label is empty.');
+    if (bytes.length > MAX_RAW_BYTES) {
+      throw new PrintHostError('PAYLOAD_TOO_LARGE', `The raw label exceeds the ${sizeText(MAX_RAW_BYTES)} limit.`);
+    }
+    const payload = { ...fields, language: options.language, base64: toBase64(bytes) };
     return this.submitWithRetries('submit_raw', payload, options.intentId, options);
   }
 
@@ -307,6 +337,14 @@ export class PrintHostClient {
    * is `queuePaused`.
    */
   async waitForJob(intentId: string, options: WaitOptions = {}): Promise<JobRecord> {
+    checkIntentId(intentId);
+    checkObject(options as unknown, 'waitForJob');
+    if (options.until !== undefined && !(Array.isArray(options.until) && options.until.every((s) => typeof s === 'string'))) {
+      throw badRequest('until must be an array of job states.');
+    }
+    checkMilliseconds(options.intervalMs, 'intervalMs');
+    checkMilliseconds(options.timeoutMs, 'timeoutMs');
+    checkSignal(options.signal);
     const until = options.until ?? FINAL_STATES;
     const interval = options.intervalMs ?? 1000;
     const deadline = options.timeoutMs === undefined ? Infinity : Date.now() + options.timeoutMs;
@@ -345,62 +383,117 @@ export class PrintHostClient {
 
   protected async submitWithRetries(type: string, payload: object, intentId: string,
     options: CallOptions): Promise<SubmitResult> {
+    const signal = options.signal;
+    // From the second try on, an earlier one was sent and its answer lost: an
+    // abort then must not read as "nothing printed".
+    const cancelledBetweenTries = () => cancelledAfterSending('The print was cancelled while a lost answer was ' +
+      `being asked for again; it may have printed: repeat it with the same intent id (${intentId}) to learn what ` +
+      'happened, never with a new one.', signal);
     for (let attempt = 1; ; attempt++) {
+      let error: unknown;
       try {
-        return submitResult(await this.call<WireSubmitResult>(type, payload, options));
+        return submitResult(await this.call<WireSubmitResult>(type, payload, options, true));
       } catch (e) {
-        const error = e as PrintHostError;
-        if (!(error instanceof PrintHostError) || !error.answerLost || attempt > this.retries || options.signal?.aborted) {
-          if (error instanceof PrintHostError && error.answerLost) {
-            throw lost(error.code, `${error.message} The attempt may have printed: repeat it with the same intent id ` +
-              `(${intentId}) to learn what happened, never with a new one.`);
-          }
-          throw error;
+        error = e;
+      }
+      if (signal?.aborted && error === signal.reason) throw attempt > 1 ? cancelledBetweenTries() : error;
+      if (!(error instanceof PrintHostError) || !error.answerLost || attempt > this.retries || signal?.aborted) {
+        if (error instanceof PrintHostError && error.answerLost) {
+          throw lost(error.code, `${error.message} The attempt may have printed: repeat it with the same intent id ` +
+            `(${intentId}) to learn what happened, never with a new one.`);
         }
-        this.onRetry?.({ intentId, attempt, error });
-        await sleep(Math.min(this.retryDelayMs * 2 ** (attempt - 1), 8000), options.signal);
+        throw error;
+      }
+      this.onRetry?.({ intentId, attempt, error });
+      try {
+        await sleep(Math.min(this.retryDelayMs * 2 ** (attempt - 1), 8000), signal);
+      } catch {
+        throw cancelledBetweenTries();
       }
     }
   }
 
-  private checkIntentId(intentId: string): void {
-    if (typeof intentId !== 'string' || !isValidId(intentId)) {
-      throw new PrintHostError('BAD_REQUEST', 'intent_id contains unsupported characters.');
+  /**
+   * One request and its answer's result; failures are PrintHostErrors, or the
+   * reason of the caller's AbortSignal when the request was never sent (or was
+   * a read). `prints`: the request can print, so an abort once it is sent
+   * says that it may have.
+   */
+  private call<Result>(type: string, payload: object | undefined, options: CallOptions | undefined,
+    prints = false): Promise<Result> {
+    let envelope: Record<string, unknown>;
+    let requestId: string;
+    try {
+      checkCallOptions(options, type);
+      if (options?.signal?.aborted) return Promise.reject(options.signal.reason);
+      requestId = `r${++this.sequence}.${Date.now().toString(36)}`;
+      envelope = { protocol: PROTOCOL, request_id: requestId, type };
+      if (payload !== undefined) envelope.payload = payload;
+      let size: number;
+      try {
+        size = encodedSize(envelope);
+      } catch (e) {
+        throw badRequest(`The request cannot be written as JSON (${messageOf(e)}).`);
+      }
+      if (size > MAX_REQUEST_BYTES) {
+        throw new PrintHostError('PAYLOAD_TOO_LARGE', `The request exceeds the ${sizeText(MAX_REQUEST_BYTES)} message limit.`);
+      }
+    } catch (e) {
+      return Promise.reject(e);
     }
-  }
-
-  /** One request and its answer's result; failures are PrintHostErrors. */
-  private call<Result>(type: string, payload: object | undefined, options: CallOptions): Promise<Result> {
-    const requestId = `r${++this.sequence}.${Date.now().toString(36)}`;
-    const envelope: Record<string, unknown> = { protocol: PROTOCOL, request_id: requestId, type };
-    if (payload !== undefined) envelope.payload = payload;
-    if (encodedSize(envelope) > MAX_REQUEST_BYTES) {
-      return Promise.reject(new PrintHostError('PAYLOAD_TOO_LARGE', 'The request exceeds the 8 MiB message limit.'));
-    }
+    const call = options ?? {};
     const answer = () =>
-      this.exchange(envelope, requestId, options).then((response) => {
+      this.exchange(envelope, requestId, call, prints).then((response) => {
         // The host's answers are trusted to have the shape of their type.
         if (response && response.ok === true) return response.result as Result;
         const error = response?.error;
-        if (error && typeof error.code === 'string') {
-          throw new PrintHostError(error.code as PrintErrorCode, String(error.message));
-        }
+        if (error && typeof error.code === 'string') throw hostError(error.code, String(error.message));
         throw lost('HOST_DISCONNECTED', 'The print host sent no usable answer.');
       });
     if (this.transport === 'message') return answer();
-    const next = this.queue.then(answer, answer);
-    this.queue = next.catch(() => undefined);
-    return next;
+    return this.inTurn(answer, call.signal);
+  }
+
+  /** Runs `run` once the requests ahead of it on the port are done; an abort while waiting rejects at once. */
+  private inTurn<T>(run: () => Promise<T>, signal?: AbortSignal): Promise<T> {
+    return new Promise<T>((resolve, reject) => {
+      const start = () => {
+        signal?.removeEventListener('abort', leave);
+        let running: Promise<T>;
+        try {
+          running = run();
+        } catch (e) {
+          running = Promise.reject(e);
+        }
+        running.then(resolve, reject).finally(() => this.nextInLine());
+      };
+      const leave = () => {
+        const at = this.line.indexOf(start);
+        if (at < 0) return;
+        this.line.splice(at, 1);
+        reject(signal?.reason);
+      };
+      signal?.addEventListener('abort', leave, { once: true });
+      this.line.push(start);
+      if (!this.lineBusy) this.nextInLine();
+    });
+  }
+
+  private nextInLine(): void {
+    const start = this.line.shift();
+    this.lineBusy = start !== undefined;
+    start?.();
   }
 
   /** Sends one envelope and settles exactly once: answer, error or timeout. */
   private exchange(envelope: Record<string, unknown>, requestId: string,
-    options: CallOptions): Promise<Envelope | undefined> {
+    options: CallOptions, prints: boolean): Promise<Envelope | undefined> {
     return new Promise((resolve, reject) => {
       let settled = false;
       let timer: ReturnType<typeof setTimeout> | undefined;
-      const onAbort = () => entry.reject(cancelled('The request was cancelled before its answer came; a print ' +
-        'attempt may still have been sent: repeat it with the same intent id to learn what became of it.'));
+      const onAbort = () => entry.reject(prints ? cancelledAfterSending('The request was cancelled before its answer ' +
+        'came; a print attempt may still have been sent: repeat it with the same intent id to learn what became of it.',
+      options.signal) : options.signal?.reason);
       const settle = (fn: () => void) => {
         if (settled) return;
         settled = true;
@@ -414,7 +507,7 @@ export class PrintHostClient {
         resolve: (a) => settle(() => resolve(a)),
         reject: (e) => settle(() => reject(e)),
       };
-      if (options.signal?.aborted) return entry.reject(cancelled('The request was cancelled before it was sent.'));
+      if (options.signal?.aborted) return entry.reject(options.signal.reason);
       options.signal?.addEventListener('abort', onAbort, { once: true });
       const timeoutMs = options.timeoutMs ?? this.timeoutMs;
       if (timeoutMs > 0) {

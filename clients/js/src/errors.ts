@@ -1,7 +1,7 @@
 // One error class for everything that can go wrong, with the host's code and
 // a `kind` a user interface can switch on.
 
-import type { PrintPdfPart } from './pdf.js';
+import type { PrintPdfPart } from './pdf_result.js';
 import type { JobRecord } from './wire.js';
 
 /** What some failures carry besides their code. */
@@ -12,6 +12,10 @@ export interface PrintErrorDetails {
   queuePaused?: boolean;
   /** printPdf: the parts printed before the one that failed. */
   parts?: PrintPdfPart[];
+  /** An answer from the host: its code as sent. */
+  hostCode?: string;
+  /** ABORTED: the abort signal's reason. */
+  cause?: unknown;
 }
 
 /** What a user interface should do about a failure. */
@@ -38,16 +42,23 @@ export type PrintErrorKind =
   /** The host did not answer (it crashed, is busy or the port dropped); repeating with the same id is safe. */
   | 'host-busy-or-crashed';
 
-/** The codes the host answers with. */
-export type HostErrorCode =
-  | 'BAD_REQUEST' | 'PAYLOAD_TOO_LARGE' | 'PROTOCOL_MISMATCH' | 'UNKNOWN_MESSAGE' | 'INTENT_CONFLICT' | 'JOB_NOT_FOUND'
-  | 'PRINTER_UNAVAILABLE' | 'MEDIA_UNSUPPORTED' | 'MEDIA_MISMATCH' | 'SUBMISSION_REJECTED' | 'PRINT_SYSTEM_UNAVAILABLE'
-  | 'UNKNOWN_OUTCOME' | 'ATTEMPT_FAILED' | 'STATE_CORRUPT' | 'STATE_VERSION' | 'STATE_UNAVAILABLE' | 'IO_ERROR'
-  | 'HOST_RESTARTED';
+// Listed as values too: an answer's code is checked against them, so that a
+// code this version does not know is never typed as one it does.
+const HOST_ERROR_CODES = [
+  'BAD_REQUEST', 'PAYLOAD_TOO_LARGE', 'PROTOCOL_MISMATCH', 'UNKNOWN_MESSAGE', 'INTENT_CONFLICT', 'JOB_NOT_FOUND',
+  'PRINTER_UNAVAILABLE', 'MEDIA_UNSUPPORTED', 'MEDIA_MISMATCH', 'SUBMISSION_REJECTED', 'PRINT_SYSTEM_UNAVAILABLE',
+  'UNKNOWN_OUTCOME', 'ATTEMPT_FAILED', 'STATE_CORRUPT', 'STATE_VERSION', 'STATE_UNAVAILABLE', 'IO_ERROR',
+  'HOST_RESTARTED',
+] as const;
 
-/** The library's own codes: the browser's, the caller's and the waiting's. */
+/** The codes the host answers with. */
+export type HostErrorCode = typeof HOST_ERROR_CODES[number];
+
+/** The library's own codes: the browser's, the caller's and the waiting's; and UNKNOWN_ERROR, a host code this
+ * version does not know (a newer host's), kept in `hostCode`. */
 export type ClientErrorCode =
-  | 'HOST_NOT_FOUND' | 'HOST_FORBIDDEN' | 'HOST_DISCONNECTED' | 'TIMEOUT' | 'ABORTED' | 'JOB_WAITING' | 'PAGE_TOO_LARGE';
+  | 'HOST_NOT_FOUND' | 'HOST_FORBIDDEN' | 'HOST_DISCONNECTED' | 'TIMEOUT' | 'ABORTED' | 'JOB_WAITING' | 'PAGE_TOO_LARGE'
+  | 'UNKNOWN_ERROR';
 
 export type PrintErrorCode = HostErrorCode | ClientErrorCode;
 
@@ -75,12 +86,18 @@ export function kindOfCode(code: PrintErrorCode): PrintErrorKind {
 export class PrintHostError extends Error {
   /** The host's error code ("PRINTER_UNAVAILABLE"), or one of the library's own
    * ("HOST_NOT_FOUND", "TIMEOUT", ...). A newer host may send a code this
-   * version does not list; its kind is then 'host-busy-or-crashed'. */
+   * version does not list: that is UNKNOWN_ERROR, of kind 'host-busy-or-crashed',
+   * with the host's code in `hostCode`. */
   readonly code: PrintErrorCode;
   readonly kind: PrintErrorKind;
+  /** The code exactly as the host sent it, on every error the host answered with
+   * (absent on the library's own); the one to log for an UNKNOWN_ERROR. */
+  readonly hostCode?: string;
   readonly record?: JobRecord;
   readonly queuePaused?: boolean;
   parts?: PrintPdfPart[];
+  /** ABORTED: the reason the caller's AbortSignal was aborted with. */
+  cause?: unknown;
 
   constructor(code: PrintErrorCode, message: string, kind: PrintErrorKind = kindOfCode(code),
     details: PrintErrorDetails = {}) {
@@ -91,6 +108,8 @@ export class PrintHostError extends Error {
     if (details.record) this.record = details.record;
     if (details.queuePaused !== undefined) this.queuePaused = details.queuePaused;
     if (details.parts) this.parts = details.parts;
+    if (details.hostCode !== undefined) this.hostCode = details.hostCode;
+    if (details.cause !== undefined) this.cause = details.cause;
   }
 
   /** True when no answer came back (the port dropped, or the time ran out):
@@ -99,6 +118,12 @@ export class PrintHostError extends Error {
   get answerLost(): boolean {
     return this.code === 'HOST_DISCONNECTED' || this.code === 'TIMEOUT';
   }
+}
+
+/** The host's error answer; a code this version does not know stays out of the known ones. */
+export function hostError(code: string, message: string): PrintHostError {
+  const known = (HOST_ERROR_CODES as readonly string[]).includes(code);
+  return new PrintHostError(known ? code as HostErrorCode : 'UNKNOWN_ERROR', message, undefined, { hostCode: code });
 }
 
 /** The browser's words when the host manifest is missing or names a missing program. */

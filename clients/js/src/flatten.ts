@@ -3,6 +3,7 @@
 // keeps whatever colour it hides, usually black), so a canvas left
 // transparent where nothing was drawn would print solid black.
 
+import { badRequest } from './checks.js';
 import { LabelImage, bytesOf } from './png.js';
 
 type AnyCanvas = OffscreenCanvas | HTMLCanvasElement;
@@ -16,10 +17,10 @@ function whiteCanvas(width: number, height: number): { canvas: AnyCanvas; g: Can
     canvas.width = width;
     canvas.height = height;
   } else {
-    throw new TypeError('Flattening a transparent label needs a canvas, and this context has none.');
+    throw badRequest('Flattening a transparent label needs a canvas, and this context has none: give an opaque PNG.');
   }
   const g = canvas.getContext('2d') as (CanvasDrawImage & CanvasFillStrokeStyles & CanvasRect) | null;
-  if (!g) throw new TypeError('Flattening a transparent label needs a 2D canvas context.');
+  if (!g) throw badRequest('Flattening a transparent label needs a 2D canvas context: give an opaque PNG.');
   g.fillStyle = '#fff';
   g.fillRect(0, 0, width, height);
   return { canvas, g };
@@ -41,9 +42,13 @@ export function pngHasAlpha(bytes: Uint8Array): boolean {
   return false;
 }
 
+// Told by what it can do rather than by class: a canvas may come from another
+// realm, and anything else (a string, a number, an image element) is refused
+// by bytesOf as a bad request instead of failing inside drawImage.
 function isCanvas(image: LabelImage): image is AnyCanvas {
-  return !(image instanceof Uint8Array) && !(image instanceof ArrayBuffer) &&
-    !(typeof Blob !== 'undefined' && image instanceof Blob);
+  const c = image as { width?: unknown; height?: unknown; convertToBlob?: unknown; toBlob?: unknown } | null;
+  return typeof c === 'object' && c !== null && typeof c.width === 'number' &&
+    typeof c.height === 'number' && (typeof c.convertToBlob === 'function' || typeof c.toBlob === 'function');
 }
 
 /** The label's PNG bytes, with any transparency flattened onto white. */
@@ -56,7 +61,8 @@ export async function opaqueLabelBytes(image: LabelImage): Promise<Uint8Array> {
   const bytes = await bytesOf(image);
   if (!pngHasAlpha(bytes)) return bytes;
   if (typeof createImageBitmap === 'undefined') {
-    throw new TypeError('Flattening a transparent PNG needs createImageBitmap, and this context has none.');
+    throw badRequest('Flattening a transparent PNG needs createImageBitmap, and this context has none: give an ' +
+      'opaque PNG.');
   }
   const bitmap = await createImageBitmap(new Blob([bytes as Uint8Array<ArrayBuffer>], { type: 'image/png' }));
   try {

@@ -2,10 +2,13 @@
 // its own; callers make one with newIntentId() and keep it with the order it
 // prints for, so that a retry after a lost answer reuses it.
 
-const ALLOWED = /^[A-Za-z0-9\-.:_]{1,160}$/;
+import { INTENT_ID_MAX_BYTES } from './limits.js';
+
+// ASCII only, so the length in characters is the length in bytes.
+const ALLOWED = /^[A-Za-z0-9\-.:_]+$/;
 
 /** The host's identifier rule: 1 to `max` ASCII letters, digits, "-", ".", ":" or "_". */
-export function isValidId(id: string, max = 160): boolean {
+export function isValidId(id: string, max = INTENT_ID_MAX_BYTES): boolean {
   return id.length <= max && ALLOWED.test(id);
 }
 

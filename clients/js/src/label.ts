@@ -1,6 +1,8 @@
 // A canvas of the exact pixel size of a physical label, so that what is drawn
 // on it prints at that size.
 
+import { DPI_MAX, DPI_MIN, RASTER_MAX_PX, RASTER_MIN_PX } from './limits.js';
+
 export interface LabelSize {
   widthIn?: number;
   widthMm?: number;
@@ -16,11 +18,12 @@ export function labelPixels(size: LabelSize): { width: number; height: number } 
     if (mm !== undefined) return mm / 25.4;
     throw new TypeError(`Give the label's ${name} in inches or millimetres.`);
   };
-  if (!(size.dpi >= 72 && size.dpi <= 1200)) throw new RangeError('DPI must be between 72 and 1200.');
+  if (!(size.dpi >= DPI_MIN && size.dpi <= DPI_MAX)) throw new RangeError(`DPI must be between ${DPI_MIN} and ${DPI_MAX}.`);
   const width = Math.round(inches(size.widthIn, size.widthMm, 'width') * size.dpi);
   const height = Math.round(inches(size.heightIn, size.heightMm, 'height') * size.dpi);
-  if (width < 16 || height < 16 || width > 10000 || height > 10000) {
-    throw new RangeError('Raster dimensions are outside the supported range.');
+  if (!(width >= RASTER_MIN_PX && height >= RASTER_MIN_PX && width <= RASTER_MAX_PX && height <= RASTER_MAX_PX)) {
+    throw new RangeError(`The label is ${width} x ${height} pixels; the print host takes ${RASTER_MIN_PX} to ` +
+      `${RASTER_MAX_PX} on each side.`);
   }
   return { width, height };
 }

@@ -9,12 +9,18 @@
 // Its own entry point: an extension that prints no PDF does not load the
 // WebAssembly.
 
-import type { CallOptions, PrintHostClient, SubmitResult } from './client.js';
+import {
+  badRequest, checkCallOptions, checkCopies, checkIntentId, checkObject, checkOneOf, checkString, sizeText, viewOf,
+} from './checks.js';
+import type { CallOptions, PrintHostClient } from './client.js';
 import { PrintHostError } from './errors.js';
 import { greyPng } from './grey_png.js';
 import { isValidId } from './ids.js';
-import { MAX_PNG_BYTES, MAX_REQUEST_BYTES } from './png.js';
+import { MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_REQUEST_BYTES, RASTER_MAX_PX, RASTER_MIN_PX } from './limits.js';
+import type { PrintPdfPart } from './pdf_result.js';
 import { PDFiumLibrary } from './vendor/pdfium.js';
+
+export type { PrintPdfPart } from './pdf_result.js';
 
 /** How pages are laid on the queue's printable area. */
 export interface PdfLayout {
@@ -56,37 +62,78 @@ export interface PrintPdfOptions extends PdfLayout, PdfiumSource, CallOptions {
   copies?: number;
 }
 
-export interface PrintPdfPart {
-  intentId: string;
-  /** The PDF's page numbers this part printed, in order. */
-  pages: number[];
-  result: SubmitResult;
-}
-
-const MAX_PAGES_PER_PART = 1000;
 // What a request holds besides its pages' base64: the envelope, the fields,
 // and each page's raster object.
 const ENVELOPE_BYTES = 4096;
 const PER_PAGE_BYTES = 128;
 
-const libraries = new Map<string, Promise<PDFiumLibrary>>();
+// One PDFium per source, kept warm for the next PDF: starting one compiles
+// the WebAssembly and sets up its memory, and an instance made per call was
+// left behind with all of that memory. A caller's wasmBinary is a weak key,
+// so dropping the binary lets its instance go too.
+const byUrl = new Map<string, Promise<PDFiumLibrary>>();
+const byBinary = new WeakMap<ArrayBuffer, Promise<PDFiumLibrary>>();
 
 function library(source: PdfiumSource): Promise<PDFiumLibrary> {
-  if (source.wasmBinary) return PDFiumLibrary.init({ wasmBinary: source.wasmBinary });
+  const binary = source.wasmBinary;
+  if (binary) {
+    let loading = byBinary.get(binary);
+    if (!loading) {
+      loading = PDFiumLibrary.init({ wasmBinary: binary });
+      byBinary.set(binary, loading);
+      loading.catch(() => byBinary.delete(binary));  // a failed load is tried again next time
+    }
+    return loading;
+  }
   const url = source.wasmUrl ?? new URL('./vendor/pdfium.wasm', import.meta.url).href;
-  let loading = libraries.get(url);
+  let loading = byUrl.get(url);
   if (!loading) {
     loading = PDFiumLibrary.init({ wasmUrl: url });
-    libraries.set(url, loading);
-    loading.catch(() => libraries.delete(url));  // a failed load is tried again next time
+    byUrl.set(url, loading);
+    loading.catch(() => byUrl.delete(url));
   }
   return loading;
 }
 
-async function bytesOfPdf(pdf: Blob | ArrayBuffer | Uint8Array): Promise<Uint8Array> {
-  if (pdf instanceof Uint8Array) return pdf;
-  if (pdf instanceof ArrayBuffer) return new Uint8Array(pdf);
+function isPdfData(pdf: unknown): pdf is Blob | ArrayBuffer | Uint8Array {
+  return pdf instanceof Uint8Array || pdf instanceof ArrayBuffer || (typeof Blob !== 'undefined' && pdf instanceof Blob);
+}
+
+async function bytesOfPdf(pdf: unknown): Promise<Uint8Array> {
+  if (!isPdfData(pdf)) throw badRequest('pdf must be a Blob, ArrayBuffer or Uint8Array.');
+  if (pdf instanceof Uint8Array || pdf instanceof ArrayBuffer) return viewOf(pdf, 'The PDF');
   return new Uint8Array(await pdf.arrayBuffer());
+}
+
+function checkLayout(layout: unknown): void {
+  if (layout === undefined) return;
+  checkObject(layout, 'renderPdfPages');
+  if (layout.pages !== undefined && !Array.isArray(layout.pages)) throw badRequest('pages must be an array of page numbers.');
+  checkOneOf(layout.fit, 'fit', ['actual', 'shrink']);
+  checkOneOf(layout.rotate, 'rotate', ['auto', 'none']);
+  checkOneOf(layout.colour, 'colour', ['threshold', 'grey']);
+  if (layout.wasmUrl !== undefined) checkString(layout.wasmUrl, 'wasmUrl');
+  if (layout.wasmBinary !== undefined && !(layout.wasmBinary instanceof ArrayBuffer)) {
+    throw badRequest('wasmBinary must be an ArrayBuffer.');
+  }
+}
+
+function checkTarget(target: unknown): asserts target is { dpi: number; printable: { width: number; height: number } } {
+  const positive = (n: unknown) => typeof n === 'number' && n > 0 && n < Infinity;
+  checkObject(target, 'renderPdfPages');
+  const printable = target.printable as { width?: unknown; height?: unknown } | null | undefined;
+  if (!positive(target.dpi) || typeof printable !== 'object' || printable === null || !positive(printable.width) ||
+    !positive(printable.height)) {
+    throw badRequest('renderPdfPages needs a dpi and a printable width and height in pixels, all above 0.');
+  }
+  if (target.printer !== undefined) checkString(target.printer, 'printer');
+}
+
+/** Closes a page that is refused before it is rendered: the wrapper closes a page only at the end of rendering it,
+ * and PDFium keeps a page's memory until it is closed. */
+function closeUnrendered(page: object): void {
+  const internals = page as { module?: { _FPDF_ClosePage?: (page: number) => void }; pageIdx?: number };
+  if (typeof internals.pageIdx === 'number') internals.module?._FPDF_ClosePage?.(internals.pageIdx);
 }
 
 function rotateClockwise(samples: Uint8Array, width: number, height: number): Uint8Array {
@@ -113,6 +160,8 @@ export async function renderPdfPages(
   target: { dpi: number; printable: { width: number; height: number }; printer?: string },
   layout: PdfLayout & PdfiumSource = {},
 ): Promise<RenderedPage[]> {
+  checkTarget(target);
+  checkLayout(layout);
   const bytes = await bytesOfPdf(pdf);
   const lib = await library(layout);
   let document;
@@ -136,44 +185,50 @@ export async function renderPdfPages(
     const rendered: RenderedPage[] = [];
     for (const n of chosen) {
       const page = document.getPage(n - 1);
-      const { originalWidth, originalHeight } = page.getOriginalSize();  // points
-      let width = Math.round(originalWidth * dpi / 72);
-      let height = Math.round(originalHeight * dpi / 72);
-      const rotated = (layout.rotate ?? 'auto') === 'auto' && width !== height &&
-        (width > height) !== printableLandscape;
-      // The page's size on the sheet, turned if it is to be turned.
-      const across = rotated ? height : width;
-      const down = rotated ? width : height;
-      if (across > printable.width || down > printable.height) {
-        if ((layout.fit ?? 'actual') !== 'shrink') {
-          throw new PrintHostError('PAGE_TOO_LARGE',
-            `Page ${n} of the PDF (${mm(across, dpi)} x ${mm(down, dpi)} mm) is larger than the printable area` +
-            `${target.printer ? ` of ${target.printer}` : ''} (${mm(printable.width, dpi)} x ${mm(printable.height, dpi)} mm); ` +
-            `print it with fit: 'shrink' to scale it down, or choose a printer with larger labels.`,
-            'choose-another-printer');
+      let rendering = false;
+      try {
+        const { originalWidth, originalHeight } = page.getOriginalSize();  // points
+        let width = Math.round(originalWidth * dpi / 72);
+        let height = Math.round(originalHeight * dpi / 72);
+        const rotated = (layout.rotate ?? 'auto') === 'auto' && width !== height &&
+          (width > height) !== printableLandscape;
+        // The page's size on the sheet, turned if it is to be turned.
+        const across = rotated ? height : width;
+        const down = rotated ? width : height;
+        if (across > printable.width || down > printable.height) {
+          if ((layout.fit ?? 'actual') !== 'shrink') {
+            throw new PrintHostError('PAGE_TOO_LARGE',
+              `Page ${n} of the PDF (${mm(across, dpi)} x ${mm(down, dpi)} mm) is larger than the printable area` +
+              `${target.printer ? ` of ${target.printer}` : ''} (${mm(printable.width, dpi)} x ${mm(printable.height, dpi)} mm); ` +
+              `print it with fit: 'shrink' to scale it down, or choose a printer with larger labels.`,
+              'choose-another-printer');
+          }
+          const scale = Math.min(printable.width / across, printable.height / down);
+          width = Math.max(1, Math.floor(width * scale));
+          height = Math.max(1, Math.floor(height * scale));
         }
-        const scale = Math.min(printable.width / across, printable.height / down);
-        width = Math.max(1, Math.floor(width * scale));
-        height = Math.max(1, Math.floor(height * scale));
+        if (width < RASTER_MIN_PX || height < RASTER_MIN_PX || width > RASTER_MAX_PX || height > RASTER_MAX_PX) {
+          throw new PrintHostError('BAD_REQUEST', `Page ${n} of the PDF renders to ${width} x ${height} pixels, ` +
+            `outside the ${RASTER_MIN_PX} to ${RASTER_MAX_PX} the print host takes.`, 'fix-the-request');
+        }
+        rendering = true;
+        const bitmap = await page.render({ width, height, colorSpace: 'Gray', render: 'bitmap' });
+        let samples = bitmap.data;
+        let w = bitmap.width;
+        let h = bitmap.height;
+        if (rotated) {
+          samples = rotateClockwise(samples, w, h);
+          [w, h] = [h, w];
+        }
+        const png = greyPng(samples, w, h, (layout.colour ?? 'threshold') === 'grey' ? 8 : 1);
+        if (png.length > MAX_PNG_BYTES) {
+          throw new PrintHostError('PAYLOAD_TOO_LARGE', `Page ${n} of the PDF is over ${sizeText(MAX_PNG_BYTES)} as a ` +
+            "PNG; print it with colour: 'threshold'.", 'fix-the-request');
+        }
+        rendered.push({ page: n, png, width: w, height: h, rotated });
+      } finally {
+        if (!rendering) closeUnrendered(page);
       }
-      if (width < 16 || height < 16 || width > 10000 || height > 10000) {
-        throw new PrintHostError('BAD_REQUEST', `Page ${n} of the PDF renders to ${width} x ${height} pixels, ` +
-          'outside the 16 to 10000 the print host takes.', 'fix-the-request');
-      }
-      const bitmap = await page.render({ width, height, colorSpace: 'Gray', render: 'bitmap' });
-      let samples = bitmap.data;
-      let w = bitmap.width;
-      let h = bitmap.height;
-      if (rotated) {
-        samples = rotateClockwise(samples, w, h);
-        [w, h] = [h, w];
-      }
-      const png = greyPng(samples, w, h, (layout.colour ?? 'threshold') === 'grey' ? 8 : 1);
-      if (png.length > MAX_PNG_BYTES) {
-        throw new PrintHostError('PAYLOAD_TOO_LARGE', `Page ${n} of the PDF is over 5 MiB as a PNG; print it with ` +
-          "colour: 'threshold'.", 'fix-the-request');
-      }
-      rendered.push({ page: n, png, width: w, height: h, rotated });
     }
     return rendered;
   } finally {
@@ -181,7 +236,7 @@ export async function renderPdfPages(
   }
 }
 
-/** The pages split into requests the host takes: at most 8 MiB and 1000 pages each, in order. */
+/** The pages split into requests the host takes (in size and in pages), in order. */
 function partsOf(pages: RenderedPage[]): RenderedPage[][] {
   const budget = MAX_REQUEST_BYTES - ENVELOPE_BYTES;
   const parts: RenderedPage[][] = [];
@@ -189,7 +244,7 @@ function partsOf(pages: RenderedPage[]): RenderedPage[][] {
   let size = 0;
   for (const page of pages) {
     const cost = Math.ceil(page.png.length / 3) * 4 + PER_PAGE_BYTES;
-    if (current.length > 0 && (size + cost > budget || current.length === MAX_PAGES_PER_PART)) {
+    if (current.length > 0 && (size + cost > budget || current.length === MAX_DOCUMENT_PAGES)) {
       parts.push(current);
       current = [];
       size = 0;
@@ -213,9 +268,15 @@ function partsOf(pages: RenderedPage[]): RenderedPage[][] {
  * parts that were printed before it.
  */
 export async function printPdf(client: PrintHostClient, options: PrintPdfOptions): Promise<{ parts: PrintPdfPart[] }> {
-  if (typeof options.intentId !== 'string' || !isValidId(options.intentId)) {
-    throw new PrintHostError('BAD_REQUEST', 'intent_id contains unsupported characters.');
-  }
+  // All checked before the first request, so that bad input sends nothing.
+  checkObject(options as unknown, 'printPdf');
+  checkIntentId(options.intentId);
+  checkString(options.printer, 'printer');
+  checkString(options.title, 'title');
+  checkCopies(options.copies);
+  checkCallOptions(options, 'printPdf');
+  checkLayout(options);
+  if (!isPdfData(options.pdf)) throw badRequest('pdf must be a Blob, ArrayBuffer or Uint8Array.');
   const described = await client.describePrinter(options.printer, options);
   const dpi = described.dpiX ?? 300;
   const printable = { width: described.printableArea.widthPx, height: described.printableArea.heightPx };
@@ -240,6 +301,14 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
       });
       done.push({ intentId: ids[i], pages: part.map((p) => p.page), result });
     } catch (e) {
+      const signal = options.signal;
+      if (signal?.aborted && e === signal.reason) {
+        // The reason is the caller's own object, not to be written on; and
+        // once a part has printed, "aborted" alone would hide that.
+        if (done.length === 0) throw e;
+        throw new PrintHostError('ABORTED', `The print was cancelled after ${done.length} of its ${split.length} ` +
+          'parts printed; repeat it with the same intent id to print the rest.', 'cancelled', { parts: done, cause: e });
+      }
       if (e instanceof Error) Object.assign(e, { parts: done });
       throw e;
     }

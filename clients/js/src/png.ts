@@ -1,31 +1,36 @@
 // Label images as the host takes them: PNG bytes, their size read from the
 // PNG's own header, and base64 text.
 
+import { badRequest, viewOf } from './checks.js';
+
 /** Anything a label can be given as. Canvases are encoded as PNG. */
 export type LabelImage = Blob | ArrayBuffer | Uint8Array | OffscreenCanvas | HTMLCanvasElement;
 
-/** The host's limits: a PNG of at most 5 MiB, a request of at most 8 MiB. */
-export const MAX_PNG_BYTES = 5 * 1024 * 1024;
-export const MAX_REQUEST_BYTES = 8 * 1024 * 1024;
+/** The host's limits: the largest PNG, and the largest request, in bytes. */
+export { MAX_PNG_BYTES, MAX_REQUEST_BYTES } from './limits.js';
 
 const SIGNATURE = [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a];
 
 /** The bytes of a label: as given, or a canvas encoded as PNG. */
 export async function bytesOf(image: LabelImage): Promise<Uint8Array> {
-  if (image instanceof Uint8Array) return image;
-  if (image instanceof ArrayBuffer) return new Uint8Array(image);
+  if (image instanceof Uint8Array || image instanceof ArrayBuffer) return viewOf(image, 'The label');
   if (typeof Blob !== 'undefined' && image instanceof Blob) return new Uint8Array(await image.arrayBuffer());
   const canvas = image as OffscreenCanvas | HTMLCanvasElement;
+  if (typeof canvas !== 'object' || canvas === null) throw notAnImage();
   if (typeof (canvas as OffscreenCanvas).convertToBlob === 'function') {
     const blob = await (canvas as OffscreenCanvas).convertToBlob({ type: 'image/png' });
     return new Uint8Array(await blob.arrayBuffer());
   }
   if (typeof (canvas as HTMLCanvasElement).toBlob === 'function') {
     const blob = await new Promise<Blob | null>((resolve) => (canvas as HTMLCanvasElement).toBlob(resolve, 'image/png'));
-    if (!blob) throw new TypeError('The canvas could not be encoded as PNG.');
+    if (!blob) throw badRequest('The canvas could not be encoded as PNG (is it 0 pixels wide or high?).');
     return new Uint8Array(await blob.arrayBuffer());
   }
-  throw new TypeError('A label must be a Blob, ArrayBuffer, Uint8Array or canvas.');
+  throw notAnImage();
+}
+
+function notAnImage() {
+  return badRequest('A label must be a Blob, ArrayBuffer, Uint8Array or canvas.');
 }
 
 /** Width and height from the PNG header, or null when the bytes are not a PNG. */

@@ -192,7 +192,8 @@ test('waiting and cancelling are told apart from a lost host', async () => {
     : { default_printer: '', printers: [{ name: 'Label_PDF', state: 'paused', enabled: false, uri: 'cups' }] }))).c;
   await assert.rejects(paused.waitForJob('w-3', { intervalMs: 5, timeoutMs: 20 }), (e) => e.code === 'JOB_WAITING' &&
     e.kind === 'job-still-waiting' && !e.answerLost && e.queuePaused === true && e.record.state === 'SUBMITTED');
-  // Cancelled before sending, while waiting between polls, or in flight: one kind.
+  // Cancelled before sending, while waiting between polls, or with a read in
+  // flight: nothing can have printed, so the caller gets its own reason back.
   const silent = client(() => undefined, { timeoutMs: 0 }).c;
   const before = new AbortController();
   before.abort();
@@ -201,9 +202,10 @@ test('waiting and cancelling are told apart from a lost host', async () => {
   const polling = new AbortController();
   setTimeout(() => polling.abort(), 20);
   const slow = client((m, port) => port.answer(ok(m, { state: 'SUBMITTED' }))).c;
-  for (const call of [silent.hello({ signal: before.signal }), silent.hello({ signal: during.signal }),
-    slow.waitForJob('w-4', { intervalMs: 1000, signal: polling.signal })]) {
-    await assert.rejects(call, (e) => e.code === 'ABORTED' && e.kind === 'cancelled');
+  for (const [call, signal] of [[silent.hello({ signal: before.signal }), before.signal],
+    [silent.hello({ signal: during.signal }), during.signal],
+    [slow.waitForJob('w-4', { intervalMs: 1000, signal: polling.signal }), polling.signal]]) {
+    await assert.rejects(call, (e) => e === signal.reason && e.name === 'AbortError');
   }
   // A bad id is a rejected promise, like every other failure.
   const bad = silent.getJob('has space');
@@ -357,4 +359,182 @@ test('label sizes and PNG headers', () => {
   assert.throws(() => labelPixels({ widthIn: 4, heightIn: 6, dpi: 50 }));
   assert.deepEqual(pngSize(png(812, 1218)), { width: 812, height: 1218 });
   assert.equal(pngSize(new Uint8Array(30)), null);
+});
+
+test('a call aborted while it waits its turn on the port rejects at once, with the reason, and is never sent', async () => {
+  // The first request holds the port for 3 s; the others wait behind it.
+  const { c, runtime } = client((m, port) => port.answer(ok(m, m.type === 'list_printers'
+    ? { default_printer: 'P', printers: [] } : 'hi'), m.type === 'list_printers' ? 3000 : 0), { timeoutMs: 0 });
+  const first = c.listPrinters();
+  const rows = [
+    ['a read, with the default reason', (signal) => c.hello({ signal }), undefined],
+    ["a read, with the caller's reason", (signal) => c.getJob('q-1', { signal }), new Error('the dialog was closed')],
+    ['a print, never sent, so nothing printed', (signal) => c.printLabel({ ...label('q-2'), signal }), 'a string reason'],
+  ];
+  const started = performance.now();
+  await Promise.all(rows.map(([name, callOf, reason]) => {
+    const controller = new AbortController();
+    const call = callOf(controller.signal);
+    setTimeout(() => controller.abort(reason), 50);
+    return assert.rejects(call, (e) => {
+      const after = performance.now() - started;
+      assert.ok(after < 1000, `${name}: rejected after ${after} ms`);
+      assert.equal(e, controller.signal.reason, name);
+      if (reason === undefined) assert.equal(e.name, 'AbortError', name);
+      return true;
+    });
+  }));
+  // They left the line: the request after them is the next one sent.
+  const next = c.hello();
+  assert.equal((await first).defaultPrinter, 'P');
+  assert.equal(await next, 'hi');
+  assert.deepEqual(runtime.sent.map((m) => m.type), ['list_printers', 'hello']);
+  c.close();
+});
+
+test('an abort once a print was sent says that it may have printed, with the reason as its cause', async () => {
+  const reason = new Error('stop');
+  const rows = [
+    // [name, host, client options, abort: when the test aborts]
+    ['with the print in flight', () => undefined, {}, 'at 50 ms'],
+    ['between tries of a lost answer', (m, port) => port.drop(), { retryDelayMs: 5000 }, 'at 50 ms'],
+    // The lost try's repeat waits its turn behind a request that came in meanwhile.
+    ['while the repeat of a lost answer waits its turn', (m, port, c) => {
+      if (m.type === 'submit') {
+        c.listPrinters().catch(() => undefined);
+        port.drop();
+      }
+    }, { retryDelayMs: 1 }, 'after the retry'],
+  ];
+  for (const [name, host, options, when] of rows) {
+    const controller = new AbortController();
+    const made = client((m, port) => host(m, port, made.c), {
+      timeoutMs: 0, ...options,
+      // The repeat is queued once its 1 ms pause is over, well before this.
+      onRetry: () => when === 'after the retry' && setTimeout(() => controller.abort(reason), 20),
+    });
+    if (when === 'at 50 ms') setTimeout(() => controller.abort(reason), 50);
+    await assert.rejects(made.c.printLabel({ ...label('sent-1'), signal: controller.signal }), (e) => {
+      assert.ok(e instanceof PrintHostError, `${name}: ${e}`);
+      assert.deepEqual([e.code, e.kind, e.cause, e.answerLost], ['ABORTED', 'cancelled', reason, false], name);
+      assert.match(e.message, /may .*(printed|been sent).*same intent id/, name);
+      return true;
+    });
+    assert.equal(made.runtime.sent.filter((m) => m.type === 'submit').length, 1, `${name}: not sent again once aborted`);
+    made.c.close();
+  }
+});
+
+test("an error code this version does not know is UNKNOWN_ERROR, with the host's code kept", async () => {
+  const table = [
+    // [the host's code, the error's code, its kind]
+    ['PRINTER_UNAVAILABLE', 'PRINTER_UNAVAILABLE', 'choose-another-printer'],
+    ['QUOTA_EXCEEDED', 'UNKNOWN_ERROR', 'host-busy-or-crashed'],
+    // The library's own codes are not the host's to send: a host's TIMEOUT is
+    // an answer, not a lost one to repeat.
+    ['TIMEOUT', 'UNKNOWN_ERROR', 'host-busy-or-crashed'],
+    ['ABORTED', 'UNKNOWN_ERROR', 'host-busy-or-crashed'],
+  ];
+  for (const [hostCode, code, kind] of table) {
+    const { c, runtime } = client((m, port) => port.answer(fail(m, hostCode, 'from a newer host')));
+    await assert.rejects(c.printLabel(label('u-1')), (e) => {
+      assert.ok(e instanceof PrintHostError, hostCode);
+      assert.deepEqual([e.code, e.hostCode, e.kind, e.message, e.answerLost], [code, hostCode, kind, 'from a newer host',
+        false], hostCode);
+      return true;
+    });
+    assert.equal(runtime.sent.length, 1, `${hostCode}: an answer is not repeated`);
+    c.close();
+  }
+});
+
+test('bad input to any call is a BAD_REQUEST, never a TypeError or RangeError, and nothing is sent', async () => {
+  // A buffer transferred away (to a worker, say), and a view made on it before.
+  const detached = (view = false) => {
+    const buffer = new ArrayBuffer(64);
+    const bytes = new Uint8Array(buffer);
+    structuredClone(buffer, { transfer: [buffer] });
+    return view ? bytes : buffer;
+  };
+  const transparent = png();
+  transparent[25] = 6;  // grey and alpha: needs flattening, and Node.js has no canvas to do it
+  const printLabel = (change) => (c) => c.printLabel({ ...label('bad-1'), ...change });
+  const printPages = (change) => (c) => c.printPages({ ...label('bad-2'), pages: [png()], ...change });
+  const printRaw = (change) => (c) => c.printRaw({ ...label('bad-3'), data: '^XA^XZ', language: 'zpl', ...change });
+  const rows = [
+    ['printLabel()', (c) => c.printLabel()],
+    ['printLabel(null)', (c) => c.printLabel(null)],
+    ['printLabel("x")', (c) => c.printLabel('x')],
+    ['intentId 42', printLabel({ intentId: 42 })],
+    ['printer left out', printLabel({ printer: undefined })],
+    ['printer 42', printLabel({ printer: 42 })],
+    ['title null', printLabel({ title: null })],
+    ['png a string', printLabel({ png: 'not a png' })],
+    ['png a number', printLabel({ png: 42 })],
+    ['png null', printLabel({ png: null })],
+    ['png a plain object', printLabel({ png: {} })],
+    ['png a Uint16Array', printLabel({ png: new Uint16Array(20) })],
+    ['png a detached ArrayBuffer', printLabel({ png: detached() })],
+    ['png a view of a detached buffer', printLabel({ png: detached(true) })],
+    ['png bytes that are not a PNG', printLabel({ png: new Uint8Array(40) })],
+    ['png transparent with nothing to flatten it', printLabel({ png: transparent })],
+    ['dpi a string', printLabel({ dpi: '203' })],
+    ['dpi a BigInt', printLabel({ dpi: 203n })],
+    ['dpi NaN', printLabel({ dpi: NaN })],
+    ['dpi negative', printLabel({ dpi: -203 })],
+    ['dpi Infinity', printLabel({ dpi: Infinity })],
+    ['dpi above the limit', printLabel({ dpi: 1201 })],
+    ['copies 0', printLabel({ copies: 0 })],
+    ['copies negative', printLabel({ copies: -1 })],
+    ['copies 1.5', printLabel({ copies: 1.5 })],
+    ['copies above the limit', printLabel({ copies: 11 })],
+    ['copies a BigInt', printLabel({ copies: 2n })],
+    ['copies a string', printLabel({ copies: '2' })],
+    ['timeoutMs negative', printLabel({ timeoutMs: -1 })],
+    ['timeoutMs a BigInt', printLabel({ timeoutMs: 100n })],
+    ['timeoutMs Infinity', printLabel({ timeoutMs: Infinity })],
+    ['signal a plain object', printLabel({ signal: {} })],
+    ['signal an AbortController', printLabel({ signal: new AbortController() })],
+    ['printPages, pages left out', printPages({ pages: undefined })],
+    ['printPages, pages a string', printPages({ pages: 'pages' })],
+    ['printPages, a page a number', printPages({ pages: [png(), 42] })],
+    ['printPages, a detached page', printPages({ pages: [detached()] })],
+    ['printPages, dpi a BigInt', printPages({ dpi: 203n })],
+    ['printPages, copies 0', printPages({ copies: 0 })],
+    ['printRaw, data a number', printRaw({ data: 42 })],
+    ['printRaw, data null', printRaw({ data: null })],
+    ['printRaw, data a plain object', printRaw({ data: {} })],
+    ['printRaw, data detached', printRaw({ data: detached() })],
+    ['printRaw, language left out', printRaw({ language: undefined })],
+    ['printRaw, copies a BigInt', printRaw({ copies: 1n })],
+    ['getJob(42)', (c) => c.getJob(42)],
+    ['getJob with timeoutMs "1"', (c) => c.getJob('j-1', { timeoutMs: '1' })],
+    ['findJobs(42)', (c) => c.findJobs(42)],
+    ['findJobs limit 0', (c) => c.findJobs('o.', { limit: 0 })],
+    ['findJobs limit above the most', (c) => c.findJobs('o.', { limit: 101 })],
+    ['findJobs limit 1.5', (c) => c.findJobs('o.', { limit: 1.5 })],
+    ['findJobs limit a BigInt', (c) => c.findJobs('o.', { limit: 5n })],
+    ['findJobs options null', (c) => c.findJobs('o.', null)],
+    ['describePrinter(42)', (c) => c.describePrinter(42)],
+    ['describePrinter()', (c) => c.describePrinter()],
+    ['hello(null)', (c) => c.hello(null)],
+    ['hello with a signal that is not one', (c) => c.hello({ signal: 'abort' })],
+    ['listPrinters with timeoutMs a BigInt', (c) => c.listPrinters({ timeoutMs: 1n })],
+    ['waitForJob(42)', (c) => c.waitForJob(42)],
+    ['waitForJob until a string', (c) => c.waitForJob('w-1', { until: 'COMPLETED' })],
+    ['waitForJob intervalMs a BigInt', (c) => c.waitForJob('w-1', { intervalMs: 10n })],
+    ['waitForJob timeoutMs negative', (c) => c.waitForJob('w-1', { timeoutMs: -5 })],
+    ['waitForJob options null', (c) => c.waitForJob('w-1', null)],
+  ];
+  const { c, runtime } = client(() => assert.fail('nothing may be sent'));
+  for (const [name, callOf] of rows) {
+    const call = callOf(c);
+    assert.ok(call instanceof Promise, `${name}: a rejected promise, not a throw`);
+    await assert.rejects(call, (e) => {
+      assert.ok(e instanceof PrintHostError, `${name}: ${e?.name}: ${e?.message}`);
+      assert.deepEqual([e.code, e.kind], ['BAD_REQUEST', 'fix-the-request'], name);
+      return true;
+    });
+  }
+  assert.equal(runtime.sent.length, 0);
 });

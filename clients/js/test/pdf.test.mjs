@@ -2,12 +2,16 @@
 // colour rules, refusals, and the same bytes every time. PDFium runs here as
 // the package's Node.js build of the same WebAssembly the browsers load.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { after, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 
 import { pdfModuleInNode } from '../scripts/pdf_in_node.mjs';
 
-const { module: { printPdf, renderPdfPages }, dispose } = await pdfModuleInNode();
+const { module: { printPdf, renderPdfPages }, counts, dispose } = await pdfModuleInNode({ counting: true });
 after(dispose);
+const here = path.dirname(fileURLToPath(import.meta.url));
 
 // A PDF whose pages are [width, height] in points, each with a black square
 // in its top left corner.
@@ -96,4 +100,104 @@ test('a batch larger than one request is split into parts with ids derived from 
   sent.length = 0;
   await printPdf(fakeClient(), { ...job, pages: [3, 2] });
   assert.deepEqual(sent, [['batch-1', 2, 72]]);
+});
+
+test('PDFium starts once per wasmBinary, and every later call given it reuses that one', async () => {
+  const wasm = fs.readFileSync(path.join(here, '..', 'node_modules', '@hyzyla', 'pdfium', 'dist', 'pdfium.wasm'));
+  const binary = () => wasm.buffer.slice(wasm.byteOffset, wasm.byteOffset + wasm.byteLength);
+  const pdf = pdfOf([[288, 432]]);
+  const one = binary();
+  const before = counts.instances;
+  for (let i = 0; i < 4; i++) await renderPdfPages(pdf, LABEL, { wasmBinary: one });
+  await Promise.all([renderPdfPages(pdf, LABEL, { wasmBinary: one }), renderPdfPages(pdf, LABEL, { wasmBinary: one })]);
+  assert.equal(counts.instances - before, 1, 'six calls with one wasmBinary');
+  await renderPdfPages(pdf, LABEL, { wasmBinary: binary() });
+  assert.equal(counts.instances - before, 2, 'another wasmBinary has an instance of its own');
+});
+
+test('every document and page PDFium opens is closed again, rendered or refused', async () => {
+  const portrait = [288, 432];
+  const cases = [
+    ['rendered', [portrait, portrait], {}, null],
+    ['a page too large, after one that fits', [portrait, [576, 720]], {}, 'PAGE_TOO_LARGE'],
+    ['a page too small to print', [[4, 4]], {}, 'BAD_REQUEST'],
+    ['a page that is not there', [portrait], { pages: [3] }, 'BAD_REQUEST'],
+  ];
+  for (const [name, pages, layout, refused] of cases) {
+    const rendering = renderPdfPages(pdfOf(pages), LABEL, layout);
+    if (refused) await assert.rejects(rendering, (e) => e.code === refused, name);
+    else assert.equal((await rendering).length, pages.length, name);
+    assert.deepEqual([counts.openDocuments, counts.openPages], [0, 0], `${name}: documents and pages left open`);
+  }
+});
+
+test('bad input to the PDF calls is a BAD_REQUEST, never a TypeError, and nothing is sent', async () => {
+  const pdf = pdfOf([[288, 432]]);
+  const detached = pdf.buffer.slice(0);
+  structuredClone(detached, { transfer: [detached] });
+  const asked = [];
+  const fakeClient = {
+    describePrinter: async () => {
+      asked.push('describePrinter');
+      return { dpiX: 203, printableArea: { widthPx: 812, heightPx: 1218 } };
+    },
+    printPages: async () => {
+      asked.push('printPages');
+      return { duplicate: false };
+    },
+  };
+  const job = { printer: 'Q', pdf, intentId: 'bad-pdf-1', title: 'Bad' };
+  const rows = [
+    ['render a number', () => renderPdfPages(42, LABEL)],
+    ['render a string', () => renderPdfPages('%PDF-1.4', LABEL)],
+    ['render a detached ArrayBuffer', () => renderPdfPages(detached, LABEL)],
+    ['render for no target', () => renderPdfPages(pdf, null)],
+    ['render at a BigInt dpi', () => renderPdfPages(pdf, { ...LABEL, dpi: 203n })],
+    ['render without a printable area', () => renderPdfPages(pdf, { dpi: 203 })],
+    ['render pages given as a number', () => renderPdfPages(pdf, LABEL, { pages: 1 })],
+    ['render with an unknown fit', () => renderPdfPages(pdf, LABEL, { fit: 'stretch' })],
+    ['render with a wasmBinary that is a string', () => renderPdfPages(pdf, LABEL, { wasmBinary: 'pdfium.wasm' })],
+    ['print without options', () => printPdf(fakeClient)],
+    ['print with a pdf that is a number', () => printPdf(fakeClient, { ...job, pdf: 42 })],
+    ['print with intentId a number', () => printPdf(fakeClient, { ...job, intentId: 7 })],
+    ['print with copies 0', () => printPdf(fakeClient, { ...job, copies: 0 })],
+    ['print with copies a BigInt', () => printPdf(fakeClient, { ...job, copies: 1n })],
+    ['print with a signal that is not one', () => printPdf(fakeClient, { ...job, signal: {} })],
+    ['print with an unknown colour', () => printPdf(fakeClient, { ...job, colour: 'red' })],
+  ];
+  for (const [name, call] of rows) {
+    await assert.rejects(call(), (e) => {
+      assert.ok(e?.name === 'PrintHostError', `${name}: ${e?.name}: ${e?.message}`);
+      assert.deepEqual([e.code, e.kind], ['BAD_REQUEST', 'fix-the-request'], name);
+      return true;
+    });
+  }
+  assert.deepEqual(asked, []);
+});
+
+test('an aborted PDF print rejects with the reason, or, once a part has printed, says which did', async () => {
+  const pdf = pdfOf(Array.from({ length: 1001 }, () => [72, 72]));  // two parts
+  // As the client does: a part whose signal is aborted before it is sent rejects with the reason.
+  const fakeClient = (abortAfter, controller, reason) => ({
+    describePrinter: async () => ({ dpiX: 72, dpiY: 72, printableArea: { widthPx: 100, heightPx: 100 } }),
+    printPages: async (o) => {
+      if (o.signal.aborted) throw o.signal.reason;
+      if (o.intentId.endsWith(`.part${abortAfter}`)) controller.abort(reason);
+      return { duplicate: false, intentId: o.intentId };
+    },
+  });
+  const cases = [
+    ['before any part printed', 0, (e, reason) => e === reason],
+    ['after one of two parts printed', 1, (e, reason) => e.name === 'PrintHostError' && e.code === 'ABORTED' &&
+      e.kind === 'cancelled' && e.cause === reason && e.parts.map((p) => p.intentId).join() === 'abort-1.part1'],
+  ];
+  for (const [name, abortAfter, expected] of cases) {
+    const controller = new AbortController();
+    const reason = new Error('stop');
+    if (abortAfter === 0) controller.abort(reason);
+    const printing = printPdf(fakeClient(abortAfter, controller, reason),
+      { printer: 'Q', pdf, intentId: 'abort-1', title: 'Abort', signal: controller.signal });
+    await assert.rejects(printing, (e) => expected(e, reason), name);
+    assert.equal(reason.parts, undefined, `${name}: the caller's reason is not written on`);
+  }
 });
