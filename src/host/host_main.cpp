@@ -36,8 +36,14 @@ int run_host(HostPorts ports) {
   Result<StateStore>& opened = *attempt;
   if (!opened.ok()) return fatal(ports.channel, opened.error());
   StateStore& store = opened.value();
-  HostContext context{PrintContext{store, ports.clock, ports.new_document, ports.info, ports.new_raw_job},
-                      ports.spooler};
+  // Messages name the print system the host was started with.
+  PlatformInfo info = ports.platform;
+  info.print_system = ports.print_system.display_name();
+  info.queue_uri = ports.print_system.queue_uri();
+  PrintSystem& print = ports.print_system;
+  HostContext context{PrintContext{store, ports.clock, [&print] { return print.new_document(); }, info,
+                                   [&print] { return print.new_raw_job(); }},
+                      print.spooler()};
 
   for (;;) {
     Result<std::optional<std::string>> in = read_message(ports.channel);

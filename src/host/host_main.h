@@ -1,14 +1,10 @@
 #pragma once
-#include <functional>
-#include <memory>
 
 #include "platform/channel.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/platform_info.h"
-#include "platform/print_document.h"
-#include "platform/raw_print_job.h"
-#include "platform/spooler.h"
+#include "platform/print_system.h"
 
 namespace tph {
 
@@ -16,10 +12,8 @@ struct HostPorts {
   Channel& channel;
   FileSystem& files;
   Clock& clock;
-  Spooler& spooler;
-  std::function<std::unique_ptr<PrintDocument>()> new_document;
-  const PlatformInfo& info;
-  std::function<std::unique_ptr<RawPrintJob>()> new_raw_job;
+  PrintSystem& print_system;
+  const PlatformInfo& platform;
 };
 
 // The whole life of the host process: open the durable state, serve requests

@@ -77,7 +77,4 @@ class PrintDocument {
   virtual bool anything_sent() const = 0;
 };
 
-// A fresh document of this platform's print system, for one attempt.
-std::unique_ptr<PrintDocument> new_print_document();
-
 }  // namespace tph

@@ -27,7 +27,4 @@ class RawPrintJob {
   virtual OsStatus finish() = 0;
 };
 
-// A fresh raw job of this platform's print system, for one attempt.
-std::unique_ptr<RawPrintJob> new_raw_print_job();
-
 }  // namespace tph

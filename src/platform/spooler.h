@@ -70,6 +70,4 @@ class Spooler {
                                      const std::string& job_uuid) = 0;
 };
 
-Spooler& system_spooler();
-
 }  // namespace tph

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/cups/cups_print_system.h"
 #include "platform/cups/cups_scheduler.h"
 #include "platform/cups/postscript_pages.h"
 #include "platform/print_document.h"
@@ -156,6 +157,6 @@ class CupsPrintDocument final : public PrintDocument {
 
 }  // namespace
 
-std::unique_ptr<PrintDocument> new_print_document() { return std::make_unique<CupsPrintDocument>(); }
+std::unique_ptr<PrintDocument> new_cups_print_document() { return std::make_unique<CupsPrintDocument>(); }
 
 }  // namespace tph

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/cups/cups_print_system.h"
 #include "platform/cups/cups_scheduler.h"
 #include "platform/raw_print_job.h"
 
@@ -38,6 +39,6 @@ class CupsRawPrintJob final : public RawPrintJob {
 
 }  // namespace
 
-std::unique_ptr<RawPrintJob> new_raw_print_job() { return std::make_unique<CupsRawPrintJob>(); }
+std::unique_ptr<RawPrintJob> new_cups_raw_print_job() { return std::make_unique<CupsRawPrintJob>(); }
 
 }  // namespace tph

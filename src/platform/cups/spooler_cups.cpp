@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/cups/cups_print_system.h"
 #include "platform/cups/cups_mapping.h"
 #include "platform/cups/cups_scheduler.h"
 #include "platform/spooler.h"
@@ -132,9 +133,6 @@ class CupsSpooler final : public Spooler {
 
 }  // namespace
 
-Spooler& system_spooler() {
-  static CupsSpooler spooler;
-  return spooler;
-}
+std::unique_ptr<Spooler> new_cups_spooler() { return std::make_unique<CupsSpooler>(); }
 
 }  // namespace tph

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "platform/win32/winspool_print_system.h"
 #include "platform/print_document.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/one_copy_devmode.h"
@@ -116,6 +117,6 @@ class GdiPrintDocument final : public PrintDocument {
 
 }  // namespace
 
-std::unique_ptr<PrintDocument> new_print_document() { return std::make_unique<GdiPrintDocument>(); }
+std::unique_ptr<PrintDocument> new_gdi_print_document() { return std::make_unique<GdiPrintDocument>(); }
 
 }  // namespace tph

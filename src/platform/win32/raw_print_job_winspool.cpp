@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "platform/win32/winspool_print_system.h"
 #include "platform/raw_print_job.h"
 #include "platform/win32/last_error.h"
 #include "platform/write_all.h"
@@ -71,6 +72,6 @@ class WinspoolRawPrintJob final : public RawPrintJob {
 
 }  // namespace
 
-std::unique_ptr<RawPrintJob> new_raw_print_job() { return std::make_unique<WinspoolRawPrintJob>(); }
+std::unique_ptr<RawPrintJob> new_winspool_raw_print_job() { return std::make_unique<WinspoolRawPrintJob>(); }
 
 }  // namespace tph

@@ -1,8 +1,10 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <memory>
 #include <vector>
 
+#include "platform/win32/winspool_print_system.h"
 #include "platform/spooler.h"
 #include "platform/system_error.h"
 #include "platform/win32/last_error.h"
@@ -121,9 +123,6 @@ class Win32Spooler final : public Spooler {
 
 }  // namespace
 
-Spooler& system_spooler() {
-  static Win32Spooler spooler;
-  return spooler;
-}
+std::unique_ptr<Spooler> new_winspool_spooler() { return std::make_unique<Win32Spooler>(); }
 
 }  // namespace tph
