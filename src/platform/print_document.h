@@ -52,6 +52,8 @@ struct PageFailure {
   enum class Step { kStart, kDraw, kEnd } step;
   OsStatus status;
 };
+struct PagePrinted {};
+using PageStatus = Result<PagePrinted, PageFailure>;
 
 class PrintDocument {
  public:
@@ -66,9 +68,7 @@ class PrintDocument {
   virtual OsResult<uint32_t> start(const std::string& title) = 0;
   // Prints one page holding a top-down 32-bit raster (blue, green, red,
   // unused) of width x height pixels, rows without gaps, scaled into `where`.
-  // Nothing when the page is done.
-  virtual std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
-                                                const uint8_t* bgrx) = 0;
+  virtual PageStatus print_page(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) = 0;
   // Ends the document; success means the print system acknowledged it whole.
   virtual OsStatus finish() = 0;
   // False while it is certain that no byte of the document has reached the

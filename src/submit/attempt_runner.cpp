@@ -55,8 +55,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   // The record is on disk; nothing reaches the print system unless the
   // lock still guards the folder it is in and nobody else wrote the ledger.
   if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
-  uint32_t started_job_id = 0;
-  Result<uint32_t> printed = print(attempt_job_uuid(key.intent_id, created), started_job_id);
+  const PrintOutcome printed = print(attempt_job_uuid(key.intent_id, created));
 
   const uint64_t now = now_ms(ctx.clock);
   auto it = ledger.jobs.find(key.intent_id);
@@ -64,7 +63,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   JobRecord& stored = it->second;
   ledger.updated_at_ms = now;
   if (!printed.ok()) {
-    record_print_error(stored, printed.error(), started_job_id, now);
+    record_print_error(stored, printed.error(), printed.job_id, now);
     // The print's own error is the answer, saved or not: an outcome that
     // did not reach the disk reads UNKNOWN at the next start, and a host
     // that cannot save stops.
@@ -72,9 +71,9 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
       ctx.state.lost = true;
       ctx.state.lost_because = kMsgOutcomeNotSaved;
     }
-    return printed.take_error();
+    return printed.error();
   }
-  record_submitted(stored, printed.value(), now);
+  record_submitted(stored, printed.job_id, now);
   SubmitReply reply{stored, false, std::nullopt};
   if (Status s = save_ledger(ctx.state); !s.ok()) {
     // The label was handed to the print system: that is the answer, with

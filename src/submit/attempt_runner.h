@@ -11,6 +11,7 @@
 #include "state/state_store.h"
 #include "submit/fingerprint.h"
 #include "submit/print_context.h"
+#include "submit/print_outcome.h"
 #include <optional>
 
 namespace tph {
@@ -27,10 +28,8 @@ struct AttemptKey {
 };
 
 // How one attempt is handed to the print system, its job made with the
-// attempt's `job_uuid`: the job id, or the error that ended it.
-// `started_job_id` is set as soon as the print system gave the job a
-// number, so an outcome left unknown still names its job.
-using PrintStep = std::function<Result<uint32_t>(const std::string& job_uuid, uint32_t& started_job_id)>;
+// attempt's `job_uuid`.
+using PrintStep = std::function<PrintOutcome(const std::string& job_uuid)>;
 
 // What a print message answers: the attempt's record, whether it was a
 // repeat of an earlier request, and, for a label handed to the print system

@@ -39,14 +39,16 @@ Result<const DeviceRaster*> PngPages::raster(size_t page) {
   return &raster_;
 }
 
-Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
-                             const std::string& print_system, uint32_t& started_job_id) {
-  auto failure = [&print_system](ErrorCode code, std::string_view sentence, const OsStatus& s) {
-    return with_context(code, named(sentence, print_system), s.description);
+PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
+                         const std::string& print_system) {
+  uint32_t job_id = 0;
+  auto ended = [&job_id](HostError error) { return PrintOutcome{job_id, std::move(error)}; };
+  auto failure = [&](ErrorCode code, std::string_view sentence, const OsStatus& s) {
+    return ended(with_context(code, named(sentence, print_system), s.description));
   };
   const size_t pages = job.pages.count();
-  auto for_page = [pages](size_t page, HostError error) {
-    return pages > 1 ? on_page(page, std::move(error)) : error;
+  auto for_page = [&](size_t page, HostError error) {
+    return ended(pages > 1 ? on_page(page, std::move(error)) : std::move(error));
   };
   if (OsStatus s = document->open(job.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
   const DocumentGeometry geometry = document->geometry();
@@ -60,7 +62,7 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
   document->set_job_uuid(job.job_uuid);
   OsResult<uint32_t> started = document->start(job.title);
   if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
-  const uint32_t job_id = started_job_id = started.value();
+  job_id = started.value();
   // From here on a failure leaves the document unfinished, and releasing it
   // aborts it. The outcome is unknown once anything may have reached the
   // print system; before that the attempt failed for certain.
@@ -76,13 +78,15 @@ Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const Labe
       const DeviceRaster& r = *raster.value();
       const LabelPlacement place = place_label(geometry, r.width, r.height, job.dpi);
       const PageRect where{place.x, place.y, place.width, place.height};
-      if (std::optional<PageFailure> f = document->print_page(where, r.width, r.height, r.pixels.data())) {
-        return for_page(page, failure(unfinished_code(kSubmissionRejected), page_context(f->step), f->status));
+      if (PageStatus printed = document->print_page(where, r.width, r.height, r.pixels.data()); !printed.ok()) {
+        const PageFailure& f = printed.error();
+        return for_page(page, with_context(unfinished_code(kSubmissionRejected), named(page_context(f.step), print_system),
+                                           f.status.description));
       }
     }
   }
   if (OsStatus s = document->finish(); !s.ok) return failure(unfinished_code(kSubmissionRejected), kCtxEndDoc, s);
-  return job_id;
+  return PrintOutcome{job_id, std::nullopt};
 }
 
 }  // namespace tph

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "submit/print_outcome.h"
 #include "platform/print_document.h"
 #include "submit/label_payload.h"
 #include "support/host_error.h"
@@ -70,8 +71,7 @@ struct LabelJob {
 // the print system (UNKNOWN_OUTCOME). Messages name `print_system`, and the
 // page when the document has more than one. The document is released on
 // every path; a started one that did not complete is aborted.
-// `started_job_id` is set once the print system numbered the document.
-Result<uint32_t> print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
-                             const std::string& print_system, uint32_t& started_job_id);
+PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
+                         const std::string& print_system);
 
 }  // namespace tph

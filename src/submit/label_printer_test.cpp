@@ -79,13 +79,12 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
   for (const auto& c : cases) {
     auto log = std::make_shared<PrintLog>();
     log->fail_on = c.fail_on;
-    uint32_t started = 0;
-    Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, kUuid, 300, 3, page}, "CUPS", started);
+    PrintOutcome r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{printer, title, kUuid, 300, 3, page}, "CUPS");
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
-      EXPECT_EQ(r.value(), 42u);
+      EXPECT_EQ(r.job_id, 42u);
       EXPECT_EQ(log->queue, printer);
       EXPECT_EQ(log->title, title);
       EXPECT_EQ(log->drawn.x, 1200);
@@ -114,9 +113,8 @@ TEST(PrintLabel, FailuresBeforeAnythingWasSentAreCertain) {
     auto log = std::make_shared<PrintLog>();
     log->sends_pages = false;
     log->fail_on = {{step, 1}};
-    uint32_t started = 0;
-    Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, page}, "CUPS", started);
+    PrintOutcome r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, page}, "CUPS");
     ASSERT_FALSE(r.ok()) << step;
     EXPECT_STREQ(r.error().code_name(), code) << step;
     EXPECT_NE(log->sequence().find("abort release"), std::string::npos) << step;
@@ -171,9 +169,8 @@ TEST(PrintLabel, DocumentPagesCollatedAndRefusedAsAWhole) {
     log->geometry = DocumentGeometry{300, 300, 2400, 3600};
     log->sends_pages = c.sends_pages;
     FakePages pages(c.widths, c.out_of_memory);
-    uint32_t started = 0;
-    Result<uint32_t> r =
-        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, pages}, "CUPS", started);
+    PrintOutcome r =
+        print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 2, pages}, "CUPS");
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     EXPECT_EQ(log->drawn_widths, c.drawn) << c.name;
     if (!c.code) {
@@ -191,9 +188,8 @@ TEST(PrintLabel, MisfitIsRefusedBeforeTheDocument) {
   log->geometry = DocumentGeometry{600, 600, 1700, 3600};
   const DeviceRaster raster{1200, 1800, std::vector<uint8_t>(1200 * 1800 * 4)};
   OneRaster page(raster);
-  uint32_t started = 0;
-  Result<uint32_t> r =
-      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 1, page}, "Windows", started);
+  PrintOutcome r =
+      print_label(std::make_unique<RecordingPrintDocument>(log), LabelJob{"Q", "T", kUuid, 300, 1, page}, "Windows");
   ASSERT_FALSE(r.ok());
   EXPECT_STREQ(r.error().code_name(), "MEDIA_MISMATCH");
   EXPECT_EQ(r.error().message, "The selected Windows queue's paper size or orientation does not safely fit this label.");

@@ -4,23 +4,23 @@
 
 namespace tph {
 
-Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system,
-                           uint32_t& started_job_id) {
+PrintOutcome print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system) {
   using namespace errors;
-  auto failure = [&print_system](ErrorCode code, std::string_view sentence, const OsStatus& s) {
-    return with_context(code, named(sentence, print_system), s.description);
+  uint32_t job_id = 0;
+  auto failure = [&](ErrorCode code, std::string_view sentence, const OsStatus& s) {
+    return PrintOutcome{job_id, with_context(code, named(sentence, print_system), s.description)};
   };
   if (OsStatus s = job->open(raw.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
   job->set_job_uuid(raw.job_uuid);
   OsResult<uint32_t> started = job->start(raw.title);
   if (!started.ok()) return failure(kSubmissionRejected, kCtxStartDoc, started.error());
-  const uint32_t job_id = started_job_id = started.value();
+  job_id = started.value();
   const auto* data = reinterpret_cast<const uint8_t*>(raw.bytes.data());
   for (uint16_t copy = 0; copy < raw.copies; ++copy) {
     if (OsStatus s = job->write(data, raw.bytes.size()); !s.ok) return failure(kUnknownOutcome, kCtxRawWrite, s);
   }
   if (OsStatus s = job->finish(); !s.ok) return failure(kUnknownOutcome, kCtxEndDoc, s);
-  return job_id;
+  return PrintOutcome{job_id, std::nullopt};
 }
 
 }  // namespace tph

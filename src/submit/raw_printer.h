@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "submit/print_outcome.h"
 #include "platform/raw_print_job.h"
 #include "support/host_error.h"
 
@@ -21,8 +22,6 @@ struct RawJob {
 // write or finish may have reached the printer (UNKNOWN_OUTCOME). Messages
 // name `print_system`. The job is closed on every path, and aborted when it
 // did not finish.
-// `started_job_id` is set once the print system numbered the job.
-Result<uint32_t> print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system,
-                           uint32_t& started_job_id);
+PrintOutcome print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, const std::string& print_system);
 
 }  // namespace tph

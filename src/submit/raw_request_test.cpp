@@ -103,16 +103,15 @@ TEST(RawPrinter, EveryFailurePoint) {
   for (const auto& c : cases) {
     auto log = std::make_shared<RawLog>();
     log->fail_on = c.fail_on;
-    uint32_t started = 0;
-    Result<uint32_t> r = print_raw(std::make_unique<RecordingRawPrintJob>(log), RawJob{"Q", "T", kUuid, 2, kZpl}, "CUPS", started);
+    PrintOutcome r = print_raw(std::make_unique<RecordingRawPrintJob>(log), RawJob{"Q", "T", kUuid, 2, kZpl}, "CUPS");
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     // A job left unknown still names the job the print system made.
     if (c.code && std::string_view(c.code) == "UNKNOWN_OUTCOME") {
-      EXPECT_EQ(started, 77u) << c.name;
+      EXPECT_EQ(r.job_id, 77u) << c.name;
     }
     if (!c.code) {
       ASSERT_TRUE(r.ok());
-      EXPECT_EQ(r.value(), 77u);
+      EXPECT_EQ(r.job_id, 77u);
       continue;
     }
     ASSERT_FALSE(r.ok()) << c.name;

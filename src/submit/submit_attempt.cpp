@@ -10,20 +10,20 @@ namespace {
 using namespace errors;
 
 // Renders and prints a new attempt; the job id or the error that ended it.
-Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
-                               const std::string& job_uuid, uint32_t& started_job_id) {
+PrintOutcome print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
+                           const std::string& job_uuid) {
   const std::string& system = ctx.info.print_system;
-  if (request.media) return make(kMediaUnsupported, named(kMsgMediaUnsupported, system));
+  if (request.media) return PrintOutcome{0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system))};
   Result<DeviceRaster, DecodeFailure> raster = decode_png(png, /*already_checked=*/true);
   if (!raster.ok()) {
     if (raster.error() == DecodeFailure::kOutOfMemory) {
-      return make(kPayloadTooLarge, kMsgOutOfMemory);  // recorded FAILED: nothing was printed
+      return PrintOutcome{0, make(kPayloadTooLarge, kMsgOutOfMemory)};  // recorded FAILED: nothing was printed
     }
-    return make(kBadRequest, named(kMsgSecondDecode, system));
+    return PrintOutcome{0, make(kBadRequest, named(kMsgSecondDecode, system))};
   }
   OneRaster page(raster.value());
   return print_label(ctx.new_document(), LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, page},
-                     system, started_job_id);
+                     system);
 }
 
 }  // namespace
@@ -31,8 +31,8 @@ Result<uint32_t> print_attempt(PrintContext& ctx, const SubmitRequest& request, 
 Result<SubmitReply> submit_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                                    const OutputIdentity& output) {
   return run_attempt(ctx, AttemptKey{request.intent_id, request.printer}, output,
-                     [&](const std::string& job_uuid, uint32_t& started_job_id) {
-                       return print_attempt(ctx, request, png, job_uuid, started_job_id);
+                     [&](const std::string& job_uuid) {
+                       return print_attempt(ctx, request, png, job_uuid);
                      });
 }
 

@@ -53,13 +53,12 @@ Result<SubmitReply> handle_submit_document(DocumentRequest request, PrintContext
   if (!fingerprint) return make(kSubmissionRejected, kMsgFingerprintFailed);
   OutputIdentity output;
   output.fingerprint = std::move(*fingerprint);
-  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid, uint32_t& started_job_id) {
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid) {
     const std::string& system = context.info.print_system;
-    if (request.media) return Result<uint32_t>(make(kMediaUnsupported, named(kMsgMediaUnsupported, system)));
+    if (request.media) return PrintOutcome{0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system))};
     PngPages pages(pngs, system);
     return print_label(context.new_document(),
-                       LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, pages}, system,
-                       started_job_id);
+                       LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, pages}, system);
   });
 }
 
@@ -74,9 +73,9 @@ Result<SubmitReply> handle_submit_raw(RawSubmitRequest request, PrintContext& co
   if (!fingerprint) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
   OutputIdentity output;
   output.fingerprint = std::move(*fingerprint);
-  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid, uint32_t& started_job_id) {
+  return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid) {
     return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, job_uuid, request.copies, bytes.value()},
-                     context.info.print_system, started_job_id);
+                     context.info.print_system);
   });
 }
 

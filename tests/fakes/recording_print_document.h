@@ -52,14 +52,14 @@ class RecordingPrintDocument final : public PrintDocument, StepRecorder {
     return log_->job_id;
   }
   // A page is logged as its three steps, any of which can fail.
-  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t, const uint8_t*) override {
+  PageStatus print_page(const PageRect& where, uint32_t width, uint32_t, const uint8_t*) override {
     using Step = PageFailure::Step;
     if (failing("start_page")) return PageFailure{Step::kStart, failure()};
     log_->drawn = where;
     log_->drawn_widths.push_back(width);
     if (failing("draw")) return PageFailure{Step::kDraw, failure()};
     if (failing("end_page")) return PageFailure{Step::kEnd, failure()};
-    return std::nullopt;
+    return PagePrinted{};
   }
   OsStatus finish() override {
     finishing_ = true;

@@ -82,14 +82,13 @@ class CupsPrintDocument final : public PrintDocument {
   }
 
   // A page is sent as it is made; a failure to send it ends the page.
-  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
-                                        const uint8_t* bgrx) override {
+  PageStatus print_page(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
     const cups::ImageBox box{to_points(media_.left + where.x * kHmmPerInch / dpi_x_),
                              to_points(media_.top + where.y * kHmmPerInch / dpi_y_),
                              to_points(where.width * kHmmPerInch / dpi_x_),
                              to_points(where.height * kHmmPerInch / dpi_y_)};
     if (OsStatus s = pages_->page(box, width, height, bgrx); !s.ok) return PageFailure{PageFailure::Step::kEnd, s};
-    return std::nullopt;
+    return PagePrinted{};
   }
 
   // The document's header goes out with its first page: until then the

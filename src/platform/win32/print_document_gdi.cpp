@@ -74,13 +74,12 @@ class GdiPrintDocument final : public PrintDocument {
     return static_cast<uint32_t>(id);
   }
 
-  std::optional<PageFailure> print_page(const PageRect& where, uint32_t width, uint32_t height,
-                                        const uint8_t* bgrx) override {
+  PageStatus print_page(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
     using Step = PageFailure::Step;
     if (StartPage(dc_.get()) <= 0) return PageFailure{Step::kStart, win::last_error_status()};
     if (OsStatus s = draw(where, width, height, bgrx); !s.ok) return PageFailure{Step::kDraw, s};
     if (EndPage(dc_.get()) <= 0) return PageFailure{Step::kEnd, win::last_error_status()};
-    return std::nullopt;
+    return PagePrinted{};
   }
 
   OsStatus finish() override {
