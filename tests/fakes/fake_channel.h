@@ -1,6 +1,6 @@
 #pragma once
 // A native channel fed from a byte string, in pieces of a chosen size, that
-// records what was written and can fail writes or reads.
+// records what was written and can fail writes.
 
 #include <algorithm>
 #include <string>
@@ -13,14 +13,11 @@ class FakeChannel final : public Channel {
  public:
   explicit FakeChannel(std::string input = {}, size_t piece = SIZE_MAX) : input_(std::move(input)), piece_(piece) {}
   std::string output;
-  std::string diagnostics;
   bool fail_writes = false;
-  bool fail_reads = false;
   int reads = 0;
 
   OsResult<size_t> read(uint8_t* buffer, size_t capacity) override {
     ++reads;
-    if (fail_reads) return OsStatus::Fail(5, "read failed (os error 5)");
     size_t n = std::min({capacity, piece_, input_.size() - pos_});
     std::copy_n(input_.data() + pos_, n, buffer);
     pos_ += n;
@@ -32,7 +29,7 @@ class FakeChannel final : public Channel {
     return OsStatus::Ok();
   }
   OsStatus flush() override { return OsStatus::Ok(); }
-  void write_diagnostic(std::string_view line) override { diagnostics += line; }
+  void write_diagnostic(std::string_view) override {}  // framing writes none
   size_t consumed() const { return pos_; }
 
  private:

@@ -16,8 +16,6 @@ class FakeSpooler final : public Spooler {
   std::optional<OsStatus> listing_fails;  // set: list_queues answers this
   std::optional<std::string> default_name;
   std::map<uint32_t, JobObservation> jobs;  // by job id; missing: no such job
-  bool queue_opens = true;
-  int job_queries = 0;
 
   void add_queue(const std::string& name, std::string_view state, bool accepting = true) {
     queues.push_back({name, state, accepting});
@@ -31,8 +29,6 @@ class FakeSpooler final : public Spooler {
   std::string last_uuid;  // the uuid the last observation asked for
   JobObservation observe_job(const std::string&, uint32_t job_id, uint64_t, const std::string& uuid) override {
     last_uuid = uuid;
-    ++job_queries;
-    if (!queue_opens) return JobObservation::kQueryFailed;
     auto it = jobs.find(job_id);
     return it == jobs.end() ? JobObservation::kNoSuchJob : it->second;
   }
