@@ -6,7 +6,7 @@ TPH_PACKAGES=(
   nlohmann-json3-dev libspng-dev libssl-dev libgtest-dev libbenchmark-dev
   libcups2-dev zlib1g-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 wixl
-  cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
+  cups cups-client cups-bsd cups-ipp-utils printer-driver-cups-pdf poppler-utils
   python3 python3-reportlab zbar-tools strace chromium firefox-esr nodejs lintian
 )
 

@@ -3,6 +3,14 @@
 over and over, and checks after every kill that ledger.json parses and is
 exactly one of the versions the host saved: never torn, never lost.
 
+Each kill is placed by what it left: mid-save (the temporary file the host
+writes a new version into, .ledger.json.tmp, is still there: it is renamed
+over ledger.json once complete), between an attempt's record and its
+outcome's (the last attempt DISPATCHING, no save under way), before the
+first save, or between attempts. The run fails unless at least one kill
+landed mid-save and one between the two saves of an attempt: the windows
+the test is for.
+
 Usage: crash_test.py TARGET RUNS"""
 
 import base64
@@ -54,6 +62,20 @@ def check(ledger: dict, run: int, preload: dict):
     return count
 
 
+WINDOWS_AIMED_AT = ("mid-save", "between an attempt's record and its outcome's")
+
+
+def landed(host, ledger: dict, run: int, count: int):
+    """Where a kill landed, from what it left in the state folder."""
+    if os.path.exists(os.path.join(host.folder, ".ledger.json.tmp")):
+        return "mid-save"
+    if count == 0:
+        return "before the first save"
+    if ledger["jobs"]["c%d-%04d" % (run, count - 1)]["state"] == "DISPATCHING":
+        return "between an attempt's record and its outcome's"
+    return "between attempts"
+
+
 def main():
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 200
     host = Host()
@@ -64,6 +86,7 @@ def main():
     rng = random.Random(20261208)
     mid_run = 0
     saved_records = 0
+    windows = {}
     try:
         for run in range(runs):
             host.reset_state()
@@ -97,12 +120,17 @@ def main():
             except ValueError:
                 raise AssertionError("run %d: ledger.json does not parse after the kill" % run)
             count = check(ledger, run, preload)
+            where = landed(host, ledger, run, count)
+            windows[where] = windows.get(where, 0) + 1
             saved_records += count
             mid_run += 1 if count else 0
     finally:
         host.close()
     print("crash test: %d kills, %d of them after the first save, %d attempt records seen in saved ledgers"
           % (runs, mid_run, saved_records))
+    print("crash test: kills by where they landed: %s" % ", ".join("%s %d" % kv for kv in sorted(windows.items())))
+    for window in WINDOWS_AIMED_AT:
+        assert windows.get(window), "no kill landed %s in %d runs" % (window, runs)
     print("crash-%s: %d passed, 0 failed" % (os.environ["TPH_TARGET"], runs))
 
 

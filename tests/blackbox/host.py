@@ -32,6 +32,82 @@ def scheduler_bound(name):
     return int(re.search(r"%s = (\d+);" % name, text).group(1))
 
 
+def exchange_deadline(margin=15):
+    """How long a test waits for one request that may run into the scheduler
+    exchange's bound: the bound, the cancel that may follow it, and a margin."""
+    return scheduler_bound("kExchangeTimeoutSeconds") + scheduler_bound("kCancelAfterTimeoutSeconds") + margin
+
+
+def limits():
+    """The protocol's limits, from the file the host and the client are built from."""
+    with open(os.path.join(ROOT, "protocol", "limits.json")) as f:
+        return json.load(f)
+
+
+# --- what the CUPS scheduler says about jobs
+
+# Job states in which a job may still print (or is printing).
+STILL_TO_PRINT = ("pending", "pending-held", "processing", "processing-stopped")
+
+
+def scheduler_jobs(match=None, queue=None):
+    """The jobs the CUPS scheduler holds or still remembers (finished ones
+    too), oldest first, as dicts of id, state, queue, documents and name:
+    those whose name is `match` (or for which `match(name)` is true), on
+    `queue` or on any. The scheduler's answer to Get-Jobs, asked with ipptool
+    and read from its verbose listing (its CSV drops a value that comes
+    before the first column's)."""
+    import urllib.parse
+    uri = "ipp://localhost/" + ("printers/" + urllib.parse.quote(queue) if queue else "")
+    p = subprocess.run(["ipptool", "-tv", uri, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                           "scheduler_jobs.test")],
+                       capture_output=True, text=True, timeout=60)
+    assert p.returncode == 0 and "RECEIVED:" in p.stdout, \
+        "the scheduler did not list its jobs: %s%s" % (p.stdout, p.stderr)
+    groups, group = [], {}
+    for line in p.stdout.split("RECEIVED:", 1)[1].splitlines()[1:]:
+        line = line.strip()
+        if line == "-- separator --":
+            groups.append(group)
+            group = {}
+        elif " = " in line:
+            key, _, value = line.partition(" = ")
+            group[key.split(" (")[0]] = value
+    groups.append(group)
+    jobs = []
+    for g in groups:
+        if "job-id" not in g:
+            continue
+        # cupsd names every job ("Untitled" when its client gave none): a
+        # job listed without one would be miscounted, never skipped.
+        assert g.get("job-name"), "the scheduler listed job %s without its name" % g["job-id"]
+        job = {"id": int(g["job-id"]), "state": g.get("job-state", ""),
+               "queue": urllib.parse.unquote(g.get("job-printer-uri", "").rsplit("/", 1)[-1]),
+               "documents": int(g.get("number-of-documents", "0")), "name": g.get("job-name", "")}
+        if match is None or (match(job["name"]) if callable(match) else job["name"] == match):
+            jobs.append(job)
+    return sorted(jobs, key=lambda j: j["id"])
+
+
+def settled_jobs(match, queue=None, at_least=0, timeout=180):
+    """The jobs of `scheduler_jobs(match, queue)` once at least `at_least` of
+    them are there and none of them is still to print: every one finished
+    (completed, canceled, aborted), or left without a document by a client
+    that is gone. Asked once the clients that made them have answered or
+    died: a job of theirs is in the scheduler by then, or never will be. For
+    a cups-pdf queue a completed job's PDF is written (the backend has exited).
+    Fails when the scheduler does not get there within `timeout`."""
+    deadline = time.time() + timeout
+    while True:
+        jobs = scheduler_jobs(match, queue)
+        waiting = [j for j in jobs if j["state"] in STILL_TO_PRINT and j["documents"] > 0]
+        if len(jobs) >= at_least and not waiting:
+            return jobs
+        if time.time() >= deadline:
+            raise AssertionError("the scheduler's jobs did not settle within %d s: %r" % (timeout, jobs))
+        time.sleep(0.1)  # each Get-Jobs takes its own time too
+
+
 def frame(body: bytes) -> bytes:
     return struct.pack("<I", len(body)) + body
 

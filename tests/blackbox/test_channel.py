@@ -5,7 +5,9 @@ import struct
 import time
 import unittest
 
-from host import TARGET, VERSION, Host, frame, request, split_frames
+from host import TARGET, VERSION, Host, frame, limits, request, split_frames
+
+MAX_REQUEST = limits()["max_request_bytes"]
 
 HELLO_WINDOWS = (b'{"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":'
                  b'["list_printers","submit_png","get_job","durable_idempotency","submit_raw","describe_printer",'
@@ -76,7 +78,7 @@ class ChannelTest(unittest.TestCase):
             "one prefix byte": b"\x05",
             "three prefix bytes": b"\x05\x00\x00",
             "zero length": b"\x00\x00\x00\x00",
-            "over 8 MiB": struct.pack("<I", 8 * 1024 * 1024 + 1) + b"{}",
+            "one byte over the request limit": struct.pack("<I", MAX_REQUEST + 1) + b"{}",
             "body cut short": struct.pack("<I", 10) + b"123456789",
             "after a good request": frame(request("hello")) + b"\x00\x00",
         }
@@ -88,12 +90,12 @@ class ChannelTest(unittest.TestCase):
 
     def test_largest_message_is_read(self):
         body = request("hello")
-        body = body[:-1] + b',"pad":"' + b"x" * (8 * 1024 * 1024 - len(body) - 9) + b'"}'
-        self.assertEqual(len(body), 8 * 1024 * 1024)
+        body = body[:-1] + b',"pad":"' + b"x" * (MAX_REQUEST - len(body) - 9) + b'"}'
+        self.assertEqual(len(body), MAX_REQUEST)
         self.assertEqual(self.host.ask(body)[0]["ok"], True)
 
     def test_failure_table_with_request_id_echo(self):
-        long_id = "a" * 129
+        long_id = "a" * (limits()["request_id_max_bytes"] + 1)
         cases = [
             (b"{", error("", "BAD_REQUEST", "The native message is not valid protocol JSON.")),
             (b'"hello"', error("", "BAD_REQUEST", "The native message is not valid protocol JSON.")),

@@ -9,13 +9,12 @@ import os
 import struct
 import subprocess
 import tempfile
-import time
 import unittest
 import uuid
 import zlib
 
-from host import PDF_DIR, TARGET, Host, RunningHost, frame, request
-from test_printing import pdf_pages, pdfs_titled, wait_for_pdfs
+from host import PDF_DIR, TARGET, Host, RunningHost, frame, limits, request
+from test_printing import assert_nothing_printed, pdf_pages, printed_once, wait_for_pdfs
 
 WINDOWS = TARGET == "windows"
 QUEUE = "Label_PDF"
@@ -129,16 +128,18 @@ class DocumentTest(unittest.TestCase):
         self.assertEqual([i[:3] for i in images], [e[:3] for e in expected])
         for n, (got, want) in enumerate(zip(images, expected)):
             self.assertTrue(got[3] == want[3], "page %d differs from what was sent" % (n + 1))
-        time.sleep(3)
-        self.assertEqual(len(pdfs_titled(intent)), 1, "a repeat printed again")
+        printed_once(self, intent)
 
     def test_every_page_is_checked_before_anything_is_recorded(self):
         good = raster(rgb_png(pattern_rows(40, 20, 3), 40, 20), 40, 20)
         bad_size = dict(good, width_px=41)
-        too_wide = raster(rgb_png(pattern_rows(4000, 16, 3), 4000, 16), 4000, 16)
+        short = limits()["raster_min_px"]
+        too_wide = raster(rgb_png(pattern_rows(4000, short, 3), 4000, short), 4000, short)
+        most = limits()["max_document_pages"]
+        pages_message = "A document has 1 to %d pages." % most
         cases = [
-            ("no pages", [], "BAD_REQUEST", "A document has 1 to 1000 pages."),
-            ("1001 pages", [good] * 1001, "BAD_REQUEST", "A document has 1 to 1000 pages."),
+            ("no pages", [], "BAD_REQUEST", pages_message),
+            ("one page too many", [good] * (most + 1), "BAD_REQUEST", pages_message),
             ("declared size", [good, bad_size], "BAD_REQUEST", "Page 2: Declared raster dimensions do not match the PNG."),
             ("not base64", [good, good, dict(good, base64="@@")], "BAD_REQUEST",
              "Page 3: The raster payload is not valid base64."),
@@ -156,7 +157,8 @@ class DocumentTest(unittest.TestCase):
                 else:
                     self.assertTrue(reply["error"]["message"].startswith("Page 2: "), reply)
                     self.assertEqual(ledger["chk-%d-%s" % (i, self.tag)]["state"], "FAILED")
-        time.sleep(1)
+        assert_nothing_printed(self, lambda n: n.startswith("chk-") and n.endswith("-" + self.tag),
+                               "a refused document printed")
         self.assertEqual(glob.glob(os.path.join(PDF_DIR, "chk-*-%s*" % self.tag)), [], "a refused document printed")
 
 
@@ -178,7 +180,7 @@ class DocumentMemoryTest(unittest.TestCase):
                  for n in range(50)]
         intent = "mem-" + uuid.uuid4().hex[:8]
         body = request("submit_document", document_payload(intent, pages, printer="Label_PDF_2"))
-        self.assertLess(len(body), 8 * MB)
+        self.assertLess(len(body), limits()["max_request_bytes"])
         # Held on a stopped queue, then withdrawn: the host sends the whole
         # document either way.
         subprocess.run(["cupsdisable", "Label_PDF_2"], check=True)

@@ -22,7 +22,7 @@ import unittest
 import zlib
 
 import pngs
-from host import TARGET, Host, frame, request, submit_payload
+from host import TARGET, Host, frame, limits, request, submit_payload
 
 NATIVE = TARGET == "native"
 MB = 1 << 20
@@ -114,14 +114,16 @@ class HostileRequestTest(BoundedMemoryTest):
         }
         # Number literals of absurd length are refused before the tokenizer
         # converts them (an 8 MiB integer used to cost 84 MB).
+        most = limits()["max_request_bytes"]
         refused = {
-            "an 8 MiB integer": '{"protocol":1,"request_id":"r","type":"hello","x":%s}' % ("7" * (8 * MB - 64)),
-            "an 8 MiB fraction": '{"protocol":1,"request_id":"r","type":"hello","x":0.%s}' % ("7" * (8 * MB - 64)),
+            "an integer as long as a request": '{"protocol":1,"request_id":"r","type":"hello","x":%s}' % ("7" * (most - 64)),
+            "a fraction as long as a request": '{"protocol":1,"request_id":"r","type":"hello","x":0.%s}'
+                                               % ("7" * (most - 64)),
         }
         for name, body in list(cases.items()) + list(refused.items()):
             with self.subTest(name):
                 data = body.encode()
-                self.assertLessEqual(len(data), 8 * MB)
+                self.assertLessEqual(len(data), most)
                 reply = self.host.ask(data, timeout=120)[0]
                 if name in refused:
                     self.assertEqual(reply["error"]["code"], "BAD_REQUEST", reply)
@@ -173,8 +175,9 @@ class HostilePngTest(BoundedMemoryTest):
                 self.assert_within(body)
 
     def test_large_images_cost_their_raster_and_no_more(self):
-        cases = [("16-bit interlaced RGBA", streamed_png(10000, 6710, 6, 16, interlace=True)),
-                 ("8-bit RGB", streamed_png(10000, 10000, 2, 8))]
+        side = limits()["raster_max_px"]
+        cases = [("16-bit interlaced RGBA", streamed_png(side, 6710, 6, 16, interlace=True)),
+                 ("8-bit RGB", streamed_png(side, side, 2, 8))]
         for name, png in cases:
             with self.subTest(name):
                 width, height = int.from_bytes(png[16:20], "big"), int.from_bytes(png[20:24], "big")
@@ -196,7 +199,7 @@ class HostilePngTest(BoundedMemoryTest):
                  ("300,000 text chunks", many_text, None)]
         for name, png, message in cases:
             with self.subTest(name):
-                self.assertLessEqual(len(png), 5 * MB)
+                self.assertLessEqual(len(png), limits()["max_png_bytes"])
                 reply, _ = self.submit("same-%d" % len(png), png)
                 if message:
                     self.assertEqual(reply["error"]["message"], message)
@@ -370,7 +373,8 @@ class OutOfMemoryTest(unittest.TestCase):
     def test_a_raster_that_cannot_be_had_is_answered_and_recorded(self):
         host = Host()
         try:
-            png = streamed_png(10000, 10000, 2, 8)
+            side = limits()["raster_max_px"]
+            png = streamed_png(side, side, 2, 8)
             replies = host.ask(request("submit", submit_payload("oom-1", png)),
                                request("hello", request_id="after"),
                                request("get_job", {"intent_id": "oom-1"}),

@@ -11,13 +11,12 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 import uuid
 
 import pngs
-from host import PDF_DIR, ROOT, TARGET, VERSION, WINEPREFIX, Host, frame, request
-from test_printing import submit_payload
+from host import ROOT, TARGET, VERSION, WINEPREFIX, Host, frame, request
+from test_printing import printed_once, submit_payload
 
 import test_registration  # its constants; importing its classes would run its tests here too
 
@@ -156,8 +155,7 @@ class MsiTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.out)
         again = self.ask_installed(request("submit", submit_payload(intent, png)))[0]
         self.assertEqual(again["result"], dict(first["result"], duplicate=True))
-        time.sleep(3)
-        self.assertEqual(len(glob.glob(os.path.join(PDF_DIR, intent + "*.pdf"))), 1, "printed once")
+        printed_once(self, intent)
 
 
 DEB_FILES = ["/usr/lib/tavelin-print-host/tavelin-print-host",

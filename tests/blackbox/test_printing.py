@@ -13,7 +13,8 @@ import unittest
 import uuid
 
 import pngs
-from host import PDF_DIR, TARGET, Host, frame, kill_between_saves, request
+from host import (PDF_DIR, TARGET, Host, exchange_deadline, frame, kill_between_saves, request, scheduler_jobs,
+                  settled_jobs)
 from host import submit_payload as host_submit_payload
 
 WINDOWS = TARGET == "windows"
@@ -31,15 +32,29 @@ def pdfs_titled(title):
     return sorted(glob.glob(os.path.join(PDF_DIR, title + "*.pdf")))
 
 
-def wait_for_pdfs(title, count, timeout=30):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        found = pdfs_titled(title)
-        if len(found) >= count:
-            time.sleep(0.5)  # let cups-pdf finish writing
-            return pdfs_titled(title)
-        time.sleep(0.2)
+def wait_for_pdfs(title, count, timeout=180):
+    """The PDFs printed for the jobs named `title`, once the scheduler holds
+    at least `count` such jobs and none of them is still to print: a
+    completed cups-pdf job's file is written, so the list is final."""
+    settled_jobs(title, at_least=count, timeout=timeout)
     return pdfs_titled(title)
+
+
+def printed_once(test, title):
+    """Asserts that the scheduler took exactly one job named `title` (on any
+    queue) and that it printed exactly one PDF, once nothing named so is
+    still to print. Asked after the host answered every request that might
+    have printed it again: each job is in the scheduler before its answer."""
+    jobs = settled_jobs(title, at_least=1)
+    test.assertEqual([j["state"] for j in jobs], ["completed"], "a repeat printed again: %r" % jobs)
+    test.assertEqual(len(pdfs_titled(title)), 1, "one job, one PDF")
+
+
+def assert_nothing_printed(test, match, message):
+    """No job whose name `match`es is in the scheduler, on any queue, nor any
+    PDF of one. Asked after the host answered the refusals: a job it made
+    would be in the scheduler by then (it is handed over before the answer)."""
+    test.assertEqual(scheduler_jobs(match), [], message)
 
 
 def pdf_pages(path):
@@ -118,7 +133,8 @@ class PrintingTest(unittest.TestCase):
                                   for i, name in enumerate(names)])
         for name, reply in zip(names, replies):
             self.assertEqual(reply["error"]["code"], "PRINTER_UNAVAILABLE", name)
-        time.sleep(2)
+        assert_nothing_printed(self, lambda n: n.startswith("inst-") and n.endswith("-" + self.tag),
+                               "printed on another queue")
         self.assertEqual(glob.glob(os.path.join(PDF_DIR, "inst-*-%s*" % self.tag)), [], "printed on another queue")
 
     def test_label_prints_at_physical_size_centred(self):
@@ -153,8 +169,7 @@ class PrintingTest(unittest.TestCase):
         self.assertEqual(conflict["error"]["code"], "INTENT_CONFLICT")
         self.assertEqual(job["result"]["os_job_id"], first["result"]["os_job_id"])
         self.assertIn(job["result"]["state"], ("SUBMITTED", "OBSERVED", "COMPLETED"))
-        time.sleep(3)
-        self.assertEqual(len(pdfs_titled(intent)), 1, "a repeat printed again")
+        printed_once(self, intent)
 
     def test_a_label_wider_than_the_page_is_shrunk_or_refused(self):
         # A4 at 300 device pixels per inch is about 2480 pixels wide: a 3000
@@ -170,7 +185,7 @@ class PrintingTest(unittest.TestCase):
         (x0, _, x1, _), (w, _) = ink_box(files[0])
         self.assertGreaterEqual(x1 - x0, 0.75 * 3000)
         self.assertLessEqual(x1 - x0, w)
-        time.sleep(1)
+        assert_nothing_printed(self, too_wide, "a refused label printed")
         self.assertEqual(pdfs_titled(too_wide), [])
 
     def test_refusals_are_recorded(self):
@@ -187,7 +202,7 @@ class PrintingTest(unittest.TestCase):
         self.assertTrue(replies[0]["error"]["message"].startswith(SYSTEM + " could not open the selected print queue: "),
                         replies[0])
         self.assertEqual(self.host.read_ledger()["jobs"][media]["state"], "FAILED")
-        time.sleep(2)
+        assert_nothing_printed(self, lambda n: n in (unknown, media), "a refused label printed")
         self.assertEqual(pdfs_titled(unknown) + pdfs_titled(media), [])
 
 
@@ -239,8 +254,11 @@ class CrashDuringPrintTest(unittest.TestCase):
                                        request("submit", submit_payload(intent, png)))
                 self.assertEqual((job["result"]["state"], job["result"]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
                 self.assertEqual(repeat["error"]["code"], "UNKNOWN_OUTCOME")
-                time.sleep(3)
-                self.assertLessEqual(len(pdfs_titled(intent)), 1)
+                # Whatever reached the scheduler before the kill, and only
+                # that, prints: at most one job, and a PDF for each that completed.
+                jobs = settled_jobs(intent)
+                self.assertLessEqual(len(jobs), 1, jobs)
+                self.assertEqual(len(pdfs_titled(intent)), sum(j["state"] == "completed" for j in jobs), jobs)
                 return
             self.fail("never caught the host between its two saves")
         finally:
@@ -264,11 +282,12 @@ class JobObservationTest(unittest.TestCase):
     def state_of(self, intent):
         return self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
 
-    def wait_for_state(self, intent, wanted, timeout=30):
+    def wait_for_state(self, intent, wanted, timeout=None):
         """The state once it is `wanted` or the time is up; when it is not,
         it carries each poll's answer and duration, which tell a scheduler
-        that did not answer from a job it did not show."""
-        deadline = time.time() + timeout
+        that did not answer from a job it did not show. The time allowed
+        outlasts one get_job whose exchange with the scheduler runs to its bound."""
+        deadline = time.time() + (timeout or exchange_deadline())
         polls, state = [], None
         while time.time() < deadline:
             started = time.time()
@@ -291,6 +310,7 @@ class JobObservationTest(unittest.TestCase):
         subprocess.run(["cupsenable", "Label_PDF_2"], check=True)
         self.assertEqual(self.wait_for_state(held, "COMPLETED"), "COMPLETED")
         self.assertEqual(len(wait_for_pdfs(held, 1)), 1)
+        self.assertEqual([j["state"] for j in settled_jobs(cancelled, at_least=1)], ["canceled"])
         self.assertEqual(pdfs_titled(cancelled), [])
 
 

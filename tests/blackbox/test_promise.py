@@ -17,7 +17,7 @@ import unittest
 import uuid
 
 import pngs
-from host import TARGET, Host, frame, request, scheduler_bound, submit_payload
+from host import TARGET, Host, exchange_deadline, frame, request, scheduler_bound, submit_payload
 
 NATIVE = TARGET == "native"
 WINDOWS = TARGET == "windows"
@@ -126,14 +126,15 @@ class SchedulerFaultTest(unittest.TestCase):
     def tearDown(self):
         self.host.close()
 
-    def wait_for(self, intent, wanted, timeout=30):
+    def wait_for(self, intent, wanted, timeout=None):
         """The attempt's state once it is one of `wanted`, or once the scheduler
-        no longer holds its job to print (each lpstat answer paces the wait)."""
+        no longer holds its job to print (each lpstat answer paces the wait).
+        By default the wait outlasts one exchange with the scheduler at its bound."""
         def state():
             return self.host.ask(request("get_job", {"intent_id": intent}))[0]["result"]["state"]
         now = state()
         job_id = self.host.read_ledger()["jobs"][intent]["os_job_id"]
-        deadline = time.time() + timeout
+        deadline = time.time() + (timeout or exchange_deadline())
         while now not in wanted and job_id and job_waiting(job_id) and time.time() < deadline:
             pass
         return now if now in wanted else state()
@@ -226,7 +227,9 @@ class SchedulerFaultTest(unittest.TestCase):
                 p = subprocess.run(self.host.command, input=frame(message), env=env, capture_output=True,
                                    timeout=4 * bound)
                 elapsed = time.time() - started
-                reply = json.loads(_frames(p.stdout)[0])
+                frames = _frames(p.stdout)
+                self.assertEqual(len(frames), 1, "host exited %d after %.1f s: %r" % (p.returncode, elapsed, p.stderr))
+                reply = json.loads(frames[0])
                 self.assertFalse(reply["ok"], reply)
                 self.assertIn("did not answer within %d s" % bound, reply["error"]["message"])
                 self.assertLess(elapsed, bound + 5, "one exchange, cut off at its bound")

@@ -2,15 +2,63 @@
 recovery, refusals that leave the ledger untouched, bridge status, and two
 processes serialised by the lock."""
 
+import fcntl
 import json
 import os
 import shutil
+import termios
 import time
 import unittest
 
-from host import TARGET, VERSION, Host, frame, request, submit_payload
+from host import TARGET, VERSION, Host, frame, limits, request, submit_payload
 
 NATIVE = TARGET == "native"
+
+
+def process_tree(pid):
+    """`pid` and every process below it (Wine's loader runs the host as a child)."""
+    found = [pid]
+    try:
+        tasks = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return found
+    for task in tasks:
+        try:
+            children = open("/proc/%d/task/%s/children" % (pid, task)).read().split()
+        except OSError:
+            continue
+        for child in children:
+            found += process_tree(int(child))
+    return found
+
+
+def at_the_lock(running, lock_path):
+    """Whether the host has got to its lock and waits there. Native: the
+    kernel lists its flock() as a blocked request (a "->" line of /proc/locks
+    with its pid). Windows: Wine keeps a waiting LockFileEx to its server,
+    so what shows is the lock file open in the host's process; it opens that
+    file only to lock it, right before it does."""
+    if NATIVE:
+        with open("/proc/locks") as f:
+            return any(line.split()[1] == "->" and line.split()[2] == "FLOCK" and line.split()[5] == str(running.proc.pid)
+                       for line in f if len(line.split()) > 5)
+    for pid in process_tree(running.proc.pid):
+        try:
+            fds = os.listdir("/proc/%d/fd" % pid)
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == lock_path:
+                    return True
+            except OSError:
+                pass
+    return False
+
+
+def unread_input(running):
+    """The bytes written to the host's standard input that it has not read yet."""
+    return int.from_bytes(fcntl.ioctl(running.proc.stdin.fileno(), termios.FIONREAD, b"\0\0\0\0"), "little")
 
 
 def record(intent, state, updated_ms, os_job_id=""):
@@ -53,8 +101,11 @@ class StateTest(unittest.TestCase):
     def test_find_jobs_by_prefix_newest_first_within_a_bound(self):
         t = now_ms() - 60000
         jobs = {}
-        # 150 labels of order 1234 (messages at their bound), a look-alike order, and another.
-        for i in range(150):
+        most, default_limit = limits()["find_jobs_max_limit"], limits()["find_jobs_default_limit"]
+        # More labels of order 1234 than one answer may list (messages at
+        # their bound), a look-alike order, and another.
+        labels = most + 50
+        for i in range(labels):
             r = record("order-1234.label-%d" % i, "FAILED", t + i)
             r["error_message"] = "m" * 1024
             jobs[r["intent_id"]] = r
@@ -63,11 +114,11 @@ class StateTest(unittest.TestCase):
         self.host.write_ledger_bytes(ledger_bytes(jobs))
         raws = self.host.run(b"".join(frame(request("find_jobs", payload)) for payload in (
             {"intent_prefix": "order-1234.", "limit": 3},
-            {"intent_prefix": "order-1234.", "limit": 100},
+            {"intent_prefix": "order-1234.", "limit": most},
             {"intent_prefix": "order-1234"},
             {"intent_prefix": "order-7."},
             {"intent_prefix": "order 1234"},
-            {"intent_prefix": "order-1234.", "limit": 101})))[0]
+            {"intent_prefix": "order-1234.", "limit": most + 1})))[0]
         replies = []
         while raws:
             n = int.from_bytes(raws[:4], "little")
@@ -75,17 +126,18 @@ class StateTest(unittest.TestCase):
             raws = raws[4 + n:]
         (_, three), (size, hundred), (_, default), (_, none), (_, bad_prefix), (_, bad_limit) = replies
         self.assertEqual([j["intent_id"] for j in three["result"]["jobs"]],
-                         ["order-1234.label-149", "order-1234.label-148", "order-1234.label-147"])
+                         ["order-1234.label-%d" % (labels - n) for n in (1, 2, 3)])
         self.assertTrue(three["result"]["truncated"])
-        self.assertEqual(three["result"]["jobs"][0], jobs["order-1234.label-149"])  # the record as stored
-        self.assertEqual(len(hundred["result"]["jobs"]), 100)
-        self.assertLess(size, 256 * 1024)  # a hundred records at their largest stay far below 1 MiB
-        self.assertEqual(len(default["result"]["jobs"]), 20)
+        self.assertEqual(three["result"]["jobs"][0], jobs["order-1234.label-%d" % (labels - 1)])  # the record as stored
+        self.assertEqual(len(hundred["result"]["jobs"]), most)
+        # The most records an answer lists, at their largest, stay far below the reply limit.
+        self.assertLess(size, limits()["max_reply_bytes"] / 4)
+        self.assertEqual(len(default["result"]["jobs"]), default_limit)
         self.assertEqual(default["result"]["jobs"][0]["intent_id"], "order-12345.label-1")  # a prefix is a prefix
         self.assertEqual(none["result"], {"jobs": [], "truncated": False})
         self.assertEqual(bad_prefix["error"], {"code": "BAD_REQUEST",
                                                "message": "intent_prefix contains unsupported characters."})
-        self.assertEqual(bad_limit["error"], {"code": "BAD_REQUEST", "message": "limit must be between 1 and 100."})
+        self.assertEqual(bad_limit["error"], {"code": "BAD_REQUEST", "message": "limit must be between 1 and %d." % most})
 
     def test_unchanged_ledger_is_not_rewritten(self):
         original = ledger_bytes({"b": record("b", "FAILED", now_ms() - 5000)})
@@ -136,12 +188,20 @@ class StateTest(unittest.TestCase):
         first.send(frame(request("hello", request_id="one")))
         first.wait_for_responses(1)
         second = self.host.start()
-        second.send(frame(request("get_job", {"intent_id": "seen"}, request_id="two")))
-        time.sleep(1.5)
-        self.assertEqual(second.output(), b"", "the second host answered while the first held the lock")
+        asked = frame(request("get_job", {"intent_id": "seen"}, request_id="two"))
+        second.send(asked)
+        lock = os.path.join(self.host.folder, "ledger.lock")
+        deadline = time.time() + 60
+        while not at_the_lock(second, lock):
+            self.assertIsNone(second.proc.poll(), "the second host exited")
+            self.assertLess(time.time(), deadline, "the second host never got to the lock")
+            time.sleep(0.01)
         # The first one records an attempt (on a queue that does not exist) ...
         first.send(frame(request("submit", submit_payload("seen"))))
         self.assertEqual(first.wait_for_responses(2)[1]["error"]["code"], "PRINTER_UNAVAILABLE")
+        # ... while the second, at the lock all along, has not even read its request.
+        self.assertEqual(second.output(), b"", "the second host answered while the first held the lock")
+        self.assertEqual(unread_input(second), len(asked), "the second host read its request past the lock")
         self.assertEqual(first.finish()[0], 0)
         # ... which the second sees once it runs.
         reply = second.wait_for_responses(1)[0]

@@ -32,7 +32,7 @@ FIREFOX = "--firefox" in sys.argv
 INSTALLED = "--installed" in sys.argv
 os.environ["TPH_TARGET"] = TARGET
 
-from host import PDF_DIR, ROOT, VERSION, WINEPREFIX, Host  # noqa: E402
+from host import PDF_DIR, ROOT, VERSION, WINEPREFIX, Host, settled_jobs  # noqa: E402
 
 WINDOWS = TARGET == "windows"
 EXTENSION = os.path.join(HERE, "extension")
@@ -41,15 +41,27 @@ INSTALLED_HOST = "/usr/lib/tavelin-print-host/tavelin-print-host"
 
 
 def pdfs(prefix):
-    return glob.glob(os.path.join(PDF_DIR, prefix + "*.pdf"))
+    """cups-pdf's files of the jobs whose name starts with `prefix` (it writes a space as "_")."""
+    return glob.glob(os.path.join(PDF_DIR, prefix.replace(" ", "_") + "*.pdf"))
 
 
-def wait_for_pdfs(prefix, count, timeout=60):
-    deadline = time.time() + timeout
-    while time.time() < deadline and len(pdfs(prefix)) < count:
-        time.sleep(0.3)
-    time.sleep(3)  # long enough for an extra one to show up, if there were one
-    return pdfs(prefix)
+def settled(prefix, at_least=0):
+    """The scheduler's jobs whose name starts with `prefix`, once at least
+    `at_least` are there and none is still to print. Asked after the browser
+    has reported: every answer of the host's is in by then, and a job the
+    host made is in the scheduler before its answer."""
+    return settled_jobs(lambda name: name.startswith(prefix), at_least=at_least)
+
+
+def printed(test, prefix, count):
+    """Asserts that the scheduler took exactly `count` jobs named `prefix`...,
+    that each completed, and that each left one PDF; returns the PDFs."""
+    jobs = settled(prefix, at_least=count)
+    test.assertEqual(len(jobs), count, jobs)
+    test.assertEqual({j["state"] for j in jobs}, {"completed"}, jobs)
+    files = pdfs(prefix)
+    test.assertEqual(len(files), count, files)
+    return files
 
 
 def host_pids():
@@ -135,10 +147,12 @@ def write_launcher(host):
 
 class Results(http.server.BaseHTTPRequestHandler):
     received = None
+    arrived = None  # a threading.Event, set once the report is in
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers["Content-Length"]))
         type(self).received = json.loads(body)
+        type(self).arrived.set()
         self.send_response(204)
         self.send_header("Access-Control-Allow-Origin", "*")
         self.end_headers()
@@ -155,6 +169,7 @@ def firefox_report(source, gecko_id, launcher, scratch, write_config):
 
     class Handler(Results):
         received = None
+        arrived = threading.Event()
 
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
@@ -175,9 +190,11 @@ def firefox_report(source, gecko_id, launcher, scratch, write_config):
                          env=dict(os.environ, HOME=home), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          start_new_session=True)
     try:
+        # The report, or Firefox gone: whichever comes first (each wait is
+        # cut short by the report's arrival).
         deadline = time.time() + 1200
-        while Handler.received is None and time.time() < deadline and p.poll() is None:
-            time.sleep(0.5)
+        while not Handler.arrived.wait(0.5) and time.time() < deadline and p.poll() is None:
+            pass
     finally:
         os.killpg(p.pid, signal.SIGTERM)
         try:
@@ -269,7 +286,7 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual((submit["result"]["state"], submit["result"]["duplicate"]), ("SUBMITTED", False))
         self.assertEqual(repeat["result"], dict(submit["result"], duplicate=True))
         self.assertEqual(job["result"]["osJobId"], submit["result"]["osJobId"])
-        self.assertEqual(len(wait_for_pdfs("browser-%s-port" % self.tag, 1)), 1)
+        printed(self, "browser-%s-port" % self.tag, 1)
 
     def test_twenty_distinct_attempts_at_once(self):
         answers = self.results["distinct"]
@@ -277,7 +294,7 @@ class BrowserTest(unittest.TestCase):
         self.assertTrue(all(a["ok"] and not a["result"]["duplicate"] for a in answers), answers)
         self.assertEqual(sorted(a["result"]["intentId"] for a in answers),
                          sorted("many-%s-%d" % (self.tag, i) for i in range(20)))
-        self.assertEqual(len(wait_for_pdfs("browser-%s-many-" % self.tag, 20)), 20)
+        printed(self, "browser-%s-many-" % self.tag, 20)
 
     def test_twenty_at_once_with_one_intent_print_once(self):
         answers = self.results["shared"]
@@ -285,7 +302,7 @@ class BrowserTest(unittest.TestCase):
         fresh = [a for a in answers if a["ok"] and not a["result"]["duplicate"]]
         repeats = [a for a in answers if a["ok"] and a["result"]["duplicate"]]
         self.assertEqual((len(fresh), len(repeats)), (1, 19), answers)
-        self.assertEqual(len(wait_for_pdfs("browser-%s-shared" % self.tag, 1)), 1)
+        printed(self, "browser-%s-shared" % self.tag, 1)
 
     def test_a_host_killed_while_printing_is_repeated_with_the_same_id(self):
         intent = "kill-" + self.tag
@@ -299,7 +316,11 @@ class BrowserTest(unittest.TestCase):
         jobs = self.host.read_ledger()["jobs"]
         self.assertEqual((jobs[intent]["state"], jobs[intent]["error_code"]), ("UNKNOWN", "HOST_RESTARTED"))
         self.assertEqual([k for k in jobs if k.startswith("kill-")], [intent], "no other id was made up")
-        self.assertLessEqual(len(wait_for_pdfs("browser-%s-killed" % self.tag, 1, timeout=5)), 1)
+        # The killed host's job, if it reached the scheduler before the kill,
+        # is the only one: a PDF for it if it completed, and none otherwise.
+        jobs = settled("browser-%s-killed" % self.tag)
+        self.assertLessEqual(len(jobs), 1, jobs)
+        self.assertEqual(len(pdfs("browser-%s-killed" % self.tag)), sum(j["state"] == "completed" for j in jobs), jobs)
 
     def test_a_pdf_prints_at_physical_size_once_and_every_barcode_decodes(self):
         pdf, repeat = self.results["pdf"], self.results["pdfRepeat"]
@@ -307,13 +328,13 @@ class BrowserTest(unittest.TestCase):
         [part] = pdf["result"]["parts"]
         self.assertEqual((part["intentId"], part["pages"], part["result"]["duplicate"]), ("pdf-" + self.tag, [1, 2, 3], False))
         self.assertEqual([p["result"]["duplicate"] for p in repeat["result"]["parts"]], [True])
-        [printed] = wait_for_pdfs("browser-%s-pdf" % self.tag, 1)
+        [pdf_file] = printed(self, "browser-%s-pdf" % self.tag, 1)
         # Three pages of 4 x 6 in at the queue's 300 dpi, the landscape one
         # turned to portrait rather than cut.
-        listing = subprocess.run(["pdfimages", "-list", printed], capture_output=True, text=True, check=True).stdout
+        listing = subprocess.run(["pdfimages", "-list", pdf_file], capture_output=True, text=True, check=True).stdout
         images = [tuple(int(v) for v in (r.split()[3], r.split()[4], r.split()[12])) for r in listing.splitlines()[2:]]
         self.assertEqual(images, [(1200, 1800, 300)] * 3)
-        self.assertEqual([barcodes(printed, n) for n in (1, 2, 3)],
+        self.assertEqual([barcodes(pdf_file, n) for n in (1, 2, 3)],
                          [["L%s-%d" % (self.tag, n)] for n in (1, 2, 3)])
 
     def test_a_pdf_renders_to_the_same_bytes_in_every_browser(self):
@@ -334,8 +355,8 @@ class BrowserTest(unittest.TestCase):
     def test_a_transparent_canvas_prints_white_around_the_drawing(self):
         from test_printing import ink_box
         self.assertTrue(self.results["transparent"]["ok"], self.results["transparent"])
-        [printed] = wait_for_pdfs("browser-%s-clear" % self.tag, 1)
-        (x0, y0, x1, y1), _ = ink_box(printed)
+        [pdf_file] = printed(self, "browser-%s-clear" % self.tag, 1)
+        (x0, y0, x1, y1), _ = ink_box(pdf_file)
         self.assertLessEqual(abs((x1 - x0) - 100), 1)  # the drawn square, not the whole 200 x 100 canvas
         self.assertLessEqual(abs((y1 - y0) - 50), 1)
 
@@ -409,12 +430,12 @@ class ExampleExtensionTest(unittest.TestCase):
             write_label_pdf(host.scratch, "E" + order)
             label, sent, repeated = self.use_example(host, order, wait_for, os.path.join(host.scratch, "labels.pdf"))
             self.assertIn(wait_for, label)
-            self.assertEqual(len(wait_for_pdfs("Order_" + order, 1)), 1)
+            printed(self, "Order " + order, 1)
             # The Print PDF action: three pages as one job, and a second click prints nothing.
             self.assertEqual((sent, repeated), ("Order %s: PDF sent, 3 page(s) in 1 job(s)." % order,
                                                 "Order %s: PDF already printed, 3 page(s) in 1 job(s)." % order))
-            [printed] = wait_for_pdfs("PDF_for_order_" + order, 1)
-            self.assertEqual([barcodes(printed, n) for n in (1, 2, 3)], [["E%s-%d" % (order, n)] for n in (1, 2, 3)])
+            [pdf_file] = printed(self, "PDF for order " + order, 1)
+            self.assertEqual([barcodes(pdf_file, n) for n in (1, 2, 3)], [["E%s-%d" % (order, n)] for n in (1, 2, 3)])
         finally:
             host.close()
 
