@@ -46,13 +46,13 @@ Status write_message(Channel& channel, std::string_view body) {
   const auto n = static_cast<uint32_t>(body.size());
   const uint8_t prefix[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
                              static_cast<uint8_t>(n >> 24)};
-  if (OsStatus s = channel.write_all(prefix, sizeof prefix); !s.ok) {
-    return with_description(kIoError, kPfxWriteMessage, s.description);
+  if (OsStatus s = channel.write_all(prefix, sizeof prefix); !s.ok()) {
+    return with_description(kIoError, kPfxWriteMessage, s.error().description);
   }
-  if (OsStatus s = channel.write_all(reinterpret_cast<const uint8_t*>(body.data()), body.size()); !s.ok) {
-    return with_description(kIoError, kPfxWriteMessage, s.description);
+  if (OsStatus s = channel.write_all(reinterpret_cast<const uint8_t*>(body.data()), body.size()); !s.ok()) {
+    return with_description(kIoError, kPfxWriteMessage, s.error().description);
   }
-  if (OsStatus s = channel.flush(); !s.ok) return with_description(kIoError, kPfxWriteMessage, s.description);
+  if (OsStatus s = channel.flush(); !s.ok()) return with_description(kIoError, kPfxWriteMessage, s.error().description);
   return Status::Ok();
 }
 

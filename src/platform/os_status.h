@@ -4,6 +4,7 @@
 // its description (already formatted).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,22 +22,37 @@ enum class OsErrorKind {
   kTimedOut,        // the other side did not answer in time
 };
 
-struct [[nodiscard]] OsStatus {
-  bool ok = true;
-  OsErrorKind kind = OsErrorKind::kOther;  // of a failure
+// A failure of one operating-system call: of a kind the core acts on, with
+// the system's error code and its description (already formatted).
+struct OsError {
+  OsErrorKind kind = OsErrorKind::kOther;
   uint32_t code = 0;
   std::string description;
 
+  bool failed_as(OsErrorKind k) const { return kind == k; }
+};
+
+// Success, or the OsError that says why not; never an error that reads as
+// success.
+class [[nodiscard]] OsStatus {
+ public:
+  OsStatus() = default;
+  OsStatus(OsError error) : error_(std::move(error)) {}  // NOLINT: implicit by design
   static OsStatus Ok() { return {}; }
-  static OsStatus Fail(uint32_t code, std::string description, OsErrorKind kind = OsErrorKind::kOther) {
-    return OsStatus{false, kind, code, std::move(description)};
+  static OsError Fail(uint32_t code, std::string description, OsErrorKind kind = OsErrorKind::kOther) {
+    return OsError{kind, code, std::move(description)};
   }
+  bool ok() const { return !error_; }
+  const OsError& error() const { return *error_; }
   // A failure of this kind.
-  bool failed_as(OsErrorKind k) const { return !ok && kind == k; }
+  bool failed_as(OsErrorKind k) const { return error_ && error_->kind == k; }
+
+ private:
+  std::optional<OsError> error_;
 };
 
 // A port's value, or the failed status that says why not.
 template <typename T>
-using OsResult = Result<T, OsStatus>;
+using OsResult = Result<T, OsError>;
 
 }  // namespace tph

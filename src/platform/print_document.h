@@ -50,7 +50,7 @@ struct PageRect {
 // or ending it.
 struct PageFailure {
   enum class Step { kStart, kDraw, kEnd } step;
-  OsStatus status;
+  OsError status;
 };
 struct PagePrinted {};
 using PageStatus = Result<PagePrinted, PageFailure>;

@@ -17,7 +17,7 @@ OsStatus write_all_pieces(const uint8_t* data, size_t size, size_t max_piece, Wr
   while (size > 0) {
     const size_t piece = size > max_piece ? max_piece : size;
     size_t written = 0;
-    if (OsStatus s = write_some(data, piece, written); !s.ok) return s;
+    if (OsStatus s = write_some(data, piece, written); !s.ok()) return s.error();
     if (written == 0) return OsStatus::Fail(0, "failed to write whole buffer");
     data += written;
     size -= written;

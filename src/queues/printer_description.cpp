@@ -7,8 +7,8 @@ namespace tph {
 Result<PrinterDescription> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
                               const PlatformInfo& info) {
   using namespace errors;
-  if (OsStatus s = document->open(printer); !s.ok) {
-    return with_context(kPrinterUnavailable, named(kCtxOpenQueue, info.print_system), s.description);
+  if (OsStatus s = document->open(printer); !s.ok()) {
+    return with_context(kPrinterUnavailable, named(kCtxOpenQueue, info.print_system), s.error().description);
   }
   PrinterDescription d;
   d.name = printer;

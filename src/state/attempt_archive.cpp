@@ -19,7 +19,7 @@ using archive::RecordRead;
 
 constexpr size_t kReadChunk = 64 * 1024;
 
-HostError io_failure(const OsStatus& s) { return with_description(kStateUnavailable, kPfxArchive, s.description); }
+HostError io_failure(const OsError& s) { return with_description(kStateUnavailable, kPfxArchive, s.description); }
 HostError damaged() { return make(kStateCorrupt, kMsgArchiveDamaged); }
 
 // An open file, or nothing where none is.
@@ -246,7 +246,7 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
   if (!end.ok()) return end.take_error();
   while (!tail.empty() && tail.back().offset >= end.value()) tail.pop_back();
   if (end.value() < log_size.value()) {
-    if (OsStatus s = log.truncate(end.value()); !s.ok) return io_failure(s);
+    if (OsStatus s = log.truncate(end.value()); !s.ok()) return io_failure(s.error());
   }
 
   // The records first, flushed; then the mark that commits them, flushed.
@@ -261,16 +261,16 @@ Status AttemptArchive::add(const std::vector<JobRecord>& records) {
     tail.push_back({archive::intent_hash(r.intent_id), end.value() + bytes.size()});
     bytes += encoded;
   }
-  if (OsStatus s = log.write_at(end.value(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !s.ok) {
-    return io_failure(s);
+  if (OsStatus s = log.write_at(end.value(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); !s.ok()) {
+    return io_failure(s.error());
   }
-  if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
+  if (OsStatus s = log.sync(); !s.ok()) return io_failure(s.error());
   const std::string mark = archive::encode_commit(end.value());
   const uint64_t marked_at = end.value() + bytes.size();
-  if (OsStatus s = log.write_at(marked_at, reinterpret_cast<const uint8_t*>(mark.data()), mark.size()); !s.ok) {
-    return io_failure(s);
+  if (OsStatus s = log.write_at(marked_at, reinterpret_cast<const uint8_t*>(mark.data()), mark.size()); !s.ok()) {
+    return io_failure(s.error());
   }
-  if (OsStatus s = log.sync(); !s.ok) return io_failure(s);
+  if (OsStatus s = log.sync(); !s.ok()) return io_failure(s.error());
   const uint64_t new_size = marked_at + mark.size();
   if (new_size - covered <= kIndexTailBytes) return Status::Ok();
 

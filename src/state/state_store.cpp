@@ -34,8 +34,8 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
   StateStore store;
   store.fs = &fs;
   store.folder = fs.join(*root, kStateFolderName);
-  if (OsStatus s = fs.create_directories(store.folder); !s.ok) {
-    return with_description(kStateUnavailable, kPfxCreateState, s.description);
+  if (OsStatus s = fs.create_directories(store.folder); !s.ok()) {
+    return with_description(kStateUnavailable, kPfxCreateState, s.error().description);
   }
   // The lock counts only if, once held, the file at the path is still the
   // one locked: a host that exited may have had its lock file deleted
@@ -45,12 +45,12 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     if (!lock.ok()) return with_description(kStateUnavailable, kPfxOpenLock, lock.error().description);
     store.lock = std::move(lock.value());
     // From here on every early return destroys `store`, closing the lock file.
-    if (OsStatus s = store.lock->lock_exclusive(); !s.ok) {
-      return with_description(kStateUnavailable, kPfxLockState, s.description);
+    if (OsStatus s = store.lock->lock_exclusive(); !s.ok()) {
+      return with_description(kStateUnavailable, kPfxLockState, s.error().description);
     }
     OsStatus guards = store.lock->still_at_its_path();
-    if (guards.ok) break;
-    if (attempt == kLockAttempts - 1) return with_description(kStateUnavailable, kPfxLockState, guards.description);
+    if (guards.ok()) break;
+    if (attempt == kLockAttempts - 1) return with_description(kStateUnavailable, kPfxLockState, guards.error().description);
     store.lock.reset();
   }
 
@@ -62,7 +62,7 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
       fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
   bool fresh = false;
   if (!opened.ok()) {
-    const OsStatus& why = opened.error();
+    const OsError& why = opened.error();
     if (why.failed_as(OsErrorKind::kTooLarge)) return make(kStateCorrupt, kMsgLedgerUnreadable);  // none of ours is
     if (!why.failed_as(OsErrorKind::kNotFound)) return with_description(kStateUnavailable, kPfxReadState, why.description);
     fresh = true;
@@ -75,8 +75,8 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
       size_t got = 0;
       read_status = opened.value()->read(reinterpret_cast<uint8_t*>(data), size, got);
       total += got;
-      if (!read_status.ok || total > kMaxLedgerBytes) {
-        grew_too_large = read_status.ok;
+      if (!read_status.ok() || total > kMaxLedgerBytes) {
+        grew_too_large = read_status.ok();
         return 0;
       }
       return got;
@@ -84,7 +84,7 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     // Memory that cannot be had here is answered by the host's start-up.
     std::optional<HostLedger> ledger = decode_ledger(next);
     opened.value().reset();
-    if (!read_status.ok) return with_description(kStateUnavailable, kPfxReadState, read_status.description);
+    if (!read_status.ok()) return with_description(kStateUnavailable, kPfxReadState, read_status.error().description);
     if (grew_too_large || !ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
     if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
     store.ledger = std::move(*ledger);
@@ -108,7 +108,7 @@ Status repair_and_archive(StateStore& store, uint64_t now) {
   Repair repair = recover_and_prune(store.ledger, now);
   if (!repair) return Status::Ok();
   if (!repair.pruned.empty()) {
-    if (Status s = check_state_guard(store); !s.ok()) return s;
+    if (Status s = check_state_guard(store); !s.ok()) return s.error();
     AttemptArchive archive(*store.fs, store.folder);
     if (Status s = archive.add(repair.pruned); !s.ok()) {
       // Not archived: the ledger keeps them, so nothing is forgotten.
@@ -132,7 +132,7 @@ Result<std::optional<JobRecord>> find_attempt(StateStore& store, const std::stri
 Status check_state_guard(StateStore& store) {
   using namespace errors;
   if (!store.lost) {
-    if (OsStatus s = store.lock->still_at_its_path(); !s.ok) {
+    if (OsStatus s = store.lock->still_at_its_path(); !s.ok()) {
       store.lost = true;
       store.lost_because = kMsgStateMoved;
     } else if (OsResult<std::optional<FileStamp>> now = ledger_stamp_now(store);
@@ -148,7 +148,7 @@ Status check_state_guard(StateStore& store) {
 
 Status save_ledger(StateStore& store) {
   using namespace errors;
-  if (Status s = check_state_guard(store); !s.ok()) return s;
+  if (Status s = check_state_guard(store); !s.ok()) return s.error();
   std::optional<std::string> bytes;
   try {
     bytes = encode_ledger(store.ledger);
@@ -162,7 +162,7 @@ Status save_ledger(StateStore& store) {
   // never expected, so the next check stops the host.
   OsResult<std::optional<FileStamp>> now = ledger_stamp_now(store);
   store.ledger_stamp = now.ok() ? now.value() : std::optional<FileStamp>(FileStamp{~0ull, ~0ull, ~0ull, -1});
-  if (!s.ok) return with_description(kStateUnavailable, kPfxSaveState, s.description);
+  if (!s.ok()) return with_description(kStateUnavailable, kPfxSaveState, s.error().description);
   return Status::Ok();
 }
 

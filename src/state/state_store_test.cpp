@@ -208,8 +208,8 @@ TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
 TEST(AtomicFile, PathWithoutParent) {
   MemoryFileSystem fs;
   OsStatus s = write_file_atomically(fs, "ledger.json", "x");
-  EXPECT_FALSE(s.ok);
-  EXPECT_EQ(s.description, "path has no parent");
+  EXPECT_FALSE(s.ok());
+  EXPECT_EQ(s.error().description, "path has no parent");
 }
 
 // A power cut at every step of a save leaves the old or the new ledger, never
@@ -227,7 +227,7 @@ TEST(AtomicFile, PowerCutAtAnyStepLeavesOldOrNew) {
     MemoryFileSystem probe;
     probe.put_file(kLedger, *encode_ledger(old_ledger));
     probe.put_dir(kFolder);
-    ASSERT_TRUE(write_file_atomically(probe, kLedger, *encode_ledger(new_ledger)).ok);
+    ASSERT_TRUE(write_file_atomically(probe, kLedger, *encode_ledger(new_ledger)).ok());
     steps = probe.operations();
   }
   bool saw_old = false, saw_new = false;

@@ -43,14 +43,14 @@ PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob
                          const std::string& print_system) {
   uint32_t job_id = 0;
   auto ended = [&job_id](HostError error) { return PrintOutcome{job_id, std::move(error)}; };
-  auto failure = [&](ErrorCode code, std::string_view sentence, const OsStatus& s) {
+  auto failure = [&](ErrorCode code, std::string_view sentence, const OsError& s) {
     return ended(with_context(code, named(sentence, print_system), s.description));
   };
   const size_t pages = job.pages.count();
   auto for_page = [&](size_t page, HostError error) {
     return ended(pages > 1 ? on_page(page, std::move(error)) : std::move(error));
   };
-  if (OsStatus s = document->open(job.printer); !s.ok) return failure(kPrinterUnavailable, kCtxOpenQueue, s);
+  if (OsStatus s = document->open(job.printer); !s.ok()) return failure(kPrinterUnavailable, kCtxOpenQueue, s.error());
   const DocumentGeometry geometry = document->geometry();
   for (size_t page = 0; page < pages; ++page) {
     const PngSize size = job.pages.size(page);
@@ -85,7 +85,7 @@ PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob
       }
     }
   }
-  if (OsStatus s = document->finish(); !s.ok) return failure(unfinished_code(kSubmissionRejected), kCtxEndDoc, s);
+  if (OsStatus s = document->finish(); !s.ok()) return failure(unfinished_code(kSubmissionRejected), kCtxEndDoc, s.error());
   return PrintOutcome{job_id, std::nullopt};
 }
 

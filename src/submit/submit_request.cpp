@@ -48,16 +48,16 @@ Status validate_raster(const RasterPayload& raster) {
 
 Status validate_submit_request(const SubmitRequest& r) {
   using namespace errors;
-  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s;
+  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s.error();
   if (!dpi_in_range(r.dpi)) return make(kBadRequest, kMsgDpi);
-  if (Status s = validate_raster(r.payload); !s.ok()) return s;
+  if (Status s = validate_raster(r.payload); !s.ok()) return s.error();
   if (r.media && !is_valid_media_token(*r.media)) return make(kBadRequest, kMsgMediaChars);
   return Status::Ok();
 }
 
 Status validate_document_request(const DocumentRequest& r) {
   using namespace errors;
-  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s;
+  if (Status s = validate_attempt_fields(r.intent_id, r.printer, r.title, r.copies); !s.ok()) return s.error();
   if (!dpi_in_range(r.dpi)) return make(kBadRequest, kMsgDpi);
   if (r.pages.empty() || r.pages.size() > kMaxDocumentPages) return make(kBadRequest, kMsgPageCount);
   for (size_t i = 0; i < r.pages.size(); ++i) {

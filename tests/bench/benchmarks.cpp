@@ -51,9 +51,9 @@ void BM_SaveLedger5000(benchmark::State& state) {
   store.folder = bench_dir() + "/save";
   store.ledger = big_ledger();
   // A save proves first that the lock guards the folder, as in the host.
-  if (!store.fs->create_directories(store.folder).ok) return state.SkipWithError("cannot make the folder");
+  if (!store.fs->create_directories(store.folder).ok()) return state.SkipWithError("cannot make the folder");
   OsResult<std::unique_ptr<LockFile>> lock = store.fs->open_lock_file(store.folder + "/ledger.lock");
-  if (!lock.ok() || !lock.value()->lock_exclusive().ok) return state.SkipWithError("cannot lock the folder");
+  if (!lock.ok() || !lock.value()->lock_exclusive().ok()) return state.SkipWithError("cannot lock the folder");
   store.lock = std::move(lock.value());
   for (auto _ : state) {
     if (!save_ledger(store).ok()) state.SkipWithError("save failed");
@@ -82,7 +82,7 @@ void BM_ReadAndParseLedger5000(benchmark::State& state) {
     if (!opened.ok()) return state.SkipWithError("cannot open the ledger");
     benchmark::DoNotOptimize(decode_ledger([&](char* data, size_t size) {
       size_t got = 0;
-      return opened.value()->read(reinterpret_cast<uint8_t*>(data), size, got).ok ? got : 0;
+      return opened.value()->read(reinterpret_cast<uint8_t*>(data), size, got).ok() ? got : 0;
     }));
   }
 }

@@ -13,7 +13,7 @@ namespace tph::testing {
 class FakeSpooler final : public Spooler {
  public:
   std::vector<QueueEntry> queues;
-  std::optional<OsStatus> listing_fails;  // set: list_queues answers this
+  std::optional<OsError> listing_fails;  // set: list_queues answers this
   std::optional<std::string> default_name;
   std::map<uint32_t, JobObservation> jobs;  // by job id; missing: no such job
 

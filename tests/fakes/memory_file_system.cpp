@@ -39,7 +39,7 @@ class MemoryLockFile final : public LockFile {
   }
   OsStatus lock_exclusive() override {
     OsStatus s = fs_.check(MemoryFileSystem::Op::kLock, path_);
-    if (s.ok) {
+    if (s.ok()) {
       held_ = true;
       ++fs_.locked_;
     }
@@ -65,7 +65,7 @@ class MemoryWritableFile final : public WritableFile {
   OsStatus write_all(const uint8_t* data, size_t size) override {
     OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_);
     // A write cut short by a crash leaves half of its bytes behind.
-    size_t n = s.ok ? size : size / 2;
+    size_t n = s.ok() ? size : size / 2;
     if (auto it = fs_.current_.find(path_); it != fs_.current_.end()) {
       it->second.append(reinterpret_cast<const char*>(data), n);
       fs_.touched(path_);
@@ -74,7 +74,7 @@ class MemoryWritableFile final : public WritableFile {
   }
   OsStatus sync() override {
     OsStatus s = fs_.check(MemoryFileSystem::Op::kSync, path_);
-    if (s.ok) {
+    if (s.ok()) {
       if (auto it = fs_.current_.find(path_); it != fs_.current_.end()) fs_.durable_[path_] = it->second;
     }
     return s;
@@ -91,7 +91,7 @@ class MemoryRandomAccessFile final : public RandomAccessFile {
   MemoryRandomAccessFile(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
   OsResult<uint64_t> size() override { return static_cast<uint64_t>(content().size()); }
   OsResult<size_t> read_at(uint64_t offset, uint8_t* data, size_t size) override {
-    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kRead, path_); !s.ok) return s;
+    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kRead, path_); !s.ok()) return s.error();
     const std::string& bytes = content();
     if (offset >= bytes.size()) return size_t{0};
     const size_t n = std::min<size_t>(size, bytes.size() - offset);
@@ -101,7 +101,7 @@ class MemoryRandomAccessFile final : public RandomAccessFile {
   OsStatus write_at(uint64_t offset, const uint8_t* data, size_t size) override {
     OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_);
     // A write cut short by a crash leaves half of its bytes behind.
-    const size_t n = s.ok ? size : size / 2;
+    const size_t n = s.ok() ? size : size / 2;
     std::string& bytes = content();
     if (bytes.size() < offset + n) bytes.resize(offset + n);
     std::memcpy(bytes.data() + offset, data, n);
@@ -109,14 +109,14 @@ class MemoryRandomAccessFile final : public RandomAccessFile {
     return s;
   }
   OsStatus truncate(uint64_t size) override {
-    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_); !s.ok) return s;
+    if (OsStatus s = fs_.check(MemoryFileSystem::Op::kWrite, path_); !s.ok()) return s.error();
     content().resize(size);
     fs_.touched(path_);
     return OsStatus::Ok();
   }
   OsStatus sync() override {
     OsStatus s = fs_.check(MemoryFileSystem::Op::kSync, path_);
-    if (s.ok) fs_.durable_[path_] = content();
+    if (s.ok()) fs_.durable_[path_] = content();
     return s;
   }
 
@@ -129,7 +129,7 @@ class MemoryRandomAccessFile final : public RandomAccessFile {
 }  // namespace
 
 OsResult<std::unique_ptr<RandomAccessFile>> MemoryFileSystem::open_random_access(const std::string& path, bool create) {
-  if (OsStatus s = check(Op::kOpenRandom, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kOpenRandom, path); !s.ok()) return s.error();
   if (!current_.count(path)) {
     if (!create || !dirs_.count(parent_of(path))) {
       return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
@@ -141,7 +141,7 @@ OsResult<std::unique_ptr<RandomAccessFile>> MemoryFileSystem::open_random_access
 }
 
 OsResult<FileStamp> MemoryFileSystem::stamp(const std::string& path) {
-  if (OsStatus s = check(Op::kStamp, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kStamp, path); !s.ok()) return s.error();
   auto it = current_.find(path);
   if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   return FileStamp{0, identity_of(path), it->second.size(), modified_[path]};
@@ -217,12 +217,12 @@ std::vector<std::string> MemoryFileSystem::list(const std::string& folder) const
 }
 
 std::optional<std::string> MemoryFileSystem::locate_user_state_root() {
-  if (!check(Op::kLocate, root).ok) return std::nullopt;
+  if (!check(Op::kLocate, root).ok()) return std::nullopt;
   return root;
 }
 
 OsStatus MemoryFileSystem::create_directories(const std::string& path) {
-  if (OsStatus s = check(Op::kCreateDir, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kCreateDir, path); !s.ok()) return s.error();
   if (current_.count(path)) return OsStatus::Fail(17, describe_system_error(17));  // a file is in the way
   for (std::string p = path; p != "/"; p = parent_of(p)) {
     if (current_.count(p)) return OsStatus::Fail(20, describe_system_error(20));
@@ -232,7 +232,7 @@ OsStatus MemoryFileSystem::create_directories(const std::string& path) {
 }
 
 OsResult<std::unique_ptr<LockFile>> MemoryFileSystem::open_lock_file(const std::string& path) {
-  if (OsStatus s = check(Op::kOpenLock, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kOpenLock, path); !s.ok()) return s.error();
   if (!current_.count(path)) put_file(path, "");
   return std::unique_ptr<LockFile>(std::make_unique<MemoryLockFile>(*this, path));
 }
@@ -254,7 +254,7 @@ class MemoryReadableFile final : public ReadableFile {
 };
 
 OsResult<std::unique_ptr<ReadableFile>> MemoryFileSystem::open_to_read(const std::string& path, size_t max_bytes) {
-  if (OsStatus s = check(Op::kRead, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kRead, path); !s.ok()) return s.error();
   auto it = current_.find(path);
   if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   if (it->second.size() > max_bytes) return OsStatus::Fail(0, "file too large", OsErrorKind::kTooLarge);
@@ -262,7 +262,7 @@ OsResult<std::unique_ptr<ReadableFile>> MemoryFileSystem::open_to_read(const std
 }
 
 OsResult<std::unique_ptr<WritableFile>> MemoryFileSystem::open_for_replace(const std::string& path) {
-  if (OsStatus s = check(Op::kOpenReplace, path); !s.ok) return s;
+  if (OsStatus s = check(Op::kOpenReplace, path); !s.ok()) return s.error();
   if (!dirs_.count(parent_of(path))) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   current_[path].clear();
   made(path);  // whatever was there is gone; this is a new file
@@ -270,7 +270,7 @@ OsResult<std::unique_ptr<WritableFile>> MemoryFileSystem::open_for_replace(const
 }
 
 OsStatus MemoryFileSystem::replace(const std::string& from, const std::string& to) {
-  if (OsStatus s = check(Op::kReplace, from + " -> " + to); !s.ok) return s;
+  if (OsStatus s = check(Op::kReplace, from + " -> " + to); !s.ok()) return s.error();
   auto it = current_.find(from);
   if (it == current_.end()) return OsStatus::Fail(2, describe_system_error(2), OsErrorKind::kNotFound);
   current_[to] = it->second;

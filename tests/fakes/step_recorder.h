@@ -36,7 +36,7 @@ class StepRecorder {
     auto it = log_.fail_on.find(step);
     return it != log_.fail_on.end() && it->second == count;
   }
-  OsStatus failure() const { return OsStatus::Fail(log_.error_code, describe_system_error(log_.error_code)); }
+  OsError failure() const { return OsStatus::Fail(log_.error_code, describe_system_error(log_.error_code)); }
   void note(const std::string& step) { log_.steps.push_back(step); }
 
  private:

@@ -116,7 +116,7 @@ OsStatus Scheduler::connect() {
   return OsStatus::Ok();
 }
 
-OsStatus Scheduler::failure(std::string_view what) const {
+OsError Scheduler::failure(std::string_view what) const {
   const ipp_status_t status = cupsLastError();
   std::string text;
   const char* own = cupsLastErrorString();
@@ -179,7 +179,7 @@ OsResult<IppMessage> queue_attributes(Scheduler& scheduler, const std::string& q
     }
   }
   OsResult<IppMessage> built = queue_request(IPP_OP_GET_PRINTER_ATTRIBUTES, q.name, queue);
-  if (!built.ok()) return built;
+  if (!built.ok()) return built.error();
   IppMessage request = std::move(built.value());
   const std::vector<const char*> wanted(names);
   ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
@@ -194,13 +194,13 @@ Job::~Job() {
   scheduler_.close();  // drops an unfinished request
   if (started_ && !finished_) {
     Scheduler canceller(scheduler_.timed_out() ? kCancelAfterTimeoutSeconds : kExchangeTimeoutSeconds);
-    if (canceller.connect().ok) cupsCancelJob2(canceller.http(), queue_.c_str(), id_, 0);
+    if (canceller.connect().ok()) cupsCancelJob2(canceller.http(), queue_.c_str(), id_, 0);
   }
 }
 
 OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title, const char* format) {
   queue_ = split_queue_name(queue).name;
-  if (OsStatus s = scheduler_.connect(); !s.ok) return s;
+  if (OsStatus s = scheduler_.connect(); !s.ok()) return s.error();
   // Create-Job written out rather than cupsCreateJob, which looks the queue
   // up twice more before it asks: the caller has just read the queue.
   OsResult<IppMessage> built = queue_request(IPP_OP_CREATE_JOB, queue_, queue);
@@ -227,7 +227,7 @@ OsResult<uint32_t> Job::start(const std::string& queue, const std::string& title
 
 OsStatus Job::write(const uint8_t* data, size_t size) {
   // Pieces of at most 1 MiB, so each write's wait is bounded on its own.
-  return write_all_pieces(data, size, 1u << 20, [this](const uint8_t* p, size_t n, size_t& written) {
+  return write_all_pieces(data, size, 1u << 20, [this](const uint8_t* p, size_t n, size_t& written) -> OsStatus {
     const http_status_t sent = cupsWriteRequestData(scheduler_.http(), reinterpret_cast<const char*>(p), n);
     if (sent != HTTP_STATUS_CONTINUE) return scheduler_.failure("Sending the document");
     scheduler_.idle();

@@ -46,7 +46,7 @@ class Scheduler {
   // The failure of the last call on this connection, as a description that
   // always says something: CUPS's own text where it has one; otherwise what
   // timed out or which system error ended the exchange.
-  OsStatus failure(std::string_view what) const;
+  OsError failure(std::string_view what) const;
 
  private:
   class Watchdog;

@@ -201,19 +201,19 @@ OsStatus PostScriptPages::page(const ImageBox& box, uint32_t width, uint32_t hei
   OsStatus sent = OsStatus::Ok();
   auto out = [&](const uint8_t* data, size_t size) {
     ascii85.add(data, size);
-    if (text.size() >= kChunk && sent.ok) {
+    if (text.size() >= kChunk && sent.ok()) {
       sent = send(text);
       text.clear();
     }
   };
   std::vector<uint8_t> row(row_bytes(width, kind));
-  for (uint32_t y = 0; y < height && sent.ok; ++y) {
+  for (uint32_t y = 0; y < height && sent.ok(); ++y) {
     pack_row(bgrx + static_cast<size_t>(y) * width * 4, width, kind, row.data());
     if (!deflater.add(row.data(), row.size(), y + 1 == height, out)) {
       return OsStatus::Fail(0, "Compressing the page failed (zlib)");
     }
   }
-  if (!sent.ok) return sent;
+  if (!sent.ok()) return sent.error();
   ascii85.end();
   text += "grestore\nshowpage\n";
   return send(text);

@@ -131,8 +131,8 @@ TEST(PostScriptPages, EachKindOfImageReadsBackAsItsPixels) {
       document.append(data, size);
       return OsStatus::Ok();
     });
-    ASSERT_TRUE(pages.page({10, 20, 100, 50}, c.width, c.height, c.pixels.data()).ok);
-    ASSERT_TRUE(pages.finish().ok);
+    ASSERT_TRUE(pages.page({10, 20, 100, 50}, c.width, c.height, c.pixels.data()).ok());
+    ASSERT_TRUE(pages.finish().ok());
     EXPECT_EQ(document.rfind("%!PS-Adobe-3.0\n", 0), 0u);
     EXPECT_NE(document.find(c.colour_space + " setcolorspace"), std::string::npos);
     EXPECT_EQ(value_after(document, "/BitsPerComponent ", 0), c.bits);
@@ -157,20 +157,20 @@ TEST(PostScriptPages, NothingIsSentBeforeAPageAndAFailedSendStopsTheDocument) {
   const std::vector<uint8_t> white(64 * 64 * 4, 255);
   std::string document;
   int sends = 0, fail_at = 0;
-  PostScriptPages pages(100, 100, [&](const char* data, size_t size) {
+  PostScriptPages pages(100, 100, [&](const char* data, size_t size) -> OsStatus {
     if (++sends == fail_at) return OsStatus::Fail(5, "the connection dropped");
     document.append(data, size);
     return OsStatus::Ok();
   });
   EXPECT_EQ(pages.bytes_sent(), 0u);
-  ASSERT_TRUE(pages.page({0, 0, 10, 10}, 64, 64, white.data()).ok);
-  ASSERT_TRUE(pages.page({0, 0, 10, 10}, 64, 64, white.data()).ok);
+  ASSERT_TRUE(pages.page({0, 0, 10, 10}, 64, 64, white.data()).ok());
+  ASSERT_TRUE(pages.page({0, 0, 10, 10}, 64, 64, white.data()).ok());
   EXPECT_EQ(document.find("%!PS"), document.rfind("%!PS"));  // one header, with the first page
   EXPECT_NE(document.find("%%Page: 2 2\n"), std::string::npos);
   fail_at = sends + 1;
   const OsStatus failed = pages.page({0, 0, 10, 10}, 64, 64, white.data());
-  EXPECT_FALSE(failed.ok);
-  EXPECT_EQ(failed.description, "the connection dropped");
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().description, "the connection dropped");
   EXPECT_GT(pages.bytes_sent(), document.size());  // the failed piece is counted: it may have gone out
 }
 

@@ -45,7 +45,7 @@ class CupsPrintDocument final : public PrintDocument {
 
   OsStatus open(const std::string& queue) override {
     cups::Scheduler scheduler;
-    if (OsStatus s = scheduler.connect(); !s.ok) return s;
+    if (OsStatus s = scheduler.connect(); !s.ok()) return s.error();
     OsResult<cups::IppMessage> attributes = cups::queue_attributes(
         scheduler, queue, {"media-col-default", "media-default", "printer-resolution-default"});
     if (!attributes.ok()) return attributes.take_error();
@@ -74,7 +74,7 @@ class CupsPrintDocument final : public PrintDocument {
 
   OsResult<uint32_t> start(const std::string& title) override {
     OsResult<uint32_t> job_id = job_.start(queue_, title, CUPS_FORMAT_POSTSCRIPT);
-    if (!job_id.ok()) return job_id;
+    if (!job_id.ok()) return job_id.error();
     pages_ = std::make_unique<cups::PostScriptPages>(
         to_points(media_.width), to_points(media_.length),
         [this](const char* data, size_t size) { return job_.write(reinterpret_cast<const uint8_t*>(data), size); });
@@ -87,7 +87,7 @@ class CupsPrintDocument final : public PrintDocument {
                              to_points(media_.top + where.y * kHmmPerInch / dpi_y_),
                              to_points(where.width * kHmmPerInch / dpi_x_),
                              to_points(where.height * kHmmPerInch / dpi_y_)};
-    if (OsStatus s = pages_->page(box, width, height, bgrx); !s.ok) return PageFailure{PageFailure::Step::kEnd, s};
+    if (OsStatus s = pages_->page(box, width, height, bgrx); !s.ok()) return PageFailure{PageFailure::Step::kEnd, s.error()};
     return PagePrinted{};
   }
 
@@ -96,7 +96,7 @@ class CupsPrintDocument final : public PrintDocument {
   bool anything_sent() const override { return pages_ && pages_->bytes_sent() > 0; }
 
   OsStatus finish() override {
-    if (OsStatus s = pages_->finish(); !s.ok) return s;
+    if (OsStatus s = pages_->finish(); !s.ok()) return s.error();
     return job_.finish();
   }
 

@@ -15,7 +15,7 @@ class CupsRawPrintJob final : public RawPrintJob {
  public:
   OsStatus open(const std::string& queue) override {
     cups::Scheduler scheduler;
-    if (OsStatus s = scheduler.connect(); !s.ok) return s;
+    if (OsStatus s = scheduler.connect(); !s.ok()) return s.error();
     OsResult<cups::IppMessage> known = cups::queue_attributes(scheduler, queue, {"printer-name"});
     if (!known.ok()) return known.take_error();
     queue_ = queue;

@@ -45,7 +45,7 @@ class CupsSpooler final : public Spooler {
   // The destination list names the default among the queues: one request.
   QueueListing listing() override {
     cups::Scheduler scheduler;
-    if (OsStatus s = scheduler.connect(); !s.ok) return {s, std::nullopt};
+    if (OsStatus s = scheduler.connect(); !s.ok()) return {s.error(), std::nullopt};
     Destinations dests(scheduler);
     // No destinations is an answer; the scheduler not answering is not.
     if (dests.size() == 0 && (scheduler.timed_out() || (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
@@ -71,7 +71,7 @@ class CupsSpooler final : public Spooler {
   // One Get-Printer-Attributes request, not the whole listing.
   std::optional<QueueEntry> queue_entry(const std::string& queue) override {
     cups::Scheduler scheduler;
-    if (!scheduler.connect().ok) return std::nullopt;
+    if (!scheduler.connect().ok()) return std::nullopt;
     OsResult<cups::IppMessage> attributes = cups::queue_attributes(
         scheduler, queue, {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs"});
     if (!attributes.ok()) return std::nullopt;
@@ -92,7 +92,7 @@ class CupsSpooler final : public Spooler {
   JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms,
                              const std::string& job_uuid) override {
     cups::Scheduler scheduler;
-    if (!scheduler.connect().ok) return JobObservation::kQueryFailed;
+    if (!scheduler.connect().ok()) return JobObservation::kQueryFailed;
     cups::IppMessage request(ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES));
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%u",

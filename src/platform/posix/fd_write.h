@@ -13,7 +13,7 @@ namespace tph::posix {
 
 inline OsStatus write_all_fd(int fd, const uint8_t* data, size_t size) {
   return write_all_pieces(data, size, std::numeric_limits<ssize_t>::max(),
-                          [fd](const uint8_t* p, size_t n, size_t& written) {
+                          [fd](const uint8_t* p, size_t n, size_t& written) -> OsStatus {
                             for (;;) {
                               const ssize_t w = ::write(fd, p, n);
                               if (w >= 0) {

@@ -12,7 +12,7 @@
 namespace tph {
 namespace {
 
-OsStatus errno_failure(int e) {
+OsError errno_failure(int e) {
   return OsStatus::Fail(static_cast<uint32_t>(e), describe_system_error(static_cast<uint32_t>(e)),
                         e == ENOENT || e == ENOTDIR ? OsErrorKind::kNotFound
                         : e == ELOOP                ? OsErrorKind::kNotRegularFile  // a link where none may be
@@ -182,7 +182,7 @@ class PosixFileSystem final : public FileSystem {
     if (e == ENOENT) {
       std::string parent = parent_of(path);
       if (parent != path) {
-        if (OsStatus s = create_directories(parent); !s.ok) return s;
+        if (OsStatus s = create_directories(parent); !s.ok()) return s.error();
         if (::mkdir(path.c_str(), 0700) == 0) return OsStatus::Ok();
         e = errno;
       }

@@ -14,7 +14,7 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;  // 7
 
-OsStatus last_failure() { return win::last_error_status(); }
+OsError last_failure() { return win::last_error_status(); }
 
 // A file's identity: the volume it is on and its index there.
 struct FileIdentity {
@@ -188,7 +188,7 @@ class Win32FileSystem final : public FileSystem {
     if (e == ERROR_PATH_NOT_FOUND) {
       size_t sep = last_separator(path);
       if (sep != std::string::npos && sep > 0) {
-        if (OsStatus s = create_directories(path.substr(0, sep)); !s.ok) return s;
+        if (OsStatus s = create_directories(path.substr(0, sep)); !s.ok()) return s.error();
         if (CreateDirectoryW(win::wide(w), nullptr)) return OsStatus::Ok();
         e = GetLastError();
       }
@@ -202,7 +202,7 @@ class Win32FileSystem final : public FileSystem {
     win::FileHandle h(CreateFileW(win::wide(wide_path), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return last_failure();
-    if (OsStatus s = regular_file(h.get()); !s.ok) return s;
+    if (OsStatus s = regular_file(h.get()); !s.ok()) return s.error();
     return std::unique_ptr<LockFile>(std::make_unique<Win32LockFile>(std::move(h), std::move(wide_path)));
   }
 
@@ -240,7 +240,7 @@ class Win32FileSystem final : public FileSystem {
     win::FileHandle h(CreateFileW(win::wide(utf8_to_wide(path)), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                                   create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return last_failure();
-    if (OsStatus s = regular_file(h.get()); !s.ok) return s;
+    if (OsStatus s = regular_file(h.get()); !s.ok()) return s.error();
     return std::unique_ptr<RandomAccessFile>(std::make_unique<Win32RandomAccessFile>(std::move(h)));
   }
 

@@ -9,7 +9,7 @@
 namespace tph::win {
 
 inline OsStatus write_all_handle(HANDLE h, const uint8_t* data, size_t size) {
-  return write_all_pieces(data, size, 0x40000000, [h](const uint8_t* p, size_t n, size_t& written) {
+  return write_all_pieces(data, size, 0x40000000, [h](const uint8_t* p, size_t n, size_t& written) -> OsStatus {
     for (;;) {
       DWORD w = 0;
       if (WriteFile(h, p, static_cast<DWORD>(n), &w, nullptr)) {

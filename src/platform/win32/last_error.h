@@ -9,7 +9,7 @@
 
 namespace tph::win {
 
-inline OsStatus last_error_status() {
+inline OsError last_error_status() {
   const DWORD e = GetLastError();
   return OsStatus::Fail(e, describe_system_error(e),
                         e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? OsErrorKind::kNotFound

@@ -26,7 +26,7 @@ class GdiPrintDocument final : public PrintDocument {
     win::PrinterHandle printer;
     if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(name)), printer.out(), nullptr)) return win::last_error_status();
     win::OneCopyDevmode devmode;
-    if (OsStatus s = devmode.read(printer.get(), name); !s.ok) return s;
+    if (OsStatus s = devmode.read(printer.get(), name); !s.ok()) return s.error();
     dc_.reset(CreateDCW(nullptr, win::wide(name), nullptr, devmode.get()));
     if (!dc_) return win::last_error_status();
     const DEVMODEW* dm = devmode.get();
@@ -77,7 +77,7 @@ class GdiPrintDocument final : public PrintDocument {
   PageStatus print_page(const PageRect& where, uint32_t width, uint32_t height, const uint8_t* bgrx) override {
     using Step = PageFailure::Step;
     if (StartPage(dc_.get()) <= 0) return PageFailure{Step::kStart, win::last_error_status()};
-    if (OsStatus s = draw(where, width, height, bgrx); !s.ok) return PageFailure{Step::kDraw, s};
+    if (OsStatus s = draw(where, width, height, bgrx); !s.ok()) return PageFailure{Step::kDraw, s.error()};
     if (EndPage(dc_.get()) <= 0) return PageFailure{Step::kEnd, win::last_error_status()};
     return PagePrinted{};
   }

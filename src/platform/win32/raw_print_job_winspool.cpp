@@ -28,7 +28,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
     auto* device = const_cast<wchar_t*>(win::wide(name));
     if (!OpenPrinterW(device, printer_.out(), nullptr)) return win::last_error_status();
     win::OneCopyDevmode devmode;
-    if (OsStatus s = devmode.read(printer_.get(), name); !s.ok) return s;
+    if (OsStatus s = devmode.read(printer_.get(), name); !s.ok()) return s.error();
     PRINTER_DEFAULTSW defaults{nullptr, devmode.get(), PRINTER_ACCESS_USE};
     if (!OpenPrinterW(device, printer_.out(), &defaults)) return win::last_error_status();
     return OsStatus::Ok();
@@ -48,7 +48,7 @@ class WinspoolRawPrintJob final : public RawPrintJob {
   }
 
   OsStatus write(const uint8_t* data, size_t size) override {
-    return write_all_pieces(data, size, 0x10000000, [this](const uint8_t* p, size_t n, size_t& written) {
+    return write_all_pieces(data, size, 0x10000000, [this](const uint8_t* p, size_t n, size_t& written) -> OsStatus {
       DWORD w = 0;
       if (!WritePrinter(printer_.get(), const_cast<uint8_t*>(p), static_cast<DWORD>(n), &w)) {
         return win::last_error_status();

@@ -118,7 +118,7 @@ class Win32Spooler final : public Spooler {
     return q;
   }
 
-  static OsStatus fail() { return win::last_error_status(); }
+  static OsError fail() { return win::last_error_status(); }
 };
 
 }  // namespace
