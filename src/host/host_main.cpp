@@ -52,12 +52,9 @@ int run_host(HostPorts ports) {
 
     // The request buffer goes with the request: it is not kept while the
     // request is handled or the response written.
-    std::optional<std::string> response = handle_request(std::move(*in.value()), context);
-    if (!response) {
-      return fatal(ports.channel, errors::with_description(errors::kIoError, errors::kPfxWriteMessage,
-                                                           "response is not valid UTF-8"));
-    }
-    if (Status s = write_message(ports.channel, *response); !s.ok()) return fatal(ports.channel, s.error());
+    Result<std::string> response = handle_request(std::move(*in.value()), context);
+    if (!response.ok()) return fatal(ports.channel, response.error());
+    if (Status s = write_message(ports.channel, response.value()); !s.ok()) return fatal(ports.channel, s.error());
     // The request that found the state moved was answered; no other may be
     // served by a host whose lock guards nothing.
     if (store.lost) return fatal(ports.channel, errors::make(errors::kStateUnavailable, store.lost_because));

@@ -72,7 +72,7 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
   return message->answer(message->payload ? e.payload : nullptr, parsed, ctx);
 }
 
-std::optional<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {
+Result<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {
   StrictJson parsed = parse_strict_json(body, envelope_shape());
   std::string().swap(body);  // what the handlers need is in the document now; free the text
   std::optional<Envelope> envelope;
@@ -90,9 +90,9 @@ std::optional<std::string> answer_request(std::string body, HostContext& ctx, st
   }
   Result<Json> result = dispatch(*envelope, parsed, ctx);
   if (!result.ok()) return encode_failure(request_id, result.error());
-  std::optional<std::string> reply = encode_success(request_id, result.value());
+  Result<std::string> reply = encode_success(request_id, result.value());
   // A browser drops the port on a larger message from its host.
-  if (reply && reply->size() > kMaxReplyBytes) {
+  if (reply.ok() && reply.value().size() > kMaxReplyBytes) {
     return encode_failure(request_id, errors::make(errors::kPayloadTooLarge, errors::kMsgReplyTooLarge));
   }
   return reply;
@@ -100,7 +100,7 @@ std::optional<std::string> answer_request(std::string body, HostContext& ctx, st
 
 }  // namespace
 
-std::optional<std::string> handle_request(std::string body, HostContext& ctx) {
+Result<std::string> handle_request(std::string body, HostContext& ctx) {
   // Memory that cannot be had is an answer like any other failure, and the
   // host goes on serving. The parse costs memory in proportion to the body
   // and a submit's one large allocation (the device raster) is handled where

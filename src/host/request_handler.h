@@ -9,7 +9,7 @@ namespace tph {
 
 // Handles one request body and returns the encoded response envelope. Every
 // failure of the request becomes the envelope's error; nothing here ends the
-// process. Nothing is returned only when the response cannot be encoded.
-std::optional<std::string> handle_request(std::string body, HostContext& context);
+// process. IO_ERROR only when the response cannot be encoded.
+Result<std::string> handle_request(std::string body, HostContext& context);
 
 }  // namespace tph

@@ -1,6 +1,7 @@
 #include "host/response.h"
 
 #include "state/bridge_status.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {
@@ -16,7 +17,12 @@ std::string head(std::string_view request_id, bool ok) {
 
 }  // namespace
 
-std::optional<std::string> encode_success(std::string_view request_id, const Json& result) {
+// Text no handler produces: the host stops rather than answer with it.
+HostError not_utf8() {
+  return errors::with_description(errors::kIoError, errors::kPfxWriteMessage, "response is not valid UTF-8");
+}
+
+Result<std::string> encode_success(std::string_view request_id, const Json& result) {
   try {
     std::string out = head(request_id, true);
     out += "\"result\":";
@@ -24,11 +30,11 @@ std::optional<std::string> encode_success(std::string_view request_id, const Jso
     out += '}';
     return out;
   } catch (const Json::exception&) {
-    return std::nullopt;
+    return not_utf8();
   }
 }
 
-std::optional<std::string> encode_failure(std::string_view request_id, const HostError& error) {
+Result<std::string> encode_failure(std::string_view request_id, const HostError& error) {
   try {
     std::string out = head(request_id, false);
     out += "\"error\":{\"code\":";
@@ -38,7 +44,7 @@ std::optional<std::string> encode_failure(std::string_view request_id, const Hos
     out += "}}";
     return out;
   } catch (const Json::exception&) {
-    return std::nullopt;
+    return not_utf8();
   }
 }
 

@@ -12,8 +12,8 @@
 
 namespace tph {
 
-// Nothing when a string is not valid UTF-8 (which no handler produces).
-std::optional<std::string> encode_success(std::string_view request_id, const Json& result);
-std::optional<std::string> encode_failure(std::string_view request_id, const HostError& error);
+// IO_ERROR when a string is not valid UTF-8 (which no handler produces).
+Result<std::string> encode_success(std::string_view request_id, const Json& result);
+Result<std::string> encode_failure(std::string_view request_id, const HostError& error);
 
 }  // namespace tph

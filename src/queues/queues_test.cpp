@@ -116,7 +116,7 @@ TEST(GetJob, Transitions) {
     EXPECT_EQ(r.value().updated_at_ms, c.saved ? 9999u : 200u) << what;
     EXPECT_EQ(host.fs.file(TestHost::kLedger).has_value(), c.saved) << what;
     if (c.saved) {
-      EXPECT_EQ(decode_ledger(*host.fs.file(TestHost::kLedger))->jobs.at("intent-1").state, c.result);
+      EXPECT_EQ(decode_ledger(*host.fs.file(TestHost::kLedger)).value().jobs.at("intent-1").state, c.result);
     }
   }
 }

@@ -6,7 +6,7 @@
 
 namespace tph {
 
-std::optional<std::string> encode_bridge_status(uint64_t now) {
+Result<std::string> encode_bridge_status(uint64_t now) {
   nlohmann::ordered_json doc = nlohmann::ordered_json::object();
   doc["schema"] = 1;
   doc["version"] = kHostVersion;
@@ -16,9 +16,9 @@ std::optional<std::string> encode_bridge_status(uint64_t now) {
 }
 
 void write_bridge_status(FileSystem& fs, const std::string& folder, uint64_t now) {
-  std::optional<std::string> bytes = encode_bridge_status(now);
-  if (!bytes) return;
-  (void)write_file_atomically(fs, fs.join(folder, kBridgeStatusFileName), *bytes);
+  Result<std::string> bytes = encode_bridge_status(now);
+  if (!bytes.ok()) return;  // the status is advice; the request is answered regardless
+  (void)write_file_atomically(fs, fs.join(folder, kBridgeStatusFileName), bytes.value());
 }
 
 }  // namespace tph

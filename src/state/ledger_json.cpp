@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "state/attempt_state.h"
+#include "support/error_catalogue.h"
 #include "support/strict_json.h"
 
 namespace tph {
@@ -77,15 +78,15 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
 
 }  // namespace
 
-std::optional<std::string> encode_pretty(const Ordered& document) {
+Result<std::string> encode_pretty(const Ordered& document) {
   try {
     return document.dump(2, ' ', /*ensure_ascii=*/false, Ordered::error_handler_t::strict);
   } catch (const Ordered::exception&) {
-    return std::nullopt;
+    return errors::make(errors::kStateUnavailable, errors::kMsgCannotEncodeState);
   }
 }
 
-std::optional<std::string> encode_ledger(const HostLedger& ledger) {
+Result<std::string> encode_ledger(const HostLedger& ledger) {
   // Sized up front from the texts themselves (escapes aside), so that the
   // text is not grown by doubling: the save is the largest allocation a
   // long-running host makes besides the ledger itself.
@@ -102,7 +103,7 @@ std::optional<std::string> encode_ledger(const HostLedger& ledger) {
   for (const auto& [key, record] : ledger.jobs) {
     out += first ? "\n" : ",\n";
     first = false;
-    if (!append_record(out, key, record)) return std::nullopt;
+    if (!append_record(out, key, record)) return errors::make(errors::kStateUnavailable, errors::kMsgCannotEncodeState);
   }
   out += first ? "}\n}" : "\n  }\n}";
   return out;
@@ -471,14 +472,14 @@ bool parse(PiecewiseText& text, HostLedger& ledger) {
 
 }  // namespace
 
-std::optional<HostLedger> decode_ledger(const LedgerSource& next) {
+Result<HostLedger> decode_ledger(const LedgerSource& next) {
   auto text = std::make_unique<PiecewiseText>(next);
   HostLedger ledger;
-  if (!parse(*text, ledger)) return std::nullopt;
+  if (!parse(*text, ledger)) return errors::make(errors::kStateCorrupt, errors::kMsgLedgerUnreadable);
   return ledger;
 }
 
-std::optional<HostLedger> decode_ledger(std::string_view bytes) {
+Result<HostLedger> decode_ledger(std::string_view bytes) {
   size_t at = 0;
   return decode_ledger([&](char* data, size_t size) {
     const size_t n = std::min(size, bytes.size() - at);

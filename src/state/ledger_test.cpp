@@ -53,18 +53,18 @@ TEST(LedgerJson, RecordInvariantsOnLoad) {
       {ledger("k", "", "FAILED", 1, 2), false},
   };
   for (const auto& c : cases) {
-    std::optional<HostLedger> l = decode_ledger(c.text);
-    EXPECT_EQ(l.has_value(), c.loads) << c.text;
-    if (l) EXPECT_EQ(encode_ledger(*l)->find("note"), std::string::npos);
+    Result<HostLedger> l = decode_ledger(c.text);
+    EXPECT_EQ(l.ok(), c.loads) << c.text;
+    if (l.ok()) EXPECT_EQ(encode_ledger(l.value()).value().find("note"), std::string::npos);
   }
 }
 
 TEST(LedgerJson, LaterRecordWithTheSameKeyWins) {
-  std::optional<HostLedger> l = decode_ledger(R"({"schema":1,"updated_at_ms":5,"jobs":{
+  Result<HostLedger> l = decode_ledger(R"({"schema":1,"updated_at_ms":5,"jobs":{
     "k":{"intent_id":"k","payload_sha256":"x","state":"FAILED","printer":"first","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""},
     "k":{"intent_id":"k","payload_sha256":"x","state":"FAILED","printer":"second","os_job_id":"","created_at_ms":1,"updated_at_ms":2,"error_code":"","error_message":""}}})");
-  ASSERT_TRUE(l);
-  EXPECT_EQ(l->jobs.at("k").printer, "second");
+  ASSERT_TRUE(l.ok());
+  EXPECT_EQ(l.value().jobs.at("k").printer, "second");
 }
 
 TEST(LedgerJson, RefusesWhatIsNotALedger) {
@@ -96,21 +96,21 @@ TEST(LedgerJson, RefusesWhatIsNotALedger) {
       // A number literal far longer than any number of ours, even where skipped.
       R"({"schema":1,"updated_at_ms":1,"jobs":{},"x":)" + std::string(2000, '7') + "}",
   };
-  for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c)) << c.substr(0, 120);
+  for (const auto& c : cases) EXPECT_FALSE(decode_ledger(c).ok()) << c.substr(0, 120);
   // Names repeated far apart, past the first thousands of other names, in
   // the document and in a record; known names repeated in a record.
   std::string many;
   for (int i = 0; i < 300'000; ++i) many += "\"n" + std::to_string(i) + "\":0,";
-  EXPECT_FALSE(decode_ledger(R"({"schema":1,"dup":1,)" + many + R"("dup":2,"updated_at_ms":1,"jobs":{}})"));
+  EXPECT_FALSE(decode_ledger(R"({"schema":1,"dup":1,)" + many + R"("dup":2,"updated_at_ms":1,"jobs":{}})").ok());
   EXPECT_FALSE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{"n0":0,)" + rec + "," + many +
-                             R"("error_message":""}}})"));
+                             R"("error_message":""}}})").ok());
   EXPECT_FALSE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec +
-                             R"(,"printer":"q","error_message":""}}})"));
+                             R"(,"printer":"q","error_message":""}}})").ok());
   EXPECT_TRUE(decode_ledger(R"({"schema":1,)" + many + R"("updated_at_ms":1,"jobs":{"k":{)" + many + rec +
-                            R"(,"error_message":""}}})"));
+                            R"(,"error_message":""}}})").ok());
   EXPECT_TRUE(decode_ledger(R"({"schema":1,"updated_at_ms":1,"jobs":{"k":{)" + rec + R"(,"error_message":")" +
-                            std::string(1024, 'm') + "\"}}}"));
-  EXPECT_TRUE(decode_ledger(R"( {"schema":2,"updated_at_ms":1,"jobs":{}} )"));  // the version is judged later
+                            std::string(1024, 'm') + "\"}}}").ok());
+  EXPECT_TRUE(decode_ledger(R"( {"schema":2,"updated_at_ms":1,"jobs":{}} )").ok());  // the version is judged later
 }
 
 constexpr uint64_t kNow = 10'000'000'000ULL;

@@ -82,12 +82,13 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
       return got;
     };
     // Memory that cannot be had here is answered by the host's start-up.
-    std::optional<HostLedger> ledger = decode_ledger(next);
+    Result<HostLedger> ledger = decode_ledger(next);
     opened.value().reset();
     if (!read_status.ok()) return with_description(kStateUnavailable, kPfxReadState, read_status.error().description);
-    if (grew_too_large || !ledger) return make(kStateCorrupt, kMsgLedgerUnreadable);
-    if (ledger->schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
-    store.ledger = std::move(*ledger);
+    if (grew_too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);
+    if (!ledger.ok()) return ledger.take_error();
+    if (ledger.value().schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
+    store.ledger = std::move(ledger.value());
   }
 
   OsResult<std::optional<FileStamp>> stamp = ledger_stamp_now(store);
@@ -149,14 +150,15 @@ Status check_state_guard(StateStore& store) {
 Status save_ledger(StateStore& store) {
   using namespace errors;
   if (Status s = check_state_guard(store); !s.ok()) return s.error();
-  std::optional<std::string> bytes;
+  std::optional<Result<std::string>> bytes;
   try {
-    bytes = encode_ledger(store.ledger);
+    bytes.emplace(encode_ledger(store.ledger));
   } catch (const std::bad_alloc&) {
-    bytes.reset();  // no memory for the text: the save fails like any encoding failure
+    // no memory for the text: the save fails like any encoding failure
+    bytes.emplace(make(kStateUnavailable, kMsgCannotEncodeState));
   }
-  if (!bytes) return make(kStateUnavailable, kMsgCannotEncodeState);
-  OsStatus s = write_file_atomically(*store.fs, store.fs->join(store.folder, kLedgerFileName), *bytes);
+  if (!bytes->ok()) return bytes->take_error();
+  OsStatus s = write_file_atomically(*store.fs, store.fs->join(store.folder, kLedgerFileName), bytes->value());
   // Whatever the outcome, the file at the path may be new: the version to
   // expect from now on is the one there now. One that cannot be read is
   // never expected, so the next check stops the host.

@@ -24,7 +24,7 @@ const std::string kTemp = kFolder + "/.ledger.json.tmp";
 std::string ledger_with(JobState state, uint64_t updated, uint32_t schema = 1) {
   HostLedger l{schema, 1, {}};
   l.jobs["a"] = JobRecord{"a", "ff", state, "Q", "", updated, updated, "", ""};
-  return *encode_ledger(l);
+  return encode_ledger(l).value();
 }
 
 TEST(OpenState, FirstRunCreatesFolderAndLockButNoLedger) {
@@ -108,11 +108,11 @@ TEST(OpenState, SavesOnlyWhenRecoveryChangedSomething) {
   fs.put_file(kLedger, ledger_with(JobState::kDispatching, 999'000));
   Result<StateStore> s = open_state(fs, clock);
   ASSERT_TRUE(s.ok());
-  std::optional<HostLedger> saved = decode_ledger(*fs.file(kLedger));
-  ASSERT_TRUE(saved);
-  EXPECT_EQ(saved->jobs.at("a").state, JobState::kUnknown);
-  EXPECT_EQ(saved->jobs.at("a").updated_at_ms, 1'000'000u);
-  EXPECT_EQ(saved->updated_at_ms, 1'000'000u);
+  Result<HostLedger> saved = decode_ledger(*fs.file(kLedger));
+  ASSERT_TRUE(saved.ok());
+  EXPECT_EQ(saved.value().jobs.at("a").state, JobState::kUnknown);
+  EXPECT_EQ(saved.value().jobs.at("a").updated_at_ms, 1'000'000u);
+  EXPECT_EQ(saved.value().updated_at_ms, 1'000'000u);
 }
 
 // Start-up prunes into the archive. A power cut at any step of it keeps
@@ -124,7 +124,7 @@ TEST(OpenState, APowerCutWhilePruningForgetsNoAttempt) {
       const std::string id = "old-" + std::to_string(i);
       l.jobs[id] = JobRecord{id, std::string(64, 'a'), JobState::kCompleted, "Q", "1", now - 10 + i, now - 10 + i, "", ""};
     }
-    return *encode_ledger(l);
+    return encode_ledger(l).value();
   };
   for (int step = 0;; ++step) {
     MemoryFileSystem fs;
@@ -225,26 +225,26 @@ TEST(AtomicFile, PowerCutAtAnyStepLeavesOldOrNew) {
   int steps = 0;
   {
     MemoryFileSystem probe;
-    probe.put_file(kLedger, *encode_ledger(old_ledger));
+    probe.put_file(kLedger, encode_ledger(old_ledger).value());
     probe.put_dir(kFolder);
-    ASSERT_TRUE(write_file_atomically(probe, kLedger, *encode_ledger(new_ledger)).ok());
+    ASSERT_TRUE(write_file_atomically(probe, kLedger, encode_ledger(new_ledger).value()).ok());
     steps = probe.operations();
   }
   bool saw_old = false, saw_new = false;
   for (int crash = 0; crash <= steps; ++crash) {
     MemoryFileSystem fs;
-    fs.put_file(kLedger, *encode_ledger(old_ledger));
+    fs.put_file(kLedger, encode_ledger(old_ledger).value());
     fs.put_dir(kFolder);
     fs.crash_after(crash);
-    (void)write_file_atomically(fs, kLedger, *encode_ledger(new_ledger));
+    (void)write_file_atomically(fs, kLedger, encode_ledger(new_ledger).value());
     fs.power_cut();
     std::optional<std::string> after = fs.file(kLedger);
     ASSERT_TRUE(after) << "crash at step " << crash;
-    std::optional<HostLedger> l = decode_ledger(*after);
-    ASSERT_TRUE(l) << "torn ledger after a crash at step " << crash;
-    EXPECT_TRUE(*l == old_ledger || *l == new_ledger);
-    saw_old |= *l == old_ledger;
-    saw_new |= *l == new_ledger;
+    Result<HostLedger> l = decode_ledger(*after);
+    ASSERT_TRUE(l.ok()) << "torn ledger after a crash at step " << crash;
+    EXPECT_TRUE(l.value() == old_ledger || l.value() == new_ledger);
+    saw_old |= l.value() == old_ledger;
+    saw_new |= l.value() == new_ledger;
   }
   EXPECT_TRUE(saw_old && saw_new);
 }

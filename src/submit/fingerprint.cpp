@@ -3,13 +3,16 @@
 #include <array>
 
 #include "platform/sha256.h"
+#include "support/error_catalogue.h"
 
 namespace tph {
 namespace {
 
-std::optional<std::string> hex_of(const std::optional<std::array<uint8_t, 32>>& computed) {
-  if (!computed) return std::nullopt;
-  const std::array<uint8_t, 32>& digest = *computed;
+// The digest in hex; a digest the platform could not compute fails the
+// request rather than share one made-up fingerprint with every other label.
+Result<std::string> hex_of(const OsResult<std::array<uint8_t, 32>>& computed) {
+  if (!computed.ok()) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
+  const std::array<uint8_t, 32>& digest = computed.value();
   static const char* kHex = "0123456789abcdef";
   std::string out;
   out.reserve(64);
@@ -34,7 +37,7 @@ void update_field(Sha256& sha, std::string_view bytes) {
 }
 
 // The fields after the body, the same for every kind of job.
-std::optional<std::string> finish_fingerprint(Sha256& sha, const std::string& printer,
+Result<std::string> finish_fingerprint(Sha256& sha, const std::string& printer,
                                               const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
   update_field(sha, printer);
   const uint8_t has_media = media ? 1 : 0;
@@ -47,7 +50,7 @@ std::optional<std::string> finish_fingerprint(Sha256& sha, const std::string& pr
 
 }  // namespace
 
-std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+Result<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
                                const std::optional<std::string>& media, uint32_t dpi, uint16_t copies) {
   Sha256 sha;
   update_field(sha, domain);
@@ -55,7 +58,7 @@ std::optional<std::string> output_fingerprint(std::string_view domain, std::stri
   return finish_fingerprint(sha, printer, media, dpi, copies);
 }
 
-std::optional<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
+Result<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
                                                 const std::optional<std::string>& media, uint32_t dpi,
                                                 uint16_t copies) {
   Sha256 sha;
@@ -65,19 +68,20 @@ std::optional<std::string> document_fingerprint(const std::vector<std::string>& 
   return finish_fingerprint(sha, printer, media, dpi, copies);
 }
 
-std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
+Result<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
                                                          const std::optional<std::string>& media, uint32_t dpi,
                                                          uint16_t copies) {
-  std::optional<std::string> current = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
+  Result<std::string> current = output_fingerprint(kPngFingerprintDomain, png, printer, media, dpi, copies);
   Sha256 sha;
   sha.update(png.data(), png.size());
   sha.update(printer.data(), printer.size());
   if (media) sha.update(media->data(), media->size());
   update_le(sha, dpi, 4);
   update_le(sha, copies, 2);
-  std::optional<std::string> legacy = hex_of(sha.finish());
-  if (!current || !legacy) return std::nullopt;
-  return OutputIdentity{std::move(*current), std::move(*legacy)};
+  Result<std::string> legacy = hex_of(sha.finish());
+  if (!current.ok()) return current.take_error();
+  if (!legacy.ok()) return legacy.take_error();
+  return OutputIdentity{std::move(current.value()), std::move(legacy.value())};
 }
 
 }  // namespace tph

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/host_error.h"
+
 namespace tph {
 
 // What identifies the output of an attempt, as stored in its record.
@@ -28,13 +30,13 @@ struct OutputIdentity {
 inline constexpr std::string_view kPngFingerprintDomain = "tavelin.print/png";
 
 // The current layout, for any kind of job (`domain` keeps kinds apart).
-// Nothing when the platform's SHA-256 failed: the request fails rather than
-// share one made-up fingerprint with every other label.
-std::optional<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
+// SUBMISSION_REJECTED when the platform's SHA-256 failed: the request fails
+// rather than share one made-up fingerprint with every other label.
+Result<std::string> output_fingerprint(std::string_view domain, std::string_view body, const std::string& printer,
                                const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
-// Both fingerprints of a PNG label; nothing when SHA-256 failed.
-std::optional<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
+// Both fingerprints of a PNG label.
+Result<OutputIdentity> compute_output_fingerprint(const std::string& png, const std::string& printer,
                                           const std::optional<std::string>& media, uint32_t dpi, uint16_t copies);
 
 inline constexpr std::string_view kRawFingerprintDomain = "tavelin.print/raw";
@@ -42,7 +44,7 @@ inline constexpr std::string_view kDocumentFingerprintDomain = "tavelin.print/do
 
 // A document's fingerprint: as output_fingerprint, with the page count
 // (8 bytes LE) and then every page with its length in place of the body.
-std::optional<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
+Result<std::string> document_fingerprint(const std::vector<std::string>& pages, const std::string& printer,
                                                 const std::optional<std::string>& media, uint32_t dpi,
                                                 uint16_t copies);
 

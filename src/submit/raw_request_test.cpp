@@ -52,10 +52,10 @@ TEST(RawChecks, OrderAndMessages) {
 }
 
 TEST(RawFingerprint, NeverThatOfAPngLabel) {
-  const std::string raw = *output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 1);
-  EXPECT_NE(raw, output_fingerprint(kPngFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 1));
-  EXPECT_NE(raw, output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("epl"), 0, 1));
-  EXPECT_NE(raw, output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 2));
+  const std::string raw = output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 1).value();
+  EXPECT_NE(raw, output_fingerprint(kPngFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 1).value());
+  EXPECT_NE(raw, output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("epl"), 0, 1).value());
+  EXPECT_NE(raw, output_fingerprint(kRawFingerprintDomain, kZpl, "Q", std::string("zpl"), 0, 2).value());
 }
 
 std::string raw_message(const std::string& intent, const std::string& bytes, int copies = 1) {

@@ -58,8 +58,8 @@ const std::string kUnknownOutcome =
                 "of resubmitting it.");
 
 JobRecord stored(TestHost& host, const std::string& id = "intent-1") {
-  std::optional<HostLedger> l = decode_ledger(*host.fs.file(TestHost::kLedger));
-  return l->jobs.at(id);
+  Result<HostLedger> l = decode_ledger(*host.fs.file(TestHost::kLedger));
+  return l.value().jobs.at(id);
 }
 
 TEST(SubmitAttempt, PrintsOnceAndAnswersRepeatsFromTheLedger) {
@@ -282,9 +282,9 @@ TEST(SubmitAttempt, CrashConsistencySweep) {
   auto on_disk = [](TestHost& host) -> std::string {
     std::optional<std::string> bytes = host.fs.file(TestHost::kLedger);
     if (!bytes) return "";
-    std::optional<HostLedger> l = decode_ledger(*bytes);
-    if (!l || !l->jobs.count("intent-1")) return "";
-    return std::string(state_name(l->jobs.at("intent-1").state));
+    Result<HostLedger> l = decode_ledger(*bytes);
+    if (!l.ok() || !l.value().jobs.count("intent-1")) return "";
+    return std::string(state_name(l.value().jobs.at("intent-1").state));
   };
   for (bool power_cut : {false, true}) {
     int points = 0;

@@ -28,10 +28,10 @@ Result<SubmitReply> handle_submit(SubmitRequest request, PrintContext& context) 
   Result<std::string> png = decode_label_payload(request.payload);
   if (!png.ok()) return png.take_error();
   std::string().swap(request.payload.base64);  // free the text before printing (assigning "" keeps the buffer)
-  const std::optional<OutputIdentity> output =
+  Result<OutputIdentity> output =
       compute_output_fingerprint(png.value(), request.printer, request.media, request.dpi, request.copies);
-  if (!output) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
-  return submit_attempt(context, request, png.value(), *output);
+  if (!output.ok()) return output.take_error();
+  return submit_attempt(context, request, png.value(), output.value());
 }
 
 Result<SubmitReply> handle_submit_document(DocumentRequest request, PrintContext& context) {
@@ -48,11 +48,11 @@ Result<SubmitReply> handle_submit_document(DocumentRequest request, PrintContext
     std::string().swap(request.pages[i].base64);  // the body shrinks as the pages grow
     pngs.push_back(std::move(png.value()));
   }
-  std::optional<std::string> fingerprint =
+  Result<std::string> fingerprint =
       document_fingerprint(pngs, request.printer, request.media, request.dpi, request.copies);
-  if (!fingerprint) return make(kSubmissionRejected, kMsgFingerprintFailed);
+  if (!fingerprint.ok()) return fingerprint.take_error();
   OutputIdentity output;
-  output.fingerprint = std::move(*fingerprint);
+  output.fingerprint = std::move(fingerprint.value());
   return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid) {
     const std::string& system = context.info.print_system;
     if (request.media) return PrintOutcome{0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system))};
@@ -68,11 +68,11 @@ Result<SubmitReply> handle_submit_raw(RawSubmitRequest request, PrintContext& co
   std::string().swap(request.base64);
   // The language stands where a PNG label's media token does; the domain
   // keeps raw and PNG fingerprints apart.
-  std::optional<std::string> fingerprint =
+  Result<std::string> fingerprint =
       output_fingerprint(kRawFingerprintDomain, bytes.value(), request.printer, request.language, 0, request.copies);
-  if (!fingerprint) return errors::make(errors::kSubmissionRejected, errors::kMsgFingerprintFailed);
+  if (!fingerprint.ok()) return fingerprint.take_error();
   OutputIdentity output;
-  output.fingerprint = std::move(*fingerprint);
+  output.fingerprint = std::move(fingerprint.value());
   return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid) {
     return print_raw(context.new_raw_job(), RawJob{request.printer, request.title, job_uuid, request.copies, bytes.value()},
                      context.info.print_system);

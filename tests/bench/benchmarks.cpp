@@ -58,12 +58,12 @@ void BM_SaveLedger5000(benchmark::State& state) {
   for (auto _ : state) {
     if (!save_ledger(store).ok()) state.SkipWithError("save failed");
   }
-  state.counters["bytes"] = static_cast<double>(encode_ledger(store.ledger)->size());
+  state.counters["bytes"] = static_cast<double>(encode_ledger(store.ledger).value().size());
 }
 BENCHMARK(BM_SaveLedger5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_WriteSameBytesOneFlush(benchmark::State& state) {
-  const std::string bytes = *encode_ledger(big_ledger());
+  const std::string bytes = encode_ledger(big_ledger()).value();
   const std::string path = bench_dir() + "/plain.json";
   for (auto _ : state) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -76,7 +76,7 @@ BENCHMARK(BM_WriteSameBytesOneFlush)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void BM_ReadAndParseLedger5000(benchmark::State& state) {
   const std::string path = bench_dir() + "/read.json";
-  { std::ofstream(path, std::ios::binary) << *encode_ledger(big_ledger()); }
+  { std::ofstream(path, std::ios::binary) << encode_ledger(big_ledger()).value(); }
   for (auto _ : state) {
     OsResult<std::unique_ptr<ReadableFile>> opened = system_file_system().open_to_read(path, kMaxLedgerBytes);
     if (!opened.ok()) return state.SkipWithError("cannot open the ledger");

@@ -54,8 +54,8 @@ struct TestHost {
     store.reset();
   }
   std::string handle(const std::string& body) {
-    std::optional<std::string> r = handle_request(body, *context);
-    return r ? *r : "<encoding failure>";
+    Result<std::string> r = handle_request(body, *context);
+    return r.ok() ? r.value() : "<encoding failure>";
   }
 };
 

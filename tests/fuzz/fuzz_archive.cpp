@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return archive.with_prefix("", 100000, [](std::string_view) { return false; });
   };
   tph::Result<tph::AttemptArchive::Matches> before = everything();
-  const tph::JobRecord added{"fuzz-added", std::string(64, 'a'), JobState::kSubmitted, "Q", "1", 1, 2, "", ""};
+  const tph::JobRecord added{"fuzz-added", std::string(64, 'a'), tph::JobState::kSubmitted, "Q", "1", 1, 2, "", ""};
   if (!archive.add({added}).ok()) return 0;  // a damaged archive may refuse, never crash
   tph::Result<std::optional<tph::JobRecord>> found = archive.find("fuzz-added");
   // Found, or an error where the index is damaged; never missed.

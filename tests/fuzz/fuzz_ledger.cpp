@@ -8,13 +8,13 @@
 #include "state/ledger_recovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::optional<tph::HostLedger> ledger =
+  tph::Result<tph::HostLedger> ledger =
       tph::decode_ledger(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (!ledger) return 0;
-  tph::recover_and_prune(*ledger, 1'700'000'000'000ULL);
-  std::optional<std::string> text = tph::encode_ledger(*ledger);
-  if (!text) return 0;  // text that is not UTF-8 cannot come from a parsed document
-  std::optional<tph::HostLedger> again = tph::decode_ledger(*text);
-  if (!again || !(*again == *ledger)) std::abort();
+  if (!ledger.ok()) return 0;
+  tph::recover_and_prune(ledger.value(), 1'700'000'000'000ULL);
+  tph::Result<std::string> text = tph::encode_ledger(ledger.value());
+  if (!text.ok()) return 0;  // text that is not UTF-8 cannot come from a parsed document
+  tph::Result<tph::HostLedger> again = tph::decode_ledger(text.value());
+  if (!again.ok() || !(again.value() == ledger.value())) std::abort();
   return 0;
 }

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return h;
   }();
   std::string body(reinterpret_cast<const char*>(data), size);
-  std::optional<std::string> response = tph::handle_request(body, *host->context);
-  if (!response || !tph::parse_strict_json(*response, tph::kScalarShape).ok()) std::abort();
+  tph::Result<std::string> response = tph::handle_request(body, *host->context);
+  if (!response.ok() || !tph::parse_strict_json(response.value(), tph::kScalarShape).ok) std::abort();
   if (host->store->ledger.jobs.size() > 1000) host->store->ledger.jobs.clear();
   return 0;
 }

@@ -24,12 +24,12 @@ void Sha256::update(const void* data, size_t size) {
   if (failed_ || EVP_DigestUpdate(impl_->ctx, data, size) != 1) failed_ = true;
 }
 
-std::optional<std::array<uint8_t, 32>> Sha256::finish() {
+OsResult<std::array<uint8_t, 32>> Sha256::finish() {
   std::array<uint8_t, 32> digest{};
   unsigned int length = 0;
   if (failed_ || EVP_DigestFinal_ex(impl_->ctx, digest.data(), &length) != 1 || length != digest.size()) {
     failed_ = true;
-    return std::nullopt;
+    return OsStatus::Fail(0, "the SHA-256 digest could not be computed");
   }
   failed_ = true;  // finished: a later update or finish is a misuse
   return digest;

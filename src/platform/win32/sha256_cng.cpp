@@ -33,11 +33,11 @@ void Sha256::update(const void* data, size_t size) {
   }
 }
 
-std::optional<std::array<uint8_t, 32>> Sha256::finish() {
+OsResult<std::array<uint8_t, 32>> Sha256::finish() {
   std::array<uint8_t, 32> digest{};
   if (failed_ || BCryptFinishHash(impl_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0) != 0) {
     failed_ = true;
-    return std::nullopt;
+    return OsStatus::Fail(0, "the SHA-256 digest could not be computed");
   }
   failed_ = true;  // finished: a later update or finish is a misuse
   return digest;
