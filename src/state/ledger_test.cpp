@@ -12,7 +12,7 @@ JobRecord record(const std::string& id, JobState state, uint64_t updated) {
 
 TEST(LedgerJson, WritesTheExactLayout) {
   HostLedger empty{1, 7, {}};
-  EXPECT_EQ(encode_ledger(empty), "{\n  \"schema\": 1,\n  \"updated_at_ms\": 7,\n  \"jobs\": {}\n}");
+  EXPECT_EQ(encode_ledger(empty).value(), "{\n  \"schema\": 1,\n  \"updated_at_ms\": 7,\n  \"jobs\": {}\n}");
 
   HostLedger l{1, 9, {}};
   l.jobs["b"] = JobRecord{"b", "ff", JobState::kSubmitted, "Q \"1\"\t/\x7f\xc3\xa9", "12", 3, 4, "", ""};
@@ -26,8 +26,8 @@ TEST(LedgerJson, WritesTheExactLayout) {
       "    \"b\": {\n      \"intent_id\": \"b\",\n      \"payload_sha256\": \"ff\",\n      \"state\": \"SUBMITTED\",\n"
       "      \"printer\": \"Q \\\"1\\\"\\t/\x7f\xc3\xa9\",\n      \"os_job_id\": \"12\",\n      \"created_at_ms\": 3,\n"
       "      \"updated_at_ms\": 4,\n      \"error_code\": \"\",\n      \"error_message\": \"\"\n    }\n  }\n}";
-  EXPECT_EQ(encode_ledger(l), expected);
-  EXPECT_EQ(decode_ledger(expected), l);
+  EXPECT_EQ(encode_ledger(l).value(), expected);
+  EXPECT_EQ(decode_ledger(expected).value(), l);
 }
 
 // What a record must hold to be answered from: its key is its intent_id,

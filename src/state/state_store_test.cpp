@@ -173,7 +173,7 @@ TEST(SaveLedger, FailuresKeepTheOldLedger) {
     EXPECT_EQ(saved.error().message, "Cannot save print-helper state: " + describe_system_error(28));
     EXPECT_EQ(fs.file(kLedger), old);
     if (op == Op::kReplace) {
-      EXPECT_EQ(decode_ledger(*fs.file(kTemp)), s.value().ledger) << "the temporary file keeps the new bytes";
+      EXPECT_EQ(decode_ledger(*fs.file(kTemp)).value(), s.value().ledger) << "the temporary file keeps the new bytes";
     }
   }
 }
