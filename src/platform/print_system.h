@@ -5,6 +5,7 @@
 // may carry more than one; the core never names any of them.
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,16 @@ class PrintSystem {
   virtual std::string queue_uri() const = 0;
 };
 
-// The print systems this build carries, by name; the first is the default.
+// A print system a build carries, by name.
+struct PrintSystemEntry {
+  std::string_view name;
+  std::unique_ptr<PrintSystem> (*open)();
+};
+// This build's print systems; the first is the default. Each build lists
+// its own (the table is all a platform folder adds).
+std::span<const PrintSystemEntry> print_system_table();
+
+// Their names, in the table's order.
 std::vector<std::string_view> print_system_names();
 // The named print system, or null for a name this build does not carry.
 std::unique_ptr<PrintSystem> open_print_system(std::string_view name);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cups/cups_mapping.h"
+#include "platform/print_system.h"
 #include "platform/win32/winspool_mapping.h"
 
 namespace tph {
@@ -135,6 +136,19 @@ TEST(CupsJobObservation, OnlyTheAttemptsOwnJobCounts) {
   for (const auto& c : cases) {
     EXPECT_EQ(cups::is_attempt_job(c.uri, c.queue, c.created_s, record_ms), c.expected) << c.uri << " " << c.created_s;
   }
+}
+
+// The host starts with the first print system its build lists; a name the
+// build does not carry opens nothing rather than some other system.
+TEST(PrintSystems, TheDefaultOpensAndAnUnknownNameOpensNothing) {
+  const std::vector<std::string_view> names = print_system_names();
+  ASSERT_FALSE(names.empty());
+  std::unique_ptr<PrintSystem> system = open_print_system(names.front());
+  ASSERT_NE(system, nullptr);
+  EXPECT_FALSE(system->display_name().empty());
+  EXPECT_FALSE(system->queue_uri().empty());
+  EXPECT_EQ(open_print_system("no-such-system"), nullptr);
+  EXPECT_EQ(open_print_system(""), nullptr);
 }
 
 }  // namespace

@@ -3,27 +3,10 @@
 #include "platform/win32/winspool_print_system.h"
 
 namespace tph {
-namespace {
 
-struct Entry {
-  std::string_view name;
-  std::unique_ptr<PrintSystem> (*open)();
-};
-constexpr Entry kSystems[] = {{"winspool", open_winspool_print_system}};
-
-}  // namespace
-
-std::vector<std::string_view> print_system_names() {
-  std::vector<std::string_view> names;
-  for (const Entry& e : kSystems) names.push_back(e.name);
-  return names;
-}
-
-std::unique_ptr<PrintSystem> open_print_system(std::string_view name) {
-  for (const Entry& e : kSystems) {
-    if (e.name == name) return e.open();
-  }
-  return nullptr;
+std::span<const PrintSystemEntry> print_system_table() {
+  static constexpr PrintSystemEntry kSystems[] = {{"winspool", open_winspool_print_system}};
+  return kSystems;
 }
 
 }  // namespace tph
