@@ -1,7 +1,7 @@
 # The protocol's limits are written once, in protocol/limits.json. This turns
 # them into a header for the host; the client's build turns the same file into
 # its constants, so the two cannot drift apart.
-set(TPH_LIMITS_FILE ${CMAKE_SOURCE_DIR}/protocol/limits.json)
+set(TPH_LIMITS_FILE ${CMAKE_CURRENT_LIST_DIR}/../protocol/limits.json)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TPH_LIMITS_FILE})
 file(READ ${TPH_LIMITS_FILE} tph_limits_json)
 string(JSON tph_limit_count LENGTH "${tph_limits_json}")
@@ -12,8 +12,12 @@ foreach(i RANGE ${tph_last})
   if(name STREQUAL "comment")
     continue()
   endif()
+  if(NOT name MATCHES "^[a-z][a-z0-9_]*$")
+    message(FATAL_ERROR "protocol/limits.json: \"${name}\" is not a snake_case name")
+  endif()
+  string(JSON type TYPE "${tph_limits_json}" ${name})
   string(JSON value GET "${tph_limits_json}" ${name})
-  if(NOT value MATCHES "^[0-9]+$")
+  if(NOT type STREQUAL "NUMBER" OR NOT value MATCHES "^[0-9]+$")
     message(FATAL_ERROR "protocol/limits.json: ${name} is not a whole number")
   endif()
   # max_png_bytes -> kMaxPngBytes

@@ -13,6 +13,7 @@
 
 namespace tph {
 
+static_assert(protocol_limits::kMaxRequestBytes <= UINT32_MAX, "a request's length is a 32-bit prefix");
 inline constexpr uint32_t kMaxRequestBytes = protocol_limits::kMaxRequestBytes;
 
 // Reads one message: its body, or nothing when the input ended before the

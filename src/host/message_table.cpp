@@ -49,13 +49,14 @@ const PayloadSpec kSubmitRaw{{{"intent_id", Kind::kText, true},
                               {"language", Kind::kText, true},
                               {"base64", Kind::kText, true}},
                              Layout::kObjectOrPosition};
-// The query messages check their members themselves, with errors that name
-// the member and its rule; a payload of another kind reads as empty.
+// The query messages check their members themselves, with the errors they
+// always answered; a payload of another kind, or one naming a member twice,
+// reads as empty.
 const PayloadSpec kDescribePrinter{{{"printer"}}, Layout::kLenient};
 const PayloadSpec kGetJob{{{"intent_id"}}, Layout::kLenient};
 const PayloadSpec kFindJobs{{{"intent_prefix"}, {"limit"}}, Layout::kLenient};
 
-RasterPayload raster_of(const BoundPayload& b) {
+RasterPayload raster_of(BoundPayload& b) {
   RasterPayload r;
   r.format = b.take_text("format");
   r.base64 = b.take_text("base64");
@@ -64,7 +65,7 @@ RasterPayload raster_of(const BoundPayload& b) {
   return r;
 }
 
-void take_png_attempt(const BoundPayload& b, PngAttemptFields& r) {
+void take_png_attempt(BoundPayload& b, PngAttemptFields& r) {
   r.intent_id = b.take_text("intent_id");
   r.printer = b.take_text("printer");
   r.title = b.take_text("title");

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "support/error_catalogue.h"
+
 namespace tph {
 namespace {
 
@@ -150,6 +152,23 @@ TEST(MessageTable, OneShapeKeepsEveryDeclaredMember) {
     }
   }
   EXPECT_EQ(find_message("Hello"), nullptr);
+}
+
+// The messages that quote a limit quote the one the build was made with.
+TEST(MessageTable, MessagesQuoteTheLimits) {
+  namespace L = protocol_limits;
+  auto n = [](uint64_t v) { return std::to_string(v); };
+  const std::pair<std::string_view, std::vector<std::string>> cases[] = {
+      {errors::kMsgCopies, {n(L::kCopiesMin), n(L::kCopiesMax)}},
+      {errors::kMsgDpi, {n(L::kDpiMin), n(L::kDpiMax)}},
+      {errors::kMsgPageCount, {n(L::kMaxDocumentPages)}},
+      {errors::kMsgFindLimit, {n(L::kFindJobsMaxLimit)}},
+  };
+  for (const auto& [message, numbers] : cases) {
+    for (const std::string& number : numbers) {
+      EXPECT_NE(message.find(" " + number), std::string_view::npos) << message << " lacks " << number;
+    }
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace tph {
 struct PlatformInfo {
   std::string platform;
   std::string arch;
+  // Filled in from the print system the host starts with:
   std::string print_system;  // "Windows" or "CUPS", as messages name it
   std::string queue_uri;     // the `uri` of every listed queue: "winspool" or "cups"
 };

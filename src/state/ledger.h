@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/protocol_limits.h"
+
 namespace tph {
 
 // What became of an attempt; its names and moves are in attempt_state.h.
@@ -43,6 +45,10 @@ inline constexpr size_t kErrorCode = 64;
 inline constexpr size_t kErrorMessage = 1024;
 // One record as written, every text escaped at its worst (a control
 // character takes six bytes), with its numbers and layout.
+// The protocol may never accept more than a stored record can hold, or a
+// record written today would make the ledger unreadable tomorrow.
+static_assert(kIntentId >= protocol_limits::kIntentIdMaxBytes);
+static_assert(kPrinter >= protocol_limits::kPrinterMaxBytes);
 inline constexpr size_t kWrittenBytes =
     2 * kIntentId + kFingerprint + kState + 2 * kPrinter + kOsJobId + kErrorCode + 6 * kErrorMessage + 512;
 }  // namespace record_limits

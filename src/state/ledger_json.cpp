@@ -17,6 +17,11 @@
 
 namespace tph {
 namespace {
+// Marks, in a ledger that failed to read, a well-formed record whose state
+// this version does not know.
+constexpr uint32_t kUnknownStateSchema = 0xFFFFFFFF;
+}  // namespace
+namespace {
 
 using Ordered = nlohmann::ordered_json;
 
@@ -243,10 +248,12 @@ class LedgerReader {
         // A record is found by its key and answered by its intent_id: the
         // two must be one identifier, or a repeat could miss it.
         if (record_.intent_id.empty() || record_.intent_id != record_key_) return false;
-        // A state this host never writes cannot be answered from.
+        // A state this host never writes cannot be answered from: another
+        // version wrote it.
         if (std::optional<JobState> state = parse_state(state_text_)) {
           record_.state = *state;
         } else {
+          out_.schema = kUnknownStateSchema;
           return false;
         }
         out_.jobs.insert_or_assign(std::move(record_key_), std::move(record_));
@@ -475,7 +482,10 @@ bool parse(PiecewiseText& text, HostLedger& ledger) {
 Result<HostLedger> decode_ledger(const LedgerSource& next) {
   auto text = std::make_unique<PiecewiseText>(next);
   HostLedger ledger;
-  if (!parse(*text, ledger)) return errors::make(errors::kStateCorrupt, errors::kMsgLedgerUnreadable);
+  if (!parse(*text, ledger)) {
+    if (ledger.schema == kUnknownStateSchema) return errors::make(errors::kStateVersion, errors::kMsgStateVersion);
+    return errors::make(errors::kStateCorrupt, errors::kMsgLedgerUnreadable);
+  }
   return ledger;
 }
 

@@ -73,7 +73,7 @@ TEST(OpenState, StartUpFailures) {
       {"unknown state", [](auto& fs) {
          std::string text = ledger_with(JobState::kFailed, 1);
          fs.put_file(kLedger, text.replace(text.find("FAILED"), 6, "failed"));
-       }, "STATE_CORRUPT", "The print-helper ledger is unreadable."},
+       }, "STATE_VERSION", "The print-helper state was created by an incompatible version."},
       {"schema 2", [](auto& fs) { fs.put_file(kLedger, ledger_with(JobState::kDispatching, 1, 2)); }, "STATE_VERSION",
        "The print-helper state was created by an incompatible version."},
       {"recovery save", [](auto& fs) {

@@ -63,7 +63,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   JobRecord& stored = it->second;
   ledger.updated_at_ms = now;
   if (!printed.ok()) {
-    record_print_error(stored, printed.error(), printed.job_id, now);
+    record_print_error(stored, printed.error(), printed.job_id(), now);
     // The print's own error is the answer, saved or not: an outcome that
     // did not reach the disk reads UNKNOWN at the next start, and a host
     // that cannot save stops.
@@ -73,7 +73,7 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
     }
     return printed.error();
   }
-  record_submitted(stored, printed.job_id, now);
+  record_submitted(stored, printed.job_id(), now);
   SubmitReply reply{stored, false, std::nullopt};
   if (Status s = save_ledger(ctx.state); !s.ok()) {
     // The label was handed to the print system: that is the answer, with

@@ -17,6 +17,9 @@ namespace tph {
 
 inline constexpr size_t kMaxBase64Chars = 6'990'522;
 inline constexpr size_t kMaxPngBytes = protocol_limits::kMaxPngBytes;
+// The base64 text of the largest PNG, or of the largest raw label, fits.
+static_assert(kMaxBase64Chars >= 4 * ((protocol_limits::kMaxPngBytes + 2) / 3));
+static_assert(kMaxBase64Chars >= 4 * ((protocol_limits::kMaxRawBytes + 2) / 3));
 inline constexpr uint64_t kMaxDecodedBytes = 536'870'912;  // 512 MiB
 
 // Checks the sizes, decodes the base64, checks the PNG header against the

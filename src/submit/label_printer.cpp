@@ -42,7 +42,7 @@ Result<const DeviceRaster*> PngPages::raster(size_t page) {
 PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob& job,
                          const std::string& print_system) {
   uint32_t job_id = 0;
-  auto ended = [&job_id](HostError error) { return PrintOutcome{job_id, std::move(error)}; };
+  auto ended = [&job_id](HostError error) { return PrintOutcome::failed(job_id, std::move(error)); };
   auto failure = [&](ErrorCode code, std::string_view sentence, const OsError& s) {
     return ended(with_context(code, named(sentence, print_system), s.description));
   };
@@ -86,7 +86,7 @@ PrintOutcome print_label(std::unique_ptr<PrintDocument> document, const LabelJob
     }
   }
   if (OsStatus s = document->finish(); !s.ok()) return failure(unfinished_code(kSubmissionRejected), kCtxEndDoc, s.error());
-  return PrintOutcome{job_id, std::nullopt};
+  return PrintOutcome::submitted(job_id);
 }
 
 }  // namespace tph

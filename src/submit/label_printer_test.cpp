@@ -84,7 +84,7 @@ TEST(PrintLabel, EveryFailurePointOfThePageSequence) {
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     if (!c.code) {
       ASSERT_TRUE(r.ok()) << c.name;
-      EXPECT_EQ(r.job_id, 42u);
+      EXPECT_EQ(r.job_id(), 42u);
       EXPECT_EQ(log->queue, printer);
       EXPECT_EQ(log->title, title);
       EXPECT_EQ(log->drawn.x, 1200);

@@ -8,7 +8,7 @@ PrintOutcome print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, cons
   using namespace errors;
   uint32_t job_id = 0;
   auto failure = [&](ErrorCode code, std::string_view sentence, const OsError& s) {
-    return PrintOutcome{job_id, with_context(code, named(sentence, print_system), s.description)};
+    return PrintOutcome::failed(job_id, with_context(code, named(sentence, print_system), s.description));
   };
   if (OsStatus s = job->open(raw.printer); !s.ok()) return failure(kPrinterUnavailable, kCtxOpenQueue, s.error());
   job->set_job_uuid(raw.job_uuid);
@@ -20,7 +20,7 @@ PrintOutcome print_raw(std::unique_ptr<RawPrintJob> job, const RawJob& raw, cons
     if (OsStatus s = job->write(data, raw.bytes.size()); !s.ok()) return failure(kUnknownOutcome, kCtxRawWrite, s.error());
   }
   if (OsStatus s = job->finish(); !s.ok()) return failure(kUnknownOutcome, kCtxEndDoc, s.error());
-  return PrintOutcome{job_id, std::nullopt};
+  return PrintOutcome::submitted(job_id);
 }
 
 }  // namespace tph

@@ -107,11 +107,11 @@ TEST(RawPrinter, EveryFailurePoint) {
     EXPECT_EQ(log->sequence(), c.sequence) << c.name;
     // A job left unknown still names the job the print system made.
     if (c.code && std::string_view(c.code) == "UNKNOWN_OUTCOME") {
-      EXPECT_EQ(r.job_id, 77u) << c.name;
+      EXPECT_EQ(r.job_id(), 77u) << c.name;
     }
     if (!c.code) {
       ASSERT_TRUE(r.ok());
-      EXPECT_EQ(r.job_id, 77u);
+      EXPECT_EQ(r.job_id(), 77u);
       continue;
     }
     ASSERT_FALSE(r.ok()) << c.name;

@@ -13,13 +13,13 @@ using namespace errors;
 PrintOutcome print_attempt(PrintContext& ctx, const SubmitRequest& request, const std::string& png,
                            const std::string& job_uuid) {
   const std::string& system = ctx.info.print_system;
-  if (request.media) return PrintOutcome{0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system))};
+  if (request.media) return PrintOutcome::failed(0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system)));
   Result<DeviceRaster, DecodeFailure> raster = decode_png(png, /*already_checked=*/true);
   if (!raster.ok()) {
     if (raster.error() == DecodeFailure::kOutOfMemory) {
-      return PrintOutcome{0, make(kPayloadTooLarge, kMsgOutOfMemory)};  // recorded FAILED: nothing was printed
+      return PrintOutcome::failed(0, make(kPayloadTooLarge, kMsgOutOfMemory));  // recorded FAILED: nothing was printed
     }
-    return PrintOutcome{0, make(kBadRequest, named(kMsgSecondDecode, system))};
+    return PrintOutcome::failed(0, make(kBadRequest, named(kMsgSecondDecode, system)));
   }
   OneRaster page(raster.value());
   return print_label(ctx.new_document(), LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, page},

@@ -55,7 +55,7 @@ Result<SubmitReply> handle_submit_document(DocumentRequest request, PrintContext
   output.fingerprint = std::move(fingerprint.value());
   return run_attempt(context, AttemptKey{request.intent_id, request.printer}, output, [&](const std::string& job_uuid) {
     const std::string& system = context.info.print_system;
-    if (request.media) return PrintOutcome{0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system))};
+    if (request.media) return PrintOutcome::failed(0, make(kMediaUnsupported, named(kMsgMediaUnsupported, system)));
     PngPages pages(pngs, system);
     return print_label(context.new_document(),
                        LabelJob{request.printer, request.title, job_uuid, request.dpi, request.copies, pages}, system);

@@ -5,6 +5,8 @@
 
 namespace tph {
 
+static_assert(protocol_limits::kCopiesMax <= UINT16_MAX, "copies travel as 16 bits");
+static_assert(protocol_limits::kFindJobsDefaultLimit <= protocol_limits::kFindJobsMaxLimit);
 inline constexpr size_t kRequestIdMaxBytes = protocol_limits::kRequestIdMaxBytes;
 inline constexpr size_t kIntentIdMaxBytes = protocol_limits::kIntentIdMaxBytes;
 

@@ -30,12 +30,12 @@ Json* BoundPayload::get(std::string_view name) const {
   return i ? values_[*i] : nullptr;
 }
 
-std::string BoundPayload::take_text(std::string_view name) const {
+std::string BoundPayload::take_text(std::string_view name) {
   Json* v = get(name);
   return v && v->is_string() ? std::move(v->get_ref<std::string&>()) : std::string();
 }
 
-std::optional<std::string> BoundPayload::take_optional_text(std::string_view name) const {
+std::optional<std::string> BoundPayload::take_optional_text(std::string_view name) {
   Json* v = get(name);
   if (!v || !v->is_string()) return std::nullopt;
   return std::move(v->get_ref<std::string&>());
@@ -95,6 +95,9 @@ Result<BoundPayload> bind_payload(Json* value, const StrictJson& parsed, const P
   const bool lenient = spec.layout() == PayloadSpec::Layout::kLenient;
   if (value && value->is_object()) {
     if (std::optional<std::string_view> twice = parsed.repeated_member(*value)) {
+      // A query reads an ambiguous payload as one that names nothing, and
+      // answers with its own error for the member it needs.
+      if (lenient) return BoundPayload(spec, std::move(values));
       return binding_error(path, "names " + std::string(*twice) + " twice");
     }
     for (size_t i = 0; i < members.size(); ++i) {

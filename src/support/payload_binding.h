@@ -43,7 +43,8 @@ class PayloadSpec {
   enum class Layout : uint8_t {
     kObject,            // an object only
     kObjectOrPosition,  // an object, or a list of the members in their order
-    kLenient,           // as kObject; a value of any other kind binds as no members
+    kLenient,           // as kObject; a value of any other kind, or an object that
+                        // names a member twice, binds as no members
   };
 
   PayloadSpec(std::vector<MemberSpec> members, Layout layout);
@@ -74,8 +75,8 @@ class BoundPayload {
   Json* get(std::string_view name) const;
   // A text member moved out of the document ("" when absent): a label's
   // base64 is the bulk of a request, and the document is not read again.
-  std::string take_text(std::string_view name) const;
-  std::optional<std::string> take_optional_text(std::string_view name) const;
+  std::string take_text(std::string_view name);
+  std::optional<std::string> take_optional_text(std::string_view name);
   uint64_t number(std::string_view name, uint64_t when_absent = 0) const;
 
  private:

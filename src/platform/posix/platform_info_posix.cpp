@@ -12,7 +12,7 @@ const PlatformInfo& platform_info() {
 #else
   static const char* kArch = "unknown";
 #endif
-  static const PlatformInfo info{"linux", kArch, "CUPS", "cups"};
+  static const PlatformInfo info{"linux", kArch, "", ""};  // the print system names itself
   return info;
 }
 

@@ -3,7 +3,7 @@
 namespace tph {
 
 const PlatformInfo& platform_info() {
-  static const PlatformInfo info{"windows", "x86_64", "Windows", "winspool"};
+  static const PlatformInfo info{"windows", "x86_64", "", ""};  // the print system names itself
   return info;
 }
 
