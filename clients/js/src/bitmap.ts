@@ -220,3 +220,32 @@ export async function decodePng(bytes: Uint8Array): Promise<{ width: number; hei
   }
   return { width, height, rgba };
 }
+
+/**
+ * A label of `dpi` drawn on a printer's label of `label` dots at `deviceDpi`
+ * by the rule the print host uses on a driven queue: at its physical size,
+ * shrunk uniformly to fit when larger but never below three quarters of it,
+ * centred, never turned. Null when it does not fit.
+ */
+export function placeOnLabel(source: Bitmap, dpi: number, deviceDpi: number,
+  label: { width: number; height: number }): Bitmap | null {
+  const naturalWidth = Math.floor((deviceDpi * source.width) / dpi);
+  const naturalHeight = Math.floor((deviceDpi * source.height) / dpi);
+  if (naturalWidth <= 0 || naturalHeight <= 0) return null;
+  let w = naturalWidth;
+  let h = naturalHeight;
+  if (w > label.width || h > label.height) {
+    const a = label.height * naturalWidth;
+    const b = label.width * naturalHeight;
+    if (a < b) {
+      h = label.height;
+      w = Math.max(1, Math.floor(a / naturalHeight));
+    } else {
+      w = label.width;
+      h = Math.max(1, Math.floor(b / naturalWidth));
+    }
+  }
+  if (4 * w < 3 * naturalWidth || 4 * h < 3 * naturalHeight) return null;
+  return placeBitmap(source, label.width, label.height, Math.floor((label.width - w) / 2),
+    Math.floor((label.height - h) / 2), w, h);
+}

@@ -10,6 +10,8 @@
 // SIZE it was last given, so a page without it could be cut to another size.
 
 import { Bitmap, strideOf } from './bitmap.js';
+import { badRequest, checkDpi, checkObject } from './checks.js';
+import { labelPixels } from './label.js';
 
 export type PrinterLanguage = 'zpl' | 'epl' | 'tspl' | 'escpos';
 
@@ -157,5 +159,32 @@ export function encodePages(language: PrinterLanguage, pages: Bitmap[], stock: L
       return concat([ascii(`SIZE ${mmText(stock.widthMm)} mm,${mmText(stock.heightMm)} mm\r\n`), ...pages.map(tsplPage)]);
     case 'escpos':
       return concat([new Uint8Array([0x1b, 0x40]), ...pages.map(escposPage)]);
+  }
+}
+
+/** A printer without a driver (a raw queue): its language, resolution and label size. */
+export interface RawTarget {
+  language: PrinterLanguage;
+  /** The printer's resolution, dots per inch. */
+  dpi: number;
+  widthMm: number;
+  heightMm: number;
+}
+
+/** The target checked, and its label's size in dots. */
+export function checkRawTarget(target: unknown): { width: number; height: number } {
+  checkObject(target, 'target');
+  if (!PRINTER_LANGUAGES.includes(target.language as PrinterLanguage)) {
+    throw badRequest(`target.language must be ${PRINTER_LANGUAGES.map((l) => `'${l}'`).join(', ')}.`);
+  }
+  checkDpi(target.dpi);
+  for (const side of ['widthMm', 'heightMm']) {
+    const mm = target[side];
+    if (typeof mm !== 'number' || !(mm > 0 && mm < Infinity)) throw badRequest(`target.${side} must be a number above 0.`);
+  }
+  try {
+    return labelPixels({ widthMm: target.widthMm as number, heightMm: target.heightMm as number, dpi: target.dpi as number });
+  } catch (e) {
+    throw badRequest(`target: ${(e as Error).message}`);
   }
 }
