@@ -11,10 +11,12 @@ import {
   badRequest, checkCallOptions, checkCopies, checkDpi, checkInteger, checkIntentId, checkMilliseconds, checkObject,
   checkSignal, checkString, sizeText, viewOf,
 } from './checks.js';
+import { Bitmap, decodePng, placeOnLabel, thresholdRgba } from './bitmap.js';
 import { PrintErrorCode, PrintHostError, hostError, isHostForbidden, isHostMissing } from './errors.js';
 import { opaqueLabelBytes } from './flatten.js';
 import { FIND_JOBS_MAX_LIMIT, MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_RAW_BYTES, MAX_REQUEST_BYTES } from './limits.js';
-import { LabelImage, encodedSize, pngSize, toBase64 } from './png.js';
+import { LabelImage, bytesOf, encodedSize, pngSize, toBase64 } from './png.js';
+import { RawTarget, checkRawTarget, encodePages } from './printer_language.js';
 import {
   FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterList, SubmitResult, WireFoundJobs, WireJobRecord,
   WirePrinterDescription, WirePrinterList, WireSubmitResult, foundJobs, jobRecord, printerDescription, printerList,
@@ -80,6 +82,8 @@ export interface PrintLabelOptions extends CallOptions {
   title: string;
   /** Made once with newIntentId() and kept with what it prints for. */
   intentId: string;
+  /** A printer without a driver (a raw queue): the label goes as its language's raster instead of a PNG. */
+  target?: RawTarget;
 }
 
 export interface PrintPagesOptions extends CallOptions {
@@ -92,6 +96,8 @@ export interface PrintPagesOptions extends CallOptions {
   copies?: number;
   title: string;
   intentId: string;
+  /** A printer without a driver: all pages go as one stream of its language. */
+  target?: RawTarget;
 }
 
 export interface PrintRawOptions extends CallOptions {
@@ -286,6 +292,7 @@ export class PrintHostClient {
   async printLabel(options: PrintLabelOptions): Promise<SubmitResult> {
     const fields = attemptFields(options, 'printLabel');
     checkDpi(options.dpi);
+    if (options.target !== undefined) return this.printOnRawTarget(fields, [options.png], options.dpi, options.target, options);
     const payload = { ...fields, dpi: options.dpi, payload: await rasterOf(options.png) };
     return this.submitWithRetries('submit', payload, options.intentId, options);
   }
@@ -300,6 +307,7 @@ export class PrintHostClient {
     if (!Array.isArray(options.pages) || options.pages.length < 1 || options.pages.length > MAX_DOCUMENT_PAGES) {
       throw badRequest(`A document has 1 to ${MAX_DOCUMENT_PAGES} pages.`);
     }
+    if (options.target !== undefined) return this.printOnRawTarget(fields, options.pages, options.dpi, options.target, options);
     const pages = [];
     for (const [i, page] of options.pages.entries()) {
       try {
@@ -320,13 +328,46 @@ export class PrintHostClient {
   async printRaw(options: PrintRawOptions): Promise<SubmitResult> {
     const fields = attemptFields(options, 'printRaw');
     checkString(options.language, 'language');
-    const bytes = await rawBytes(options.data);
+    return this.sendRaw(fields, options.language, await rawBytes(options.data), options);
+  }
+
+  private sendRaw(fields: ReturnType<typeof attemptFields>, language: string, bytes: Uint8Array,
+    options: CallOptions): Promise<SubmitResult> {
     if (bytes.length === 0) throw badRequest('The raw label is empty.');
     if (bytes.length > MAX_RAW_BYTES) {
       throw new PrintHostError('PAYLOAD_TOO_LARGE', `The raw label exceeds the ${sizeText(MAX_RAW_BYTES)} limit.`);
     }
-    const payload = { ...fields, language: options.language, base64: toBase64(bytes) };
-    return this.submitWithRetries('submit_raw', payload, options.intentId, options);
+    const payload = { ...fields, language, base64: toBase64(bytes) };
+    return this.submitWithRetries('submit_raw', payload, fields.intent_id, options);
+  }
+
+  /**
+   * Labels for a printer without a driver: each placed on the target's label
+   * as the host places a label on a driven queue, black or white, and all of
+   * them sent as one stream of the target's language, one attempt.
+   */
+  private async printOnRawTarget(fields: ReturnType<typeof attemptFields>, images: LabelImage[], dpi: number,
+    target: RawTarget, options: CallOptions): Promise<SubmitResult> {
+    const label = checkRawTarget(target);
+    const pages: Bitmap[] = [];
+    for (const [i, image] of images.entries()) {
+      const page = images.length > 1 ? `Page ${i + 1}: ` : '';
+      let decoded;
+      try {
+        decoded = await decodePng(await bytesOf(image));
+      } catch (e) {
+        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `${page}${e.message}`, e.kind);
+        throw e;
+      }
+      const placed = placeOnLabel(thresholdRgba(decoded.rgba, decoded.width, decoded.height), dpi, target.dpi, label);
+      if (!placed) {
+        throw new PrintHostError('PAGE_TOO_LARGE', `${page}The label (${decoded.width} x ${decoded.height} pixels at ` +
+          `${dpi} dpi) does not fit the printer's ${target.widthMm} x ${target.heightMm} mm label.`,
+        'choose-another-printer');
+      }
+      pages.push(placed);
+    }
+    return this.sendRaw(fields, target.language, encodePages(target.language, pages, target), options);
   }
 
   /**

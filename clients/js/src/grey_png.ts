@@ -3,6 +3,7 @@
 // browser to the next, and a retry after a reload must send the very bytes it
 // sent before, or the host would see other output under the same intent id.
 
+import { isDark } from './bitmap.js';
 import { zlibSync } from './vendor/fflate.js';
 
 const CRC_TABLE = (() => {
@@ -33,8 +34,8 @@ function chunk(type: string, data: Uint8Array): Uint8Array {
 
 /**
  * A grey PNG of `width` x `height` from 8-bit samples (0 black .. 255 white),
- * rows top to bottom: 1 bit per pixel (`bits` 1: a sample below 128 is black)
- * or 8.
+ * rows top to bottom: 1 bit per pixel (`bits` 1: black or white by isDark,
+ * the rule printers without a driver get too) or 8.
  */
 export function greyPng(samples: Uint8Array, width: number, height: number, bits: 1 | 8): Uint8Array {
   const stride = bits === 1 ? Math.ceil(width / 8) : width;
@@ -47,7 +48,7 @@ export function greyPng(samples: Uint8Array, width: number, height: number, bits
       continue;
     }
     for (let x = 0; x < width; x++) {
-      if (samples[from + x] >= 128) raw[row + (x >> 3)] |= 0x80 >> (x & 7);
+      if (!isDark(samples[from + x])) raw[row + (x >> 3)] |= 0x80 >> (x & 7);
     }
   }
   const header = new Uint8Array(13);

@@ -18,3 +18,5 @@ export { labelCanvas, labelPixels } from './label.js';
 export type { LabelCanvas, LabelContext, LabelSize } from './label.js';
 export { MAX_PNG_BYTES, MAX_REQUEST_BYTES, pngSize } from './png.js';
 export type { LabelImage } from './png.js';
+export type { Bitmap } from './bitmap.js';
+export type { PrinterLanguage, RawTarget } from './printer_language.js';

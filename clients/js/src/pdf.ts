@@ -13,11 +13,13 @@ import {
   badRequest, checkCallOptions, checkCopies, checkIntentId, checkObject, checkOneOf, checkString, sizeText, viewOf,
 } from './checks.js';
 import type { CallOptions, PrintHostClient } from './client.js';
+import { decodePng, placeBitmap, thresholdRgba } from './bitmap.js';
 import { PrintHostError } from './errors.js';
 import { greyPng } from './grey_png.js';
 import { isValidId } from './ids.js';
 import { MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_REQUEST_BYTES, RASTER_MAX_PX, RASTER_MIN_PX } from './limits.js';
 import type { PrintPdfPart } from './pdf_result.js';
+import { RawTarget, checkRawTarget, encodePages } from './printer_language.js';
 import { PDFiumLibrary } from './vendor/pdfium.js';
 
 export type { PrintPdfPart } from './pdf_result.js';
@@ -60,6 +62,9 @@ export interface PrintPdfOptions extends PdfLayout, PdfiumSource, CallOptions {
   title: string;
   /** Copies of each part, collated. */
   copies?: number;
+  /** A printer without a driver (a raw queue): every page is rendered for this label and resolution instead of
+   * the queue's, and the whole PDF goes as one stream of its language, one attempt named `intentId`. */
+  target?: RawTarget;
 }
 
 // What a request holds besides its pages' base64: the envelope, the fields,
@@ -277,6 +282,7 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
   checkCallOptions(options, 'printPdf');
   checkLayout(options);
   if (!isPdfData(options.pdf)) throw badRequest('pdf must be a Blob, ArrayBuffer or Uint8Array.');
+  if (options.target !== undefined) return printPdfOnRawTarget(client, options, options.target);
   const described = await client.describePrinter(options.printer, options);
   const dpi = described.dpiX ?? 300;
   const printable = { width: described.printableArea.widthPx, height: described.printableArea.heightPx };
@@ -314,4 +320,33 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
     }
   }
   return { parts: done };
+}
+
+/**
+ * printPdf for a printer without a driver: the pages rendered for the
+ * target's label by the same rules, each centred on it, black or white, and
+ * sent as one stream of the target's language in one attempt.
+ */
+async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOptions,
+  target: RawTarget): Promise<{ parts: PrintPdfPart[] }> {
+  const label = checkRawTarget(target);
+  const rendered = await renderPdfPages(options.pdf, { dpi: target.dpi, printable: label, printer: options.printer },
+    options);
+  const pages = [];
+  for (const page of rendered) {
+    const { width, height, rgba } = await decodePng(page.png);
+    pages.push(placeBitmap(thresholdRgba(rgba, width, height), label.width, label.height,
+      Math.floor((label.width - width) / 2), Math.floor((label.height - height) / 2)));
+  }
+  const result = await client.printRaw({
+    printer: options.printer,
+    data: encodePages(target.language, pages, target),
+    language: target.language,
+    copies: options.copies,
+    title: options.title,
+    intentId: options.intentId,
+    timeoutMs: options.timeoutMs,
+    signal: options.signal,
+  });
+  return { parts: [{ intentId: options.intentId, pages: rendered.map((p) => p.page), result }] };
 }

@@ -3,10 +3,12 @@
 // the size checks and the id rule.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
+import { deflateSync } from 'node:zlib';
 
 import {
   PrintHostClient, PrintHostError, isValidId, kindOfCode, labelPixels, newIntentId, pngSize,
 } from '../dist/index.js';
+import { DECODERS } from './printer_decoders.mjs';
 
 // A minimal PNG header of the given size (the client reads only the header).
 function png(width = 40, height = 20, extra = 0) {
@@ -350,6 +352,89 @@ test('raw labels: the bytes as they are, and the same retry rule', async () => {
   const empty = client(() => assert.fail('nothing may be sent')).c;
   await assert.rejects(empty.printRaw({ printer: 'Q', data: '', language: 'zpl', title: 't', intentId: 'raw-2' }),
     (e) => e.kind === 'fix-the-request');
+});
+
+// An 8-bit RGBA PNG, filter type 0 on every row (the client reads it itself for printers without a driver).
+function rgbaPng(width, height, pixel) {
+  const raw = Buffer.alloc((4 * width + 1) * height);
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) raw.set(pixel(x, y), y * (4 * width + 1) + 1 + 4 * x);
+  }
+  const chunk = (type, data) => {
+    const out = Buffer.alloc(12 + data.length);
+    out.writeUInt32BE(data.length, 0);
+    out.write(type, 4, 'latin1');
+    data.copy(out, 8);
+    out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
+    return out;
+  };
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header[8] = 8;
+  header[9] = 6;
+  return new Uint8Array(Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+    chunk('IHDR', header), chunk('IDAT', deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]));
+}
+
+function crc32(bytes) {
+  let c = 0xffffffff;
+  for (const b of bytes) {
+    c ^= b;
+    for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+  }
+  return (c ^ 0xffffffff) >>> 0;
+}
+
+test('a printer without a driver gets one submit_raw in its language, and a repeat sends the same bytes', async () => {
+  // A 30 x 20 label on a 10 x 5 mm label at 203 dpi (80 x 40 dots): centred at (25, 10). Black, red and
+  // half-grey print; white, transparent black and light grey do not.
+  const colours = [[0, 0, 0, 255], [255, 255, 255, 255], [255, 0, 0, 255], [0, 0, 0, 0], [100, 100, 100, 255],
+    [200, 200, 200, 255]];
+  const dark = [true, false, true, false, true, false];
+  const which = (x, y) => (x * 3 + y * 5 + ((x * y) >> 2)) % colours.length;
+  const image = rgbaPng(30, 20, (x, y) => colours[which(x, y)]);
+  const want = { perRow: 10, height: 40, rows: Buffer.alloc(400) };
+  for (let y = 0; y < 20; y++) {
+    for (let x = 0; x < 30; x++) if (dark[which(x, y)]) want.rows[(y + 10) * 10 + ((x + 25) >> 3)] |= 0x80 >> ((x + 25) & 7);
+  }
+  for (const language of Object.keys(DECODERS)) {
+    const { c, runtime } = client((m, port) => port.answer(ok(m, { duplicate: runtime.sent.length > 1 })));
+    const target = { language, dpi: 203, widthMm: 10, heightMm: 5 };
+    const options = { printer: 'Label_Raw', png: image, dpi: 203, title: 'Order', intentId: `raw-${language}`, target };
+    await c.printLabel(options);
+    await c.printLabel(options);
+    assert.deepEqual(runtime.sent.map((m) => [m.type, m.payload.intent_id, m.payload.language]),
+      [['submit_raw', `raw-${language}`, language], ['submit_raw', `raw-${language}`, language]], language);
+    const bytes = Buffer.from(runtime.sent[0].payload.base64, 'base64');
+    assert.deepEqual(DECODERS[language](bytes, [{ width: 80, height: 40 }]), [want], language);
+    assert.equal(runtime.sent[1].payload.base64, runtime.sent[0].payload.base64, `${language}: the repeat's bytes`);
+    // Pages make one stream, one attempt.
+    await c.printPages({ ...options, pages: [image, image], intentId: `raw2-${language}` });
+    assert.equal(runtime.sent.length, 3);
+    assert.deepEqual(DECODERS[language](Buffer.from(runtime.sent[2].payload.base64, 'base64'),
+      [{ width: 80, height: 40 }, { width: 80, height: 40 }]), [want, want], `${language}: two pages`);
+    c.close();
+  }
+});
+
+test('a wrong target, or a label that does not fit it, is refused and nothing is sent', async () => {
+  const good = { language: 'zpl', dpi: 203, widthMm: 10, heightMm: 5 };
+  const rows = [
+    ['no such language', { ...good, language: 'pcl' }, 'BAD_REQUEST'],
+    ['no language', { dpi: 203, widthMm: 10, heightMm: 5 }, 'BAD_REQUEST'],
+    ['dpi out of range', { ...good, dpi: 5 }, 'BAD_REQUEST'],
+    ['width not a number', { ...good, widthMm: '10' }, 'BAD_REQUEST'],
+    ['height zero', { ...good, heightMm: 0 }, 'BAD_REQUEST'],
+    ['a label of a billion dots', { ...good, widthMm: 1e7 }, 'BAD_REQUEST'],
+    ['not an object', 'zpl', 'BAD_REQUEST'],
+    ['a label twice the size of the target', { ...good, widthMm: 5 }, 'PAGE_TOO_LARGE'],
+  ];
+  const { c } = client(() => assert.fail('nothing may be sent'));
+  for (const [name, target, code] of rows) {
+    await assert.rejects(c.printLabel({ printer: 'Q', png: rgbaPng(80, 40, () => [0, 0, 0, 255]), dpi: 203, title: 't',
+      intentId: 'raw-bad', target }), (e) => e instanceof PrintHostError && e.code === code, name);
+  }
 });
 
 test('label sizes and PNG headers', () => {
