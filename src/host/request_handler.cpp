@@ -34,36 +34,35 @@ const JsonShape& envelope_shape() {
   return shape;
 }
 
-bool bind_members(const Json* protocol, const Json* request_id, const Json* type, Envelope& e) {
-  if (!protocol || !request_id || !type) return false;
+HostError not_protocol_json() { return errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson); }
+
+// The envelope's three fields; a missing one, or one of another kind, means
+// the message is not protocol JSON.
+Result<Envelope> bind_members(const Json* protocol, const Json* request_id, const Json* type) {
+  if (!protocol || !request_id || !type) return not_protocol_json();
   auto p = json_unsigned(*protocol, std::numeric_limits<uint32_t>::max());
-  if (!p || !request_id->is_string() || !type->is_string()) return false;
-  e.protocol = static_cast<uint32_t>(*p);
-  e.request_id = request_id->get<std::string>();
-  e.type = type->get<std::string>();
-  return true;
+  if (!p || !request_id->is_string() || !type->is_string()) return not_protocol_json();
+  return Envelope{static_cast<uint32_t>(*p), request_id->get<std::string>(), type->get<std::string>(), nullptr};
 }
 
-std::optional<Envelope> parse_envelope(StrictJson& parsed) {
+Result<Envelope> parse_envelope(StrictJson& parsed) {
   Json& v = parsed.value;
-  Envelope e;
   if (v.is_object()) {
-    if (parsed.has_repeated_member(v)) return std::nullopt;  // a known member given twice
+    if (parsed.has_repeated_member(v)) return not_protocol_json();  // a known member given twice
     auto member = [&v](const char* key) -> Json* {
       auto it = v.find(key);
       return it == v.end() ? nullptr : &*it;
     };
-    if (!bind_members(member("protocol"), member("request_id"), member("type"), e)) return std::nullopt;
-    e.payload = member("payload");
+    Result<Envelope> e = bind_members(member("protocol"), member("request_id"), member("type"));
+    if (e.ok()) e.value().payload = member("payload");
     return e;
   }
-  if (v.is_array()) {
-    if (v.size() != 3 && v.size() != 4) return std::nullopt;
-    if (!bind_members(&v[0], &v[1], &v[2], e)) return std::nullopt;
-    if (v.size() == 4) e.payload = &v[3];
+  if (v.is_array() && (v.size() == 3 || v.size() == 4)) {
+    Result<Envelope> e = bind_members(&v[0], &v[1], &v[2]);
+    if (e.ok() && v.size() == 4) e.value().payload = &v[3];
     return e;
   }
-  return std::nullopt;
+  return not_protocol_json();
 }
 
 Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
@@ -75,9 +74,10 @@ Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& 
 Result<std::string> answer_request(std::string body, HostContext& ctx, std::string& echoed_id) {
   StrictJson parsed = parse_strict_json(body, envelope_shape());
   std::string().swap(body);  // what the handlers need is in the document now; free the text
-  std::optional<Envelope> envelope;
-  if (parsed.ok) envelope = parse_envelope(parsed);
-  if (!envelope) return encode_failure("", errors::make(errors::kBadRequest, errors::kMsgNotProtocolJson));
+  if (!parsed.ok) return encode_failure("", not_protocol_json());
+  Result<Envelope> bound = parse_envelope(parsed);
+  if (!bound.ok()) return encode_failure("", bound.error());
+  Envelope* envelope = &bound.value();
   echoed_id = envelope->request_id;
 
   const std::string& request_id = envelope->request_id;

@@ -22,11 +22,10 @@ struct FileIdentity {
   bool operator==(const FileIdentity& o) const { return volume == o.volume && high == o.high && low == o.low; }
 };
 
-bool identity_of(HANDLE h, FileIdentity& out) {
+OsResult<FileIdentity> identity_of(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(h, &info)) return false;
-  out = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return true;
+  if (!GetFileInformationByHandle(h, &info)) return win::last_error_status();
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
 class Win32LockFile final : public LockFile {
@@ -42,9 +41,10 @@ class Win32LockFile final : public LockFile {
     // the way; a link at the path is looked at, not followed.
     win::FileHandle now(CreateFileW(win::wide(path_), 0, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    FileIdentity held, there;
-    if (!identity_of(h_.get(), held)) return last_failure();
-    if (!now || !identity_of(now.get(), there) || !(held == there)) {
+    OsResult<FileIdentity> held = identity_of(h_.get());
+    if (!held.ok()) return held.error();
+    OsResult<FileIdentity> there = now ? identity_of(now.get()) : OsResult<FileIdentity>(OsStatus::Fail(0, ""));
+    if (!there.ok() || !(held.value() == there.value())) {
       return OsStatus::Fail(0, "the lock file at the state folder's path is not the one this helper holds");
     }
     return OsStatus::Ok();
