@@ -338,15 +338,24 @@ async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOpt
     pages.push(placeBitmap(thresholdRgba(rgba, width, height), label.width, label.height,
       Math.floor((label.width - width) / 2), Math.floor((label.height - height) / 2)));
   }
-  const result = await client.printRaw({
-    printer: options.printer,
-    data: encodePages(target.language, pages, target),
-    language: target.language,
-    copies: options.copies,
-    title: options.title,
-    intentId: options.intentId,
-    timeoutMs: options.timeoutMs,
-    signal: options.signal,
-  });
+  let result;
+  try {
+    result = await client.printRaw({
+      printer: options.printer,
+      data: encodePages(target.language, pages, target),
+      language: target.language,
+      copies: options.copies,
+      title: options.title,
+      intentId: options.intentId,
+      timeoutMs: options.timeoutMs,
+      signal: options.signal,
+    });
+  } catch (e) {
+    // As on a driven queue: a failed send says which parts printed before it (none, here), and the caller's
+    // abort reason is theirs, not to be written on.
+    const signal = options.signal;
+    if (!(signal?.aborted && e === signal.reason) && e instanceof Error) Object.assign(e, { parts: [] });
+    throw e;
+  }
   return { parts: [{ intentId: options.intentId, pages: rendered.map((p) => p.page), result }] };
 }
