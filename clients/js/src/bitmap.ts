@@ -249,3 +249,14 @@ export function placeOnLabel(source: Bitmap, dpi: number, deviceDpi: number,
   return placeBitmap(source, label.width, label.height, Math.floor((label.width - w) / 2),
     Math.floor((label.height - h) / 2), w, h);
 }
+
+/** The byte arrays one after another, in one array. */
+export function concat(parts: Uint8Array[]): Uint8Array {
+  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+  let at = 0;
+  for (const p of parts) {
+    out.set(p, at);
+    at += p.length;
+  }
+  return out;
+}

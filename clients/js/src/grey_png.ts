@@ -3,7 +3,7 @@
 // browser to the next, and a retry after a reload must send the very bytes it
 // sent before, or the host would see other output under the same intent id.
 
-import { isDark } from './bitmap.js';
+import { concat, isDark } from './bitmap.js';
 import { zlibSync } from './vendor/fflate.js';
 
 const CRC_TABLE = (() => {
@@ -56,17 +56,10 @@ export function greyPng(samples: Uint8Array, width: number, height: number, bits
   view.setUint32(0, width);
   view.setUint32(4, height);
   header[8] = bits;  // bit depth; colour type 0 (grey), no interlace
-  const parts = [
+  return concat([
     new Uint8Array([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
     chunk('IHDR', header),
     chunk('IDAT', zlibSync(raw, { level: 9 })),
     chunk('IEND', new Uint8Array(0)),
-  ];
-  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
-  let at = 0;
-  for (const p of parts) {
-    out.set(p, at);
-    at += p.length;
-  }
-  return out;
+  ]);
 }

@@ -9,7 +9,7 @@
 // SIZE is the one exception: TSPL lays BITMAP out on an image buffer of the
 // SIZE it was last given, so a page without it could be cut to another size.
 
-import { Bitmap, strideOf } from './bitmap.js';
+import { Bitmap, concat, strideOf } from './bitmap.js';
 import { badRequest, checkDpi, checkObject } from './checks.js';
 import { labelPixels } from './label.js';
 
@@ -25,15 +25,6 @@ export interface LabelStock {
 
 const ascii = (text: string): Uint8Array => new TextEncoder().encode(text);
 
-function concat(parts: Uint8Array[]): Uint8Array {
-  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
-  let at = 0;
-  for (const p of parts) {
-    out.set(p, at);
-    at += p.length;
-  }
-  return out;
-}
 
 /** The rows with every bit flipped (for languages where 0 prints a dot), padding bits kept white. */
 function inverted(bitmap: Bitmap): Uint8Array {
