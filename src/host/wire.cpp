@@ -62,30 +62,45 @@ Json write_found_jobs(const FoundJobs& found) {
 
 Json write_printer(const PrinterDescription& printer) {
   const DocumentGeometry& g = printer.geometry;
-  Json media = Json::object();
-  media["name"] = g.media.name;
-  media["width_hmm"] = g.media.width_hmm;
-  media["height_hmm"] = g.media.height_hmm;
-  media["width_px"] = g.page_width;
-  media["height_px"] = g.page_height;
-  Json printable = Json::object();
-  printable["left_hmm"] = g.media.left_hmm;
-  printable["top_hmm"] = g.media.top_hmm;
-  printable["right_hmm"] = g.media.right_hmm;
-  printable["bottom_hmm"] = g.media.bottom_hmm;
-  printable["width_hmm"] = g.media.width_hmm - g.media.left_hmm - g.media.right_hmm;
-  printable["height_hmm"] = g.media.height_hmm - g.media.top_hmm - g.media.bottom_hmm;
-  printable["left_px"] = g.printable_left;
-  printable["top_px"] = g.printable_top;
-  printable["width_px"] = g.printable_width;
-  printable["height_px"] = g.printable_height;
+  const bool px = printer.resolution_known();
+  auto pixels = [px](int value) { return px ? Json(value) : Json(nullptr); };
+  Json media = nullptr;
+  Json printable = nullptr;
+  if (printer.media_known()) {
+    media = Json::object();
+    media["name"] = g.media.name;
+    media["width_hmm"] = g.media.width_hmm;
+    media["height_hmm"] = g.media.height_hmm;
+    media["width_px"] = pixels(g.page_width);
+    media["height_px"] = pixels(g.page_height);
+    printable = Json::object();
+    printable["left_hmm"] = g.media.left_hmm;
+    printable["top_hmm"] = g.media.top_hmm;
+    printable["right_hmm"] = g.media.right_hmm;
+    printable["bottom_hmm"] = g.media.bottom_hmm;
+    printable["width_hmm"] = g.media.width_hmm - g.media.left_hmm - g.media.right_hmm;
+    printable["height_hmm"] = g.media.height_hmm - g.media.top_hmm - g.media.bottom_hmm;
+    printable["left_px"] = pixels(g.printable_left);
+    printable["top_px"] = pixels(g.printable_top);
+    printable["width_px"] = pixels(g.printable_width);
+    printable["height_px"] = pixels(g.printable_height);
+  }
+  Json notices = Json::array();
+  for (const QueueNotice& n : printer.notices) {
+    Json notice = Json::object();
+    notice["code"] = n.code;
+    notice["message"] = n.message;
+    notices.push_back(std::move(notice));
+  }
   Json r = Json::object();
   r["accepting_jobs"] = printer.accepting_jobs;
-  r["dpi_x"] = dpi_value(g.dpi_x);
-  r["dpi_y"] = dpi_value(g.dpi_y);
+  r["dpi_x"] = px ? dpi_value(g.dpi_x) : Json(nullptr);
+  r["dpi_y"] = px ? dpi_value(g.dpi_y) : Json(nullptr);
   r["media"] = std::move(media);
   r["name"] = printer.name;
+  r["notices"] = std::move(notices);
   r["printable_area"] = std::move(printable);
+  r["raw"] = printer.raw;
   r["state"] = printer.state;
   return r;
 }
@@ -96,6 +111,7 @@ Json write_printers(const PrinterList& list, const PlatformInfo& info) {
     Json p = Json::object();
     p["enabled"] = queue_enabled(e.state);
     p["name"] = e.name;
+    p["raw"] = e.raw;
     p["state"] = e.state;
     p["uri"] = info.queue_uri;
     printers.push_back(std::move(p));

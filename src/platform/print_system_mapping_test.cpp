@@ -25,10 +25,12 @@ TEST(WinspoolQueueState, StatusBits) {
 TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
   using winspool::RawQueueName;
   std::vector<std::u16string> looked_up;
-  auto status_of = [&looked_up](const std::u16string& name) -> std::optional<uint32_t> {
+  auto status_of = [&looked_up](const std::u16string& name) -> std::optional<winspool::QueueFacts> {
     looked_up.push_back(name);
     if (name == std::u16string(u"Denied") + u'\0') return std::nullopt;
-    return 0x400;
+    if (name == std::u16string(u"RawOnly") + u'\0') return winspool::QueueFacts{0, 0x1000 | 0x40, u"Zebra"};
+    if (name == std::u16string(u"Text") + u'\0') return winspool::QueueFacts{0, 0x40, u"Generic / Text Only"};
+    return winspool::QueueFacts{0x400, 0x40 | 0x800, u"Generic / Text"};
   };
   const std::vector<RawQueueName> names = {
       {false, true, std::u16string(32767, u'q')},
@@ -36,15 +38,22 @@ TEST(WinspoolQueueList, NamesAreSkippedConvertedOrRefused) {
       {false, true, u""},      // empty: skipped
       {false, true, u"Denied"},
       {false, true, std::u16string(1, char16_t(0xD800)) + u"x"},  // unpaired surrogate
+      {false, true, u"RawOnly"},
+      {false, true, u"Text"},
   };
   QueueList list = winspool::queue_list(names, status_of);
   ASSERT_TRUE(list.ok());
   const std::vector<QueueEntry>& queues = list.value();
-  ASSERT_EQ(queues.size(), 3u);
+  ASSERT_EQ(queues.size(), 5u);
   EXPECT_EQ(queues[0].name, std::string(32767, 'q'));
   EXPECT_EQ(queues[0].state, "printing");
   EXPECT_EQ(queues[1].state, "unavailable");
   EXPECT_EQ(queues[2].name, "\xef\xbf\xbdx");
+  // Raw: a RAW-only driver, or the text-only one; no other attribute or
+  // driver name makes a queue raw.
+  std::vector<bool> raw;
+  for (const QueueEntry& q : queues) raw.push_back(q.raw);
+  EXPECT_EQ(raw, (std::vector<bool>{false, false, false, true, true}));
   // Looked up under the converted name, NUL-terminated.
   EXPECT_EQ(looked_up[2], std::u16string(u"\xFFFDx") + u'\0');
 
@@ -140,6 +149,43 @@ TEST(CupsJobObservation, OnlyTheAttemptsOwnJobCounts) {
 
 // The host starts with the first print system its build lists; a name the
 // build does not carry opens nothing rather than some other system.
+TEST(CupsQueueSetUp, RawQueuesAndTheSuppliesLookUp) {
+  EXPECT_TRUE(cups::is_raw_make_and_model("Local Raw Printer"));
+  for (const char* model : {"", "Local Raw Printer ", "Generic PostScript Printer", "local raw printer"}) {
+    EXPECT_FALSE(cups::is_raw_make_and_model(model)) << model;
+  }
+  struct UriCase {
+    const char* uri;
+    bool lookup;
+  } uris[] = {
+      {"socket://10.0.0.7:9100", true},
+      {"SOCKET://printer", true},
+      {"socket://10.0.0.7:9100/?snmp=false", false},
+      {"socket://10.0.0.7?SNMP=off", false},
+      {"socket://10.0.0.7:9100/?waiteof=false&snmp=no", false},
+      {"socket://10.0.0.7:9100/?snmp=false+waiteof=false", false},
+      {"socket://10.0.0.7:9100/?snmp=false&snmp=on", true},  // the backend takes the last
+      {"socket://10.0.0.7:9100/?snmp", true},
+      {"socket://10.0.0.7:9100/?snmpx=false", true},
+      {"socket://10.0.0.7:9100/?waiteof=false", true},
+      {"ipp://10.0.0.7/ipp/print", false},
+      {"lpd://10.0.0.7/queue", false},
+      {"cups-pdf:/", false},
+      {"", false},
+  };
+  for (const UriCase& c : uris) EXPECT_EQ(cups::uri_allows_supplies_lookup(c.uri), c.lookup) << c.uri;
+  struct PpdCase {
+    const char* line;
+    std::optional<bool> setting;
+  } lines[] = {
+      {"*cupsSNMPSupplies: False", false},   {"*cupsSNMPSupplies: \"False\"\r", false},
+      {"*cupsSNMPSupplies:True", true},      {"*cupsSNMPSupplies: \"true\"", true},
+      {"*cupsSNMPSupplies: no", false},      {"*%cupsSNMPSupplies: False", std::nullopt},
+      {"*cupsSNMPSuppliesX: False", std::nullopt}, {"*DefaultResolution: 203dpi", std::nullopt},
+  };
+  for (const PpdCase& c : lines) EXPECT_EQ(cups::ppd_supplies_setting(c.line), c.setting) << c.line;
+}
+
 TEST(PrintSystems, TheDefaultOpensAndAnUnknownNameOpensNothing) {
   const std::vector<std::string_view> names = print_system_names();
   ASSERT_FALSE(names.empty());

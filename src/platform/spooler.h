@@ -13,6 +13,13 @@
 
 namespace tph {
 
+// Something about a queue's set-up that its user should know, with the
+// remedy: a stable code and a sentence naming the queue.
+struct QueueNotice {
+  std::string code;
+  std::string message;
+};
+
 // One of "idle", "printing", "paused", "offline", "error", "unavailable".
 struct QueueEntry {
   std::string name;
@@ -20,6 +27,13 @@ struct QueueEntry {
   // Whether a job sent now is taken (perhaps to wait: a paused queue takes
   // jobs).
   bool accepting = true;
+  // The queue passes the bytes of a job to the printer as they are: no
+  // driver turns a document into the printer's language, and nothing on
+  // this side knows the printer's resolution or label.
+  bool raw = false;
+  // What the print system's own set-up costs or lacks; filled by
+  // queue_entry() only (a listing leaves it empty).
+  std::vector<QueueNotice> notices;
 };
 
 // The queues in the print system's order (unnamed ones left out), or why

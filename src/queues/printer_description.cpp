@@ -20,6 +20,14 @@ Result<PrinterDescription> describe_printer(const std::string& printer, std::uni
   if (std::optional<QueueEntry> entry = spooler.queue_entry(printer)) {
     d.state = entry->state;
     d.accepting_jobs = entry->accepting;
+    d.raw = entry->raw;
+    d.notices = std::move(entry->notices);
+  }
+  if (d.raw) {
+    d.notices.insert(d.notices.begin(),
+                     {"RAW_QUEUE", printer + " passes what it is sent to the printer as it is, and knows neither the "
+                                             "printer's resolution nor its label: send the printer's own language "
+                                             "(submit_raw; the client's target option renders labels and PDFs into it)."});
   }
   return d;
 }

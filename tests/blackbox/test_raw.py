@@ -15,7 +15,7 @@ import unittest
 import uuid
 
 import pngs
-from host import TARGET, Host, frame, kill_between_saves, limits, request, scheduler_bound, settled_jobs
+from host import TARGET, WINEPREFIX, Host, frame, kill_between_saves, limits, request, scheduler_bound, settled_jobs
 
 QUEUE = "Label_Raw"
 NATIVE = TARGET == "native"
@@ -71,6 +71,23 @@ class FakeLabelPrinter(threading.Thread):
             return [c for c in self.connections if marker in c]
 
 
+def add_queue(name, uri, driver="raw"):
+    # CUPS 2.4 warns that raw queues and drivers are deprecated, and serves them.
+    subprocess.run(["lpadmin", "-p", name, "-E", "-v", uri, "-m", driver], check=True, capture_output=True)
+    subprocess.run(["cupsenable", name], check=True)
+    subprocess.run(["cupsaccept", name], check=True)
+
+
+def make_raw_only_under_wine(queue):
+    """Wine's spooler lists a CUPS queue with its PostScript driver; a
+    printer whose driver takes RAW jobs only is the Windows side of a raw
+    queue. Wine adds the printer when a program first loads its spooler."""
+    Host().ask(request("list_printers"))
+    subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
+                    "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f"], check=True, capture_output=True,
+                   env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"))
+
+
 def zpl(marker):
     return ("^XA^FO50,50^ADN,36,20^FD%s^FS^FO50,120^BY3^BCN,100,Y,N,N^FD>;1234567890^FS^XZ\n" % marker).encode()
 
@@ -85,11 +102,9 @@ class RawLabelTest(unittest.TestCase):
     def setUpClass(cls):
         cls.printer = FakeLabelPrinter()
         cls.printer.start()
-        # CUPS 2.4 warns that raw queues are deprecated, and serves them.
-        subprocess.run(["lpadmin", "-p", QUEUE, "-E", "-v", "socket://127.0.0.1:%d" % cls.printer.port, "-m", "raw"],
-                       check=True, capture_output=True)
-        subprocess.run(["cupsenable", QUEUE], check=True)
-        subprocess.run(["cupsaccept", QUEUE], check=True)
+        add_queue(QUEUE, "socket://127.0.0.1:%d" % cls.printer.port)
+        if not NATIVE:
+            make_raw_only_under_wine(QUEUE)
 
     @classmethod
     def tearDownClass(cls):
@@ -110,6 +125,44 @@ class RawLabelTest(unittest.TestCase):
         self.assertTrue(second["ok"], second)
         self.assertEqual(self.printer.deliveries(one, "raw-one-" + self.tag), [one])
         self.assertEqual(self.printer.deliveries(three, "raw-three-" + self.tag), [three * 3])
+
+    def test_queues_are_described_as_they_are(self):
+        """A raw queue knows no resolution or label, and says so; a driven one
+        describes its media; a driven socket queue whose every job would first
+        wait on an SNMP look-up says so, with the device URI that avoids it."""
+        port = self.printer.port
+        rows = [  # queue, raw, resolution and media known, notice codes
+            (QUEUE, True, False, ["RAW_QUEUE"]),
+            ("Label_PDF", False, True, []),
+        ]
+        if NATIVE:
+            add_queue("Label_Socket_Slow", "socket://127.0.0.1:%d" % port, "drv:///sample.drv/generic.ppd")
+            add_queue("Label_Socket_Fast", "socket://127.0.0.1:%d/?snmp=false" % port, "drv:///sample.drv/generic.ppd")
+            rows += [("Label_Socket_Slow", False, True, ["SNMP_LOOKUP_DELAY"]),
+                     ("Label_Socket_Fast", False, True, [])]
+        try:
+            replies = self.host.ask(request("list_printers"),
+                                    *[request("describe_printer", {"printer": row[0]}) for row in rows])
+            listed = {p["name"]: p["raw"] for p in replies[0]["result"]["printers"]}
+            for (queue, raw, known, codes), reply in zip(rows, replies[1:]):
+                with self.subTest(queue):
+                    d = reply["result"]
+                    self.assertEqual((d["name"], d["raw"], listed[queue]), (queue, raw, raw))
+                    self.assertEqual([n["code"] for n in d["notices"]], codes)
+                    if known:
+                        self.assertGreater(d["dpi_x"], 0)
+                        self.assertGreater(d["media"]["width_px"], 0)
+                        self.assertGreater(d["printable_area"]["height_hmm"], 0)
+                    else:
+                        self.assertEqual((d["dpi_x"], d["dpi_y"], d["media"], d["printable_area"]),
+                                         (None, None, None, None))
+            if NATIVE:
+                slow = replies[3]["result"]["notices"][0]["message"]
+                self.assertIn("lpadmin -p Label_Socket_Slow -v 'socket://127.0.0.1:%d/?snmp=false'" % port, slow)
+        finally:
+            if NATIVE:
+                for queue in ("Label_Socket_Slow", "Label_Socket_Fast"):
+                    subprocess.run(["lpadmin", "-x", queue], capture_output=True)
 
     def test_repeats_conflicts_and_refusals(self):
         data = zpl("repeat-" + self.tag)
@@ -167,11 +220,9 @@ class RawLabelTest(unittest.TestCase):
     @unittest.skipUnless(NATIVE, "Wine applies a CUPS queue's default copies itself")
     def test_a_queue_default_of_more_copies_prints_once(self):
         twice = "Label_Raw_Twice"
-        subprocess.run(["lpadmin", "-p", twice, "-E", "-v", "socket://127.0.0.1:%d" % self.printer.port, "-m", "raw",
-                        "-o", "copies-default=2", "-o", "media-default=na_index-4x6_4x6in"], check=True,
-                       capture_output=True)
-        subprocess.run(["cupsenable", twice], check=True)
-        subprocess.run(["cupsaccept", twice], check=True)
+        add_queue(twice, "socket://127.0.0.1:%d" % self.printer.port)
+        subprocess.run(["lpadmin", "-p", twice, "-o", "copies-default=2", "-o", "media-default=na_index-4x6_4x6in"],
+                       check=True, capture_output=True)
         try:
             one, two = zpl("default-one-" + self.tag), zpl("default-two-" + self.tag)
             bodies = [request("submit_raw", raw_payload("dflt-1-" + self.tag, one, printer=twice)),

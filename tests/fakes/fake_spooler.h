@@ -17,8 +17,13 @@ class FakeSpooler final : public Spooler {
   std::optional<std::string> default_name;
   std::map<uint32_t, JobObservation> jobs;  // by job id; missing: no such job
 
-  void add_queue(const std::string& name, std::string_view state, bool accepting = true) {
-    queues.push_back({name, state, accepting});
+  QueueEntry& add_queue(const std::string& name, std::string_view state, bool accepting = true, bool raw = false) {
+    QueueEntry& e = queues.emplace_back();
+    e.name = name;
+    e.state = state;
+    e.accepting = accepting;
+    e.raw = raw;
+    return e;
   }
 
   QueueList list_queues() override {

@@ -102,4 +102,55 @@ bool is_attempt_job(std::string_view job_printer_uri, std::string_view queue, lo
   return on_queue && static_cast<uint64_t>(created_s) >= record_created_ms / 1000;
 }
 
+namespace {
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+  return s;
+}
+
+bool is_true_word(std::string_view v) {
+  return v.empty() || equals_ignoring_case(v, "on") || equals_ignoring_case(v, "yes") || equals_ignoring_case(v, "true");
+}
+
+}  // namespace
+
+bool is_raw_make_and_model(std::string_view make_and_model) { return make_and_model == "Local Raw Printer"; }
+
+bool uri_allows_supplies_lookup(std::string_view uri) {
+  constexpr std::string_view kScheme = "socket://";
+  if (uri.size() < kScheme.size() || !equals_ignoring_case(uri.substr(0, kScheme.size()), kScheme)) return false;
+  const size_t query = uri.find('?');
+  if (query == std::string_view::npos) return true;
+  std::string_view options = uri.substr(query + 1);
+  bool allowed = true;
+  while (!options.empty()) {
+    const size_t end = options.find_first_of("&+");
+    std::string_view option = options.substr(0, end);
+    options = end == std::string_view::npos ? std::string_view() : options.substr(end + 1);
+    const size_t eq = option.find('=');
+    if (!equals_ignoring_case(option.substr(0, eq), "snmp")) continue;
+    allowed = is_true_word(eq == std::string_view::npos ? std::string_view() : option.substr(eq + 1));
+  }
+  return allowed;
+}
+
+std::optional<bool> ppd_supplies_setting(std::string_view line) {
+  constexpr std::string_view kKey = "*cupsSNMPSupplies:";
+  if (line.substr(0, kKey.size()) != kKey) return std::nullopt;
+  std::string_view value = trimmed(line.substr(kKey.size()));
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = trimmed(value.substr(1, value.size() - 2));
+  return equals_ignoring_case(value, "true");
+}
+
 }  // namespace tph::cups

@@ -4,6 +4,7 @@
 // <cups/...>, so that every build compiles and tests them.
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "platform/spooler.h"
@@ -47,5 +48,22 @@ JobObservation job_observation(int job_state);
 // the same ids out again, to other queues and later jobs.
 bool is_attempt_job(std::string_view job_printer_uri, std::string_view queue, long long created_s,
                     uint64_t record_created_ms);
+
+// Whether a queue is one without a driver: cupsd names such a queue's make
+// and model "Local Raw Printer" (lpadmin -m raw, or no -m at all).
+bool is_raw_make_and_model(std::string_view make_and_model);
+
+// Whether CUPS's socket backend asks the printer for its supplies over SNMP
+// before it sends a job, as far as the device URI decides it: a socket://
+// URI whose options ("?a=b&c=d", '+' separating too) do not turn "snmp" off
+// (anything but "", on, yes or true is off). The backend then also needs a
+// driver whose PPD allows the look-up (see ppd_supplies_setting). A printer
+// that does not answer SNMP costs every job the look-up's time-outs.
+bool uri_allows_supplies_lookup(std::string_view device_uri);
+
+// What one PPD line says of that look-up: true or false where the line is
+// "*cupsSNMPSupplies: <value>" (anything but True is false, quotes
+// ignored), nothing for any other line. A PPD that never says allows it.
+std::optional<bool> ppd_supplies_setting(std::string_view ppd_line);
 
 }  // namespace tph::cups

@@ -1,7 +1,9 @@
 #include <cups/cups.h>
 
 #include <cstring>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "platform/cups/cups_print_system.h"
 #include "platform/cups/cups_mapping.h"
@@ -36,6 +38,54 @@ std::string name_of(const cups_dest_t& d) {
 }
 
 
+// Whether the queue's PPD lets the socket backend look the printer's supplies
+// up: it does unless the PPD turns it off. A PPD that cannot be fetched says
+// nothing either way: no notice is better than a wrong one.
+bool ppd_allows_supplies_lookup(cups::Scheduler& scheduler, const std::string& queue) {
+  std::string resource = "/printers/";
+  for (unsigned char c : queue) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+                       c == '_' || c == '.';
+    if (plain) {
+      resource += static_cast<char>(c);
+    } else {
+      resource += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+  }
+  resource += ".ppd";
+  std::unique_ptr<FILE, int (*)(FILE*)> ppd(std::tmpfile(), &std::fclose);
+  if (!ppd || cupsGetFd(scheduler.http(), resource.c_str(), fileno(ppd.get())) != HTTP_STATUS_OK) return false;
+  std::rewind(ppd.get());
+  std::optional<bool> allowed;
+  std::string line;
+  for (int c; (c = std::fgetc(ppd.get())) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    if (std::optional<bool> setting = cups::ppd_supplies_setting(line)) allowed = setting;
+    line.clear();
+  }
+  if (std::optional<bool> setting = cups::ppd_supplies_setting(line)) allowed = setting;
+  return allowed.value_or(true);
+}
+
+// The notice for a queue whose every job first waits on that look-up, with
+// the device URI that turns it off.
+QueueNotice supplies_lookup_notice(const std::string& queue, std::string uri) {
+  const size_t authority = uri.find("://") + 3;
+  if (uri.find('?') != std::string::npos) {
+    uri += "&snmp=false";
+  } else {
+    uri += uri.find('/', authority) == std::string::npos ? "/?snmp=false" : "?snmp=false";
+  }
+  return {"SNMP_LOOKUP_DELAY",
+          "CUPS asks the printer behind " + queue + " for its supplies over SNMP before each job, which delays every "
+          "label by seconds when the printer does not answer SNMP. Turn the look-up off with: lpadmin -p " +
+              cups::split_queue_name(queue).name + " -v '" + repaired_utf8(uri) + "'"};
+}
+
 class CupsSpooler final : public Spooler {
  public:
   QueueList list_queues() override { return listing().queues; }
@@ -61,9 +111,14 @@ class CupsSpooler final : public Spooler {
       const char* state = cupsGetOption("printer-state", d.num_options, d.options);
       const char* reasons = cupsGetOption("printer-state-reasons", d.num_options, d.options);
       const char* accepting = cupsGetOption("printer-is-accepting-jobs", d.num_options, d.options);
+      const char* model = cupsGetOption("printer-make-and-model", d.num_options, d.options);
       const bool takes_jobs = !accepting || std::strcmp(accepting, "false") != 0;
-      queues.push_back(
-          {std::move(name), cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs), takes_jobs});
+      QueueEntry entry;
+      entry.name = std::move(name);
+      entry.state = cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs);
+      entry.accepting = takes_jobs;
+      entry.raw = model && cups::is_raw_make_and_model(model);
+      queues.push_back(std::move(entry));
     }
     return {std::move(queues), std::move(default_queue)};
   }
@@ -73,7 +128,8 @@ class CupsSpooler final : public Spooler {
     cups::Scheduler scheduler;
     if (!scheduler.connect().ok()) return std::nullopt;
     OsResult<cups::IppMessage> attributes = cups::queue_attributes(
-        scheduler, queue, {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs"});
+        scheduler, queue,
+        {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs", "printer-make-and-model", "device-uri"});
     if (!attributes.ok()) return std::nullopt;
     ipp_t* a = attributes.value().get();
     ipp_attribute_t* state = ippFindAttribute(a, "printer-state", IPP_TAG_ENUM);
@@ -85,7 +141,21 @@ class CupsSpooler final : public Spooler {
       }
     }
     const bool takes_jobs = !accepting || ippGetBoolean(accepting, 0);
-    return QueueEntry{queue, cups::queue_state(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs), takes_jobs};
+    QueueEntry entry;
+    entry.name = queue;
+    entry.state = cups::queue_state(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs);
+    entry.accepting = takes_jobs;
+    ipp_attribute_t* model = ippFindAttribute(a, "printer-make-and-model", IPP_TAG_ZERO);
+    const char* model_text = model ? ippGetString(model, 0, nullptr) : nullptr;
+    entry.raw = model_text && cups::is_raw_make_and_model(model_text);
+    ipp_attribute_t* uri = ippFindAttribute(a, "device-uri", IPP_TAG_ZERO);
+    const char* uri_text = uri ? ippGetString(uri, 0, nullptr) : nullptr;
+    // Without a driver there is no PPD, and the backend looks nothing up.
+    if (uri_text && !entry.raw && cups::uri_allows_supplies_lookup(uri_text) &&
+        ppd_allows_supplies_lookup(scheduler, cups::split_queue_name(queue).name)) {
+      entry.notices.push_back(supplies_lookup_notice(queue, uri_text));
+    }
+    return entry;
   }
 
 

@@ -56,7 +56,7 @@ class Win32Spooler final : public Spooler {
       }
       names.push_back(std::move(name));
     }
-    return winspool::queue_list(names, [this](const std::u16string& name) { return queue_status(name); });
+    return winspool::queue_list(names, [this](const std::u16string& name) { return queue_facts(name); });
   }
 
   std::optional<std::string> default_queue() override {
@@ -78,17 +78,28 @@ class Win32Spooler final : public Spooler {
   }
 
  private:
-  // The status word of one queue (NUL-terminated UTF-16 name), or nothing
-  // when the queue cannot be opened or its status cannot be read.
-  std::optional<uint32_t> queue_status(const std::u16string& queue) {
+  // The status word, attributes and driver of one queue (NUL-terminated
+  // UTF-16 name), or nothing when the queue cannot be opened or read.
+  std::optional<winspool::QueueFacts> queue_facts(const std::u16string& queue) {
     win::PrinterHandle printer;
     if (!OpenPrinterW(const_cast<wchar_t*>(win::wide(queue)), printer.out(), nullptr)) return std::nullopt;
     DWORD needed = 0;
-    GetPrinterW(printer.get(), 6, nullptr, 0, &needed);
-    if (needed < sizeof(PRINTER_INFO_6)) return std::nullopt;
+    GetPrinterW(printer.get(), 2, nullptr, 0, &needed);
+    if (needed < sizeof(PRINTER_INFO_2W)) return std::nullopt;
     SpoolerBuffer buffer(needed);
-    if (!GetPrinterW(printer.get(), 6, buffer.data(), needed, &needed)) return std::nullopt;
-    return reinterpret_cast<const PRINTER_INFO_6*>(buffer.data())->dwStatus;
+    if (!GetPrinterW(printer.get(), 2, buffer.data(), needed, &needed)) return std::nullopt;
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+    winspool::QueueFacts facts;
+    facts.status = info->Status;
+    facts.attributes = info->Attributes;
+    // The driver's name lies inside the buffer the spooler filled.
+    if (info->pDriverName) {
+      const wchar_t* end = reinterpret_cast<const wchar_t*>(buffer.data() + buffer.words.size() * 8);
+      size_t n = 0;
+      while (info->pDriverName + n < end && info->pDriverName[n] != L'\0') ++n;
+      facts.driver.assign(reinterpret_cast<const char16_t*>(info->pDriverName), n);
+    }
+    return facts;
   }
 
   JobQuery query_job(const std::u16string& queue, uint32_t job_id) {

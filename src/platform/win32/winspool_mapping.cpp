@@ -15,8 +15,12 @@ std::string_view queue_state(std::optional<uint32_t> status) {
   return (s & kBusyMask) ? "printing" : "idle";
 }
 
+bool is_raw_queue(const QueueFacts& facts) {
+  return (facts.attributes & kPrinterAttributeRawOnly) != 0 || facts.driver == u"Generic / Text Only";
+}
+
 QueueList queue_list(const std::vector<RawQueueName>& names,
-                     const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of) {
+                     const std::function<std::optional<QueueFacts>(const std::u16string&)>& facts_of) {
   std::vector<QueueEntry> queues;
   for (const RawQueueName& raw : names) {
     if (raw.is_null) continue;
@@ -25,8 +29,13 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
     }
     std::string name = wide_to_utf8(raw.units);
     if (name.empty()) continue;
-    const std::optional<uint32_t> status = status_of(utf8_to_wide(name));
-    queues.push_back({std::move(name), queue_state(status), status.has_value()});
+    const std::optional<QueueFacts> facts = facts_of(utf8_to_wide(name));
+    QueueEntry entry;
+    entry.name = std::move(name);
+    entry.state = queue_state(facts ? std::optional<uint32_t>(facts->status) : std::nullopt);
+    entry.accepting = facts.has_value();
+    entry.raw = facts && is_raw_queue(*facts);
+    queues.push_back(std::move(entry));
   }
   return queues;
 }

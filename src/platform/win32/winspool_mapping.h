@@ -19,6 +19,9 @@ inline constexpr uint32_t kBusyMask = 0x0001E700;
 inline constexpr uint32_t kPrinterStatusPaused = 0x1;
 inline constexpr uint32_t kPrinterStatusOffline = 0x80;
 
+// PRINTER_ATTRIBUTE_RAW_ONLY: the printer's driver takes RAW jobs only.
+inline constexpr uint32_t kPrinterAttributeRawOnly = 0x1000;
+
 inline constexpr uint32_t kJobStatusPrinted = 0x80;
 inline constexpr uint32_t kJobStatusDeleted = 0x100;
 inline constexpr uint32_t kJobStatusComplete = 0x1000;
@@ -43,16 +46,27 @@ struct JobQuery {
   uint64_t submitted_ms = 0;  // when the spooler took the job (Unix ms), when found; 0 where it does not say
 };
 
+// What the listing reads of one queue (GetPrinterW level 2).
+struct QueueFacts {
+  uint32_t status = 0;
+  uint32_t attributes = 0;
+  std::u16string driver;
+};
+
+// Whether the queue takes bytes as they are: its driver takes RAW jobs only,
+// or it is Windows's own text-only driver, which passes bytes through.
+bool is_raw_queue(const QueueFacts& facts);
+
 // The coarse state from a queue's status word; "unavailable" when the status
 // could not be read.
 std::string_view queue_state(std::optional<uint32_t> status);
 
 // The listing from the enumerated names, in their order: null and empty names
 // skipped, each name converted to UTF-8 (U+FFFD for unpaired surrogates) and
-// its state looked up under that converted name (NUL-terminated UTF-16). A
+// its facts looked up under that converted name (NUL-terminated UTF-16). A
 // name without a terminator makes the whole list invalid.
 QueueList queue_list(const std::vector<RawQueueName>& names,
-                     const std::function<std::optional<uint32_t>(const std::u16string&)>& status_of);
+                     const std::function<std::optional<QueueFacts>(const std::u16string&)>& facts_of);
 
 // DELETED wins over PRINTED and COMPLETE; error 87 is "no such job". A job
 // the spooler took before the attempt's record was made (`record_created_ms`)
