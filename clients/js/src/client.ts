@@ -24,7 +24,8 @@ import {
 } from './wire.js';
 
 export type {
-  FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterEntry, PrinterList, PrinterState, SubmitResult,
+  FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterEntry, PrinterList, PrinterNotice, PrinterState,
+  SubmitResult,
 } from './wire.js';
 
 /** The parts of `chrome.runtime` / `browser.runtime` the client uses. */

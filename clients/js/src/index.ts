@@ -9,7 +9,8 @@
 export { PrintHostClient } from './client.js';
 export type {
   CallOptions, ClientOptions, FoundJobs, HelloResult, JobRecord, JobState, NativePort, NativeRuntime, PrintLabelOptions,
-  PrintPagesOptions, PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, PrinterState, SubmitResult, WaitOptions,
+  PrintPagesOptions, PrintRawOptions, PrinterDescription, PrinterEntry, PrinterList, PrinterNotice, PrinterState, SubmitResult,
+  WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
 export type { ClientErrorCode, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind } from './errors.js';

@@ -284,8 +284,18 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
   if (!isPdfData(options.pdf)) throw badRequest('pdf must be a Blob, ArrayBuffer or Uint8Array.');
   if (options.target !== undefined) return printPdfOnRawTarget(client, options, options.target);
   const described = await client.describePrinter(options.printer, options);
+  if (described.raw) {
+    throw new PrintHostError('BAD_REQUEST', `${options.printer} is a raw queue: it passes bytes to the printer as ` +
+      'they are and knows neither its resolution nor its label. Name the printer as target: ' +
+      '{ language, dpi, widthMm, heightMm }.');
+  }
+  const area = described.printableArea;
+  if (!area || !area.widthPx || !area.heightPx) {
+    throw new PrintHostError('BAD_REQUEST', `${options.printer} names no media size to fit the pages to; ` +
+      'set its default media, or name the printer as target: { language, dpi, widthMm, heightMm }.');
+  }
   const dpi = described.dpiX ?? 300;
-  const printable = { width: described.printableArea.widthPx, height: described.printableArea.heightPx };
+  const printable = { width: area.widthPx, height: area.heightPx };
   const pages = await renderPdfPages(options.pdf, { dpi, printable, printer: options.printer }, options);
   const split = partsOf(pages);
   const ids = split.length === 1 ? [options.intentId] : split.map((_, i) => `${options.intentId}.part${i + 1}`);

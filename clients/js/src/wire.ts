@@ -15,8 +15,17 @@ export interface HelloResult {
 export interface PrinterEntry {
   enabled: boolean;
   name: string;
+  /** The queue passes bytes to the printer as they are (no driver): print to it with a `target`. */
+  raw: boolean;
   state: PrinterState;
   uri: string;
+}
+
+/** Something about a queue's set-up worth knowing, with its remedy. */
+export interface PrinterNotice {
+  /** "RAW_QUEUE", "SNMP_LOOKUP_DELAY", or another the host may add. */
+  code: string;
+  message: string;
 }
 
 export interface PrinterList {
@@ -29,17 +38,22 @@ export interface PrinterDescription {
   name: string;
   state: PrinterState;
   acceptingJobs: boolean;
+  /** The queue passes bytes to the printer as they are: it knows no resolution or media (both null). */
+  raw: boolean;
   /** Device pixels per inch; null where the print system does not say. */
   dpiX: number | null;
   dpiY: number | null;
-  /** The default media: its name, the sheet in hundredths of a mm and in device pixels. */
-  media: { name: string; widthHmm: number; heightHmm: number; widthPx: number; heightPx: number };
+  /** The default media: its name, the sheet in hundredths of a mm and in device pixels (null
+   * without a resolution); null where the print system names no media size. */
+  media: { name: string; widthHmm: number; heightHmm: number; widthPx: number | null; heightPx: number | null } | null;
   /** Where a label can print: margins and size, in hundredths of a mm and in device pixels. A PNG of
-   * widthPx x heightPx at dpiX prints 1:1, filling it. */
+   * widthPx x heightPx at dpiX prints 1:1, filling it. Null with the media. */
   printableArea: {
     leftHmm: number; topHmm: number; rightHmm: number; bottomHmm: number; widthHmm: number; heightHmm: number;
-    leftPx: number; topPx: number; widthPx: number; heightPx: number;
-  };
+    leftPx: number | null; topPx: number | null; widthPx: number | null; heightPx: number | null;
+  } | null;
+  /** What the queue's set-up costs or lacks, each with its remedy. */
+  notices: PrinterNotice[];
 }
 
 export interface SubmitResult {
@@ -92,12 +106,13 @@ export interface WireJobRecord {
 }
 export interface WireFoundJobs { jobs: WireJobRecord[]; truncated: boolean }
 export interface WirePrinterDescription {
-  name: string; state: PrinterState; accepting_jobs: boolean; dpi_x: number | null; dpi_y: number | null;
-  media: { name: string; width_hmm: number; height_hmm: number; width_px: number; height_px: number };
+  name: string; state: PrinterState; accepting_jobs: boolean; raw: boolean; dpi_x: number | null; dpi_y: number | null;
+  media: { name: string; width_hmm: number; height_hmm: number; width_px: number | null; height_px: number | null } | null;
   printable_area: {
     left_hmm: number; top_hmm: number; right_hmm: number; bottom_hmm: number; width_hmm: number; height_hmm: number;
-    left_px: number; top_px: number; width_px: number; height_px: number;
-  };
+    left_px: number | null; top_px: number | null; width_px: number | null; height_px: number | null;
+  } | null;
+  notices: PrinterNotice[];
 }
 
 export function printerList(w: WirePrinterList): PrinterList {
@@ -130,11 +145,13 @@ export function printerDescription(w: WirePrinterDescription): PrinterDescriptio
   const m = w.media;
   const a = w.printable_area;
   return {
-    name: w.name, state: w.state, acceptingJobs: w.accepting_jobs, dpiX: w.dpi_x, dpiY: w.dpi_y,
-    media: { name: m.name, widthHmm: m.width_hmm, heightHmm: m.height_hmm, widthPx: m.width_px, heightPx: m.height_px },
-    printableArea: {
+    name: w.name, state: w.state, acceptingJobs: w.accepting_jobs, raw: w.raw, dpiX: w.dpi_x, dpiY: w.dpi_y,
+    media: m && { name: m.name, widthHmm: m.width_hmm, heightHmm: m.height_hmm, widthPx: m.width_px,
+      heightPx: m.height_px },
+    printableArea: a && {
       leftHmm: a.left_hmm, topHmm: a.top_hmm, rightHmm: a.right_hmm, bottomHmm: a.bottom_hmm, widthHmm: a.width_hmm,
       heightHmm: a.height_hmm, leftPx: a.left_px, topPx: a.top_px, widthPx: a.width_px, heightPx: a.height_px,
     },
+    notices: w.notices.map((n) => ({ code: n.code, message: n.message })),
   };
 }

@@ -303,11 +303,14 @@ test("results are camelCase, every field of the host's answer mapped", async () 
     payload_sha256: 'ab', printer: 'P', state: 'COMPLETED', updated_at_ms: 2 };
   const jobCamel = { createdAtMs: 1, errorCode: 'E', errorMessage: 'm', intentId: 'j-1', osJobId: '7', payloadSha256: 'ab',
     printer: 'P', state: 'COMPLETED', updatedAtMs: 2 };
-  const printers = [{ name: 'P', state: 'idle', enabled: true, uri: 'u' }];
-  const described = { name: 'P', state: 'idle', accepting_jobs: true, dpi_x: 203, dpi_y: null,
+  const printers = [{ name: 'P', state: 'idle', enabled: true, raw: false, uri: 'u' }];
+  const described = { name: 'P', state: 'idle', accepting_jobs: true, raw: false, dpi_x: 203, dpi_y: null,
     media: { name: 'na_index-4x6_4x6in', width_hmm: 10160, height_hmm: 15240, width_px: 812, height_px: 1218 },
     printable_area: { left_hmm: 1, top_hmm: 2, right_hmm: 3, bottom_hmm: 4, width_hmm: 5, height_hmm: 6,
-      left_px: 7, top_px: 8, width_px: 9, height_px: 10 } };
+      left_px: 7, top_px: 8, width_px: 9, height_px: 10 },
+    notices: [{ code: 'SNMP_LOOKUP_DELAY', message: 'slow' }] };
+  const raw = { name: 'R', state: 'idle', accepting_jobs: true, raw: true, dpi_x: null, dpi_y: null, media: null,
+    printable_area: null, notices: [{ code: 'RAW_QUEUE', message: 'bytes as they are' }] };
   const rows = [
     [(c) => c.listPrinters(), { default_printer: 'P', printers }, { defaultPrinter: 'P', printers }],
     [(c) => c.getJob('j-1'), job, jobCamel],
@@ -322,7 +325,9 @@ test("results are camelCase, every field of the host's answer mapped", async () 
     [(c) => c.describePrinter('P'), described, { name: 'P', state: 'idle', acceptingJobs: true, dpiX: 203, dpiY: null,
       media: { name: 'na_index-4x6_4x6in', widthHmm: 10160, heightHmm: 15240, widthPx: 812, heightPx: 1218 },
       printableArea: { leftHmm: 1, topHmm: 2, rightHmm: 3, bottomHmm: 4, widthHmm: 5, heightHmm: 6, leftPx: 7, topPx: 8,
-        widthPx: 9, heightPx: 10 } }],
+        widthPx: 9, heightPx: 10 }, raw: false, notices: [{ code: 'SNMP_LOOKUP_DELAY', message: 'slow' }] }],
+    [(c) => c.describePrinter('R'), raw, { name: 'R', state: 'idle', acceptingJobs: true, raw: true, dpiX: null,
+      dpiY: null, media: null, printableArea: null, notices: [{ code: 'RAW_QUEUE', message: 'bytes as they are' }] }],
   ];
   for (const [callOf, wire, expected] of rows) {
     const { c } = client((m, port) => port.answer(ok(m, wire)));

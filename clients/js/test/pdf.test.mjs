@@ -356,6 +356,24 @@ test('a PDF print with a bad target is a BAD_REQUEST, and nothing is sent', asyn
   assert.deepEqual(sent, []);
 });
 
+test('printPdf without a target on a queue that knows no label says what to do, and sends nothing', async () => {
+  const rows = [
+    ['a raw queue', { raw: true, dpiX: null, media: null, printableArea: null }, /raw queue.*target/],
+    ['a queue without a media size', { raw: false, dpiX: 203, media: null, printableArea: null }, /no media size/],
+  ];
+  for (const [name, described, message] of rows) {
+    const { client, sent } = rawHost();
+    client.describePrinter = async () => described;
+    await assert.rejects(printPdf(client, { printer: 'Label_Raw', pdf: pdfOf([[144, 72]]), intentId: 'pdf-no-label',
+      title: 'Order' }), (e) => {
+      assert.deepEqual([e?.code, e?.kind], ['BAD_REQUEST', 'fix-the-request'], name);
+      assert.match(e.message, message, name);
+      return true;
+    });
+    assert.deepEqual(sent, [], name);
+  }
+});
+
 test('a failed PDF print, on a driven queue or a printer without a driver, lists nothing as printed on its error', async () => {
   const refusing = (sent) => ({
     lastError: null,
