@@ -9,15 +9,19 @@ import os
 import signal
 import socket
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
 import uuid
 
 import pngs
+from printer_graphics import READERS, Bitmap
 from host import TARGET, WINEPREFIX, Host, frame, kill_between_saves, limits, request, scheduler_bound, settled_jobs
 
 QUEUE = "Label_Raw"
+HERE = os.path.dirname(os.path.abspath(__file__))
+MAKE_LABEL_PDF = os.path.join(HERE, "..", "browser", "make_label_pdf.py")
 NATIVE = TARGET == "native"
 SPOOL = "/var/spool/cups"
 
@@ -86,6 +90,32 @@ def make_raw_only_under_wine(queue):
     subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
                     "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f"], check=True, capture_output=True,
                    env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"))
+
+
+def label_pdf(path, prefix):
+    """Three shipping labels (4 x 6 in, 4 x 6 in, 6 x 4 in), each with a
+    Code 128 barcode of "<prefix>-<n>"."""
+    subprocess.run(["/usr/bin/python3", MAKE_LABEL_PDF, path, prefix], check=True)
+    return path
+
+
+def client_rendered(pdf, language, dpi=203, width_mm=101.6, height_mm=152.4):
+    """What the client library's printPdf sends for the target, and the
+    bitmaps it rendered (each as wide as its rows' bytes)."""
+    out = subprocess.run(["node", os.path.join(HERE, "client_raw_label.mjs"), pdf, language, str(dpi), str(width_mm),
+                          str(height_mm)], check=True, capture_output=True, timeout=300)
+    r = json.loads(out.stdout)
+    assert r["language"] == language, r["language"]
+    return base64.b64decode(r["data"]), [Bitmap((p["width"] + 7) // 8 * 8, p["height"], base64.b64decode(p["rows"]))
+                                         for p in r["pages"]]
+
+
+def barcodes(bitmap, scratch):
+    path = os.path.join(scratch, "page-%s.pbm" % uuid.uuid4().hex)
+    with open(path, "wb") as f:
+        f.write(bitmap.pbm())
+    out = subprocess.run(["zbarimg", "-q", "--raw", path], capture_output=True, text=True)
+    return out.stdout.split()
 
 
 def zpl(marker):
@@ -163,6 +193,39 @@ class RawLabelTest(unittest.TestCase):
             if NATIVE:
                 for queue in ("Label_Socket_Slow", "Label_Socket_Fast"):
                     subprocess.run(["lpadmin", "-x", queue], capture_output=True)
+
+    def test_pdf_labels_the_client_renders_print_dot_for_dot_in_every_language(self):
+        """printPdf's bytes for each printer language, through the host and the
+        raw queue: one job and one connection an attempt, whose graphic reads
+        back as the bitmaps the client rendered, every barcode readable. A
+        repeat sends nothing; a changed label is INTENT_CONFLICT."""
+        scratch = tempfile.mkdtemp()
+        prefix = "RAW" + self.tag.upper()
+        pdf = label_pdf(os.path.join(scratch, "labels.pdf"), prefix)
+        changed = label_pdf(os.path.join(scratch, "changed.pdf"), prefix + "X")
+        for language, read in READERS.items():
+            with self.subTest(language):
+                data, rendered = client_rendered(pdf, language)
+                other, _ = client_rendered(changed, language)
+                intent = "client-%s-%s" % (language, self.tag)
+                first, repeat, conflict = self.host.ask(
+                    request("submit_raw", raw_payload(intent, data, language=language)),
+                    request("submit_raw", raw_payload(intent, data, language=language)),
+                    request("submit_raw", raw_payload(intent, other, language=language)))
+                self.assertEqual((first["result"]["state"], first["result"]["duplicate"]), ("SUBMITTED", False), first)
+                self.assertTrue(repeat["result"]["duplicate"], repeat)
+                self.assertEqual(conflict["error"]["code"], "INTENT_CONFLICT")
+                self.assertEqual(len(settled_jobs(intent, queue=QUEUE, at_least=1)), 1)
+                received = self.printer.matching(data)
+                self.assertEqual(received, [data])
+                pages = read(received[0])
+                if language == "escpos":  # one long image: the pages one under the other
+                    rendered = [Bitmap(rendered[0].width, sum(p.height for p in rendered),
+                                       b"".join(p.rows for p in rendered))]
+                self.assertEqual(pages, rendered)
+                codes = sorted(code for page in pages for code in barcodes(page, scratch))
+                self.assertEqual(codes, ["%s-%d" % (prefix, n) for n in (1, 2, 3)])
+                self.assertEqual(self.printer.matching(other), [])
 
     def test_repeats_conflicts_and_refusals(self):
         data = zpl("repeat-" + self.tag)

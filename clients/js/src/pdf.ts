@@ -13,7 +13,7 @@ import {
   badRequest, checkCallOptions, checkCopies, checkIntentId, checkObject, checkOneOf, checkString, sizeText, viewOf,
 } from './checks.js';
 import type { CallOptions, PrintHostClient } from './client.js';
-import { decodePng, placeBitmap, thresholdRgba } from './bitmap.js';
+import { type Bitmap, decodePng, placeBitmap, thresholdRgba } from './bitmap.js';
 import { PrintHostError } from './errors.js';
 import { greyPng } from './grey_png.js';
 import { isValidId } from './ids.js';
@@ -333,12 +333,17 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
 }
 
 /**
- * printPdf for a printer without a driver: the pages rendered for the
- * target's label by the same rules, each centred on it, black or white, and
- * sent as one stream of the target's language in one attempt.
+ * The pages of a PDF as a printer without a driver gets them: each rendered
+ * for the target's label by the same rules as on a driven queue, made black
+ * or white and centred on the label, one bitmap a page (1 = a dot).
  */
-async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOptions,
-  target: RawTarget): Promise<{ parts: PrintPdfPart[] }> {
+export async function rasterPdfForTarget(pdf: Blob | ArrayBuffer | Uint8Array, target: RawTarget,
+  layout: PdfLayout & PdfiumSource = {}): Promise<Bitmap[]> {
+  return (await renderForTarget({ ...layout, pdf, printer: 'the target' }, target)).pages;
+}
+
+async function renderForTarget(options: PdfLayout & PdfiumSource & CallOptions & { pdf: Blob | ArrayBuffer | Uint8Array;
+  printer: string }, target: RawTarget): Promise<{ rendered: RenderedPage[]; pages: Bitmap[] }> {
   const label = checkRawTarget(target);
   const rendered = await renderPdfPages(options.pdf, { dpi: target.dpi, printable: label, printer: options.printer },
     options);
@@ -348,6 +353,17 @@ async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOpt
     pages.push(placeBitmap(thresholdRgba(rgba, width, height), label.width, label.height,
       Math.floor((label.width - width) / 2), Math.floor((label.height - height) / 2)));
   }
+  return { rendered, pages };
+}
+
+/**
+ * printPdf for a printer without a driver: the pages rendered for the
+ * target's label by the same rules, each centred on it, black or white, and
+ * sent as one stream of the target's language in one attempt.
+ */
+async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOptions,
+  target: RawTarget): Promise<{ parts: PrintPdfPart[] }> {
+  const { rendered, pages } = await renderForTarget(options, target);
   let result;
   try {
     result = await client.printRaw({
