@@ -11,6 +11,7 @@ Usage: test_browser.py TARGET [--firefox] [--installed]
               the system-wide manifest; the package is purged after.
 Ends with one summary line."""
 
+import base64
 import glob
 import http.server
 import json
@@ -33,11 +34,14 @@ INSTALLED = "--installed" in sys.argv
 os.environ["TPH_TARGET"] = TARGET
 
 from host import PDF_DIR, ROOT, VERSION, WINEPREFIX, Host, settled_jobs  # noqa: E402
+from printer_graphics import READERS, Bitmap  # noqa: E402
+from test_raw import FakeLabelPrinter, add_queue, make_raw_only_under_wine  # noqa: E402
 
 WINDOWS = TARGET == "windows"
 EXTENSION = os.path.join(HERE, "extension")
 GECKO_ID = "print-host-test@tavelin.example"
 INSTALLED_HOST = "/usr/lib/tavelin-print-host/tavelin-print-host"
+RAW_QUEUE = "Label_Raw"
 
 
 def pdfs(prefix):
@@ -221,6 +225,12 @@ class BrowserTest(unittest.TestCase):
     def setUpClass(cls):
         cls.host = Host()
         cls.tag = uuid.uuid4().hex[:8]
+        # A label printer without a driver, behind a raw queue.
+        cls.label_printer = FakeLabelPrinter()
+        cls.label_printer.start()
+        add_queue(RAW_QUEUE, "socket://127.0.0.1:%d/?snmp=false" % cls.label_printer.port)
+        if WINDOWS:
+            make_raw_only_under_wine(RAW_QUEUE)
         cls.watcher = KillWhilePrinting(cls.host.ledger_path, "kill-" + cls.tag)
         cls.watcher.start()
         try:
@@ -231,6 +241,7 @@ class BrowserTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.host.close()
+        cls.label_printer.server.close()
 
     @classmethod
     def run_chromium(cls):
@@ -248,7 +259,8 @@ class BrowserTest(unittest.TestCase):
             launcher = write_launcher(cls.host)
         out = os.path.join(cls.host.scratch, "results.json")
         try:
-            subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", out],
+            subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", RAW_QUEUE,
+                            out],
                            check=True, timeout=1200, cwd=HERE, env=env)
         finally:
             if INSTALLED:
@@ -270,7 +282,8 @@ class BrowserTest(unittest.TestCase):
         json.dump(manifest, open(os.path.join(source, "manifest.json"), "w"), indent=2)
 
         def write_config(report):
-            json.dump({"tag": cls.tag, "printer": "Label_PDF", "bigLabel": {"width": 6000, "height": 8000},
+            json.dump({"tag": cls.tag, "printer": "Label_PDF", "rawPrinter": RAW_QUEUE,
+                       "bigLabel": {"width": 6000, "height": 8000},
                        "report": report}, open(os.path.join(source, "config.json"), "w"))
 
         return firefox_report(source, GECKO_ID, write_launcher(cls.host), cls.host.scratch, write_config)
@@ -344,6 +357,39 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(images, [(1200, 1800, 300)] * 3)
         self.assertEqual([barcodes(pdf_file, n) for n in (1, 2, 3)],
                          [["L%s-%d" % (self.tag, n)] for n in (1, 2, 3)])
+
+    def test_a_pdf_prints_on_a_raw_queue_in_the_printers_language(self):
+        raw = self.results["raw"]
+        d = raw["described"]["result"]
+        self.assertEqual((d["raw"], d["dpiX"], d["media"]), (True, None, None))
+        self.assertEqual(raw["untargeted"]["error"]["code"], "BAD_REQUEST")
+        jobs = settled("browser-%s-raw-" % self.tag, at_least=2)
+        self.assertEqual(sorted(j["name"] for j in jobs), ["browser-%s-raw-%s" % (self.tag, l) for l in ("tspl", "zpl")])
+        received = self.label_printer.connections
+        self.assertEqual(len(received), 2, "one connection an attempt; a repeat or a refusal sends nothing")
+        scratch = tempfile.mkdtemp()
+        for language in ("zpl", "tspl"):
+            with self.subTest(language):
+                result = raw[language]
+                self.assertEqual(result["first"]["result"]["parts"][0]["pages"], [1, 2, 3])
+                self.assertFalse(result["first"]["result"]["parts"][0]["result"]["duplicate"])
+                self.assertTrue(result["repeat"]["result"]["parts"][0]["result"]["duplicate"])
+                self.assertEqual(result["changed"]["error"]["code"], "INTENT_CONFLICT")
+                rendered = [Bitmap((p["width"] + 7) // 8 * 8, p["height"], base64.b64decode(p["rows"]))
+                            for p in result["pages"]]
+                # The one connection in this language, read back dot for dot.
+                mine = [c for c in received if c.startswith(b"^XA" if language == "zpl" else b"SIZE ")]
+                self.assertEqual(len(mine), 1)
+                pages = READERS[language](mine[0])
+                self.assertEqual(pages, rendered)
+                codes = []
+                for n, page in enumerate(pages):
+                    path = os.path.join(scratch, "%s-%d.pbm" % (language, n))
+                    with open(path, "wb") as f:
+                        f.write(page.pbm())
+                    codes += subprocess.run(["zbarimg", "-q", "--raw", path], capture_output=True,
+                                            text=True).stdout.split()
+                self.assertEqual(sorted(codes), ["L%s-%d" % (self.tag, n) for n in (1, 2, 3)])
 
     def test_a_pdf_renders_to_the_same_bytes_in_every_browser(self):
         d = self.results["describe"]["result"]

@@ -10,6 +10,7 @@ function log(line) {
 runSuite({
   tag: params.get('tag'),
   printer: params.get('printer') || 'Label_PDF',
+  rawPrinter: params.get('raw'),
   bigLabel: { width: Number(params.get('bigWidth') || 6000), height: Number(params.get('bigHeight') || 8000) },
   log,
 }).then((results) => {

@@ -4,7 +4,7 @@
 // killed while it prints and the library's automatic repeat, and a host that
 // is not installed.
 import { PrintHostClient, labelCanvas, newIntentId } from './lib/index.js';
-import { printPdf, renderPdfPages } from './lib/pdf.js';
+import { printPdf, rasterPdfForTarget, renderPdfPages } from './lib/pdf.js';
 
 async function drawnLabel(width, height, shade = '#000') {
   const canvas = new OffscreenCanvas(width, height);
@@ -16,6 +16,34 @@ async function drawnLabel(width, height, shade = '#000') {
   return canvas.convertToBlob({ type: 'image/png' });
 }
 
+function base64Of(bytes) {
+  let text = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  return btoa(text);
+}
+
+// The same labels for a printer without a driver, behind the raw queue
+// `rawPrinter`: refused without a target; then printed, repeated and changed
+// for two of its languages, with the bitmaps the library rendered for each.
+async function printOnRawQueue(client, rawPrinter, pdf, tag) {
+  const results = { described: await outcome(client.describePrinter(rawPrinter)) };
+  results.untargeted = await outcome(printPdf(client, { printer: rawPrinter, pdf, intentId: `raw-none-${tag}`,
+    title: `browser-${tag}-raw-none` }));
+  for (const language of ['zpl', 'tspl']) {
+    const target = { language, dpi: 203, widthMm: 101.6, heightMm: 152.4 };
+    const job = { printer: rawPrinter, pdf, intentId: `raw-${language}-${tag}`, title: `browser-${tag}-raw-${language}`,
+      target };
+    results[language] = {
+      first: await outcome(printPdf(client, job)),
+      repeat: await outcome(printPdf(client, job)),
+      changed: await outcome(printPdf(client, { ...job, target: { ...target, dpi: 300 } })),
+      pages: (await rasterPdfForTarget(pdf, target)).map((p) => ({ width: p.width, height: p.height,
+        rows: base64Of(p.rows) })),
+    };
+  }
+  return results;
+}
+
 // Settles to what a caller sees: the result, or the typed error.
 function outcome(promise) {
   return promise.then(
@@ -23,7 +51,7 @@ function outcome(promise) {
     (e) => ({ ok: false, error: { code: e.code, kind: e.kind, message: e.message } }));
 }
 
-export async function runSuite({ tag, printer, log, bigLabel }) {
+export async function runSuite({ tag, printer, rawPrinter, log, bigLabel }) {
   const results = { tag };
   const label = await drawnLabel(400, 200);
   const port = new PrintHostClient({ timeoutMs: 120000 });
@@ -92,6 +120,7 @@ export async function runSuite({ tag, printer, log, bigLabel }) {
   g.fillRect(50, 25, 100, 50);
   results.transparent = await outcome(pdfClient.printLabel({ printer, png: clear, dpi: 300,
     title: `browser-${tag}-clear`, intentId: `clear-${tag}` }));
+  if (rawPrinter) results.raw = await printOnRawQueue(pdfClient, rawPrinter, pdf, tag);
   pdfClient.close();
   log('pdf done');
 
