@@ -286,6 +286,106 @@ def pdf_figures(scratch, env):
     return per_page, baseline_per_page, rendered["ms"] / 1000 / len(pages), doc_time, doc_peak, singles_time, singles_peak
 
 
+class SocketPrinter:
+    """A network label printer's raw port on a loopback address: when each
+    job's first byte arrived, and when its connection closed."""
+
+    def __init__(self):
+        import queue
+        import socket
+        import threading
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(4)
+        self.port = self.server.getsockname()[1]
+        self.first_bytes = queue.Queue()
+        self.closed = queue.Queue()
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                conn, _ = self.server.accept()
+            except OSError:
+                return
+            with conn:
+                chunk = conn.recv(1 << 16)
+                self.first_bytes.put(time.perf_counter())
+                while chunk:
+                    chunk = conn.recv(1 << 16)
+            self.closed.put(True)
+
+    def add_queue(self, name, snmp_off, driver):
+        uri = "socket://127.0.0.1:%d%s" % (self.port, "/?snmp=false" if snmp_off else "")
+        subprocess.run(["lpadmin", "-p", name, "-E", "-v", uri, "-m", driver], check=True, capture_output=True)
+        subprocess.run(["cupsenable", name], check=True)
+        subprocess.run(["cupsaccept", name], check=True)
+        return name
+
+    def call_to_bytes(self, call, runs):
+        """Median seconds from call(i) to that job's first byte here; each
+        call once the job before it has been received whole. call(i) returns
+        a function that finishes the call (reads its answer)."""
+        times = []
+        for i in range(runs):
+            t = time.perf_counter()
+            finish = call(i)
+            times.append(self.first_bytes.get(timeout=120) - t)
+            finish()
+            self.closed.get(timeout=120)
+        return statistics.median(times)
+
+
+def first_label_figures(scratch, env, label_png):
+    """Call to the first byte at a socket printer, through the running host
+    and through lp, for a raw queue and a driven PostScript queue set up as
+    the README says (/?snmp=false), and for the driven queue without it."""
+    printer = SocketPrinter()
+    zpl = b"^XA^FO50,50^A0N,40,40^FDOrder 1234^FS^FO50,120^BY3^BCN,100,Y,N,N^FD1234567890^FS^XZ\n"
+    zpl_path = os.path.join(scratch, "label.zpl")
+    open(zpl_path, "wb").write(zpl)
+    png_path = os.path.join(scratch, "first-label.png")
+    open(png_path, "wb").write(label_png)
+    b64 = {"zpl": base64.b64encode(zpl).decode(), "png": base64.b64encode(label_png).decode()}
+    queues = {"raw": printer.add_queue("Bench_Raw", True, "raw"),
+              "driven": printer.add_queue("Bench_PS", True, "drv:///sample.drv/generic.ppd"),
+              "snmp": printer.add_queue("Bench_PS_SNMP", False, "drv:///sample.drv/generic.ppd")}
+
+    def body(kind, i):
+        intent = "first-%s-%d-%d" % (kind, os.getpid(), i)
+        if kind == "raw":
+            payload = {"intent_id": intent, "printer": queues[kind], "title": "first", "copies": 1, "language": "zpl",
+                       "base64": b64["zpl"]}
+            return json.dumps({"protocol": 1, "request_id": "r", "type": "submit_raw", "payload": payload}).encode()
+        payload = {"intent_id": intent, "printer": queues[kind], "title": "first", "dpi": 203,
+                   "payload": {"format": "png", "base64": b64["png"], "width_px": 812, "height_px": 1218}}
+        return json.dumps({"protocol": 1, "request_id": "r", "type": "submit", "payload": payload}).encode()
+
+    figures = {}
+    host = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    try:
+        for kind, runs in (("raw", 10), ("driven", 10), ("snmp", 2)):
+            def through_host(i):
+                host.stdin.write(frame(body(kind, i)))
+                host.stdin.flush()
+                return lambda: read_frame(host.stdout)
+
+            def through_lp(i):
+                options = ["-o", "raw", zpl_path] if kind == "raw" else ["-o", "ppi=203", png_path]
+                lp = subprocess.Popen(["lp", "-d", queues[kind], "-t", "bench-first"] + options,
+                                      stdout=subprocess.DEVNULL)
+                return lp.wait
+
+            figures[kind] = (printer.call_to_bytes(through_host, runs), printer.call_to_bytes(through_lp, runs))
+    finally:
+        host.stdin.close()
+        host.wait()
+        printer.server.close()
+        for queue in queues.values():
+            subprocess.run(["lpadmin", "-x", queue], capture_output=True)
+    return figures
+
+
 def main():
     scratch = tempfile.mkdtemp(prefix="tph-bench-")
     env = dict(os.environ, XDG_STATE_HOME=os.path.join(scratch, "state"))
@@ -349,6 +449,7 @@ def main():
     label_path = os.path.join(scratch, "label.png")
     open(label_path, "wb").write(label)
     lp_time = lp_accepted(label_path)
+    first_label = first_label_figures(scratch, env, label)
     pdf_page, pdftoppm_page, render_page, doc_time, doc_peak, singles_time, singles_peak = pdf_figures(scratch, env)
     # A busy station: 5000 attempts in the ledger and 100,000 in the archive,
     # against the same ledger with an empty archive.
@@ -393,6 +494,14 @@ def main():
     print("  the same label through a host started for it (the 'message' transport) %.1f ms: %.2fx lp (goal <= 1.5x);"
           " with the 5000-record ledger %.1f ms: %.2fx" % (per_message_time * 1000, per_message_time / lp_time,
                                                         per_message_ledger_time * 1000, per_message_ledger_time / lp_time))
+    print("  call to the first byte at a socket label printer (median): a ZPL label on a raw queue, host %.0f ms, lp -o raw"
+          " %.0f ms: %.2fx; a PNG label on a driven PostScript queue, host %.0f ms, lp -o ppi=203 %.0f ms: %.2fx (goal"
+          " < 200 ms for the host; both queues' URIs end in /?snmp=false as the README says); the driven queue without"
+          " it, host %.0f ms, lp %.0f ms: %.1fx the documented set-up" %
+          (first_label["raw"][0] * 1000, first_label["raw"][1] * 1000, first_label["raw"][0] / first_label["raw"][1],
+           first_label["driven"][0] * 1000, first_label["driven"][1] * 1000,
+           first_label["driven"][0] / first_label["driven"][1], first_label["snmp"][0] * 1000,
+           first_label["snmp"][1] * 1000, first_label["snmp"][0] / first_label["driven"][0]))
     print("  PDF label page to an accepted job: printPdf's rendering (PDFium, %.1f ms a page) and submit_document"
           " %.1f ms a page, pdftoppm -r 300 -mono and lp %.1f ms a page: %.2fx" %
           (render_page * 1000, pdf_page * 1000, pdftoppm_page * 1000, pdf_page / pdftoppm_page))
