@@ -32,12 +32,66 @@ function chunk(type: string, data: Uint8Array): Uint8Array {
   return out;
 }
 
+// Dithering: grey that survives one bit. A sample is dithered only inside a
+// grey area: it and its four neighbours all lie in the grey band. Everything
+// else (solid black and white, and the anti-aliased edges of bars and text,
+// whose neighbours are black or white) is thresholded as before, so that a
+// barcode keeps its modules dot for dot. The dither is ordered (an 8 x 8
+// Bayer matrix anchored at the page's top left corner): it depends on a
+// sample and its place only, the same in every browser.
+const GREY_BAND_LOW = 16;
+const GREY_BAND_HIGH = 239;
+const BAYER_8 = new Uint8Array([
+  0, 32, 8, 40, 2, 34, 10, 42,
+  48, 16, 56, 24, 50, 18, 58, 26,
+  12, 44, 4, 36, 14, 46, 6, 38,
+  60, 28, 52, 20, 62, 30, 54, 22,
+  3, 35, 11, 43, 1, 33, 9, 41,
+  51, 19, 59, 27, 49, 17, 57, 25,
+  15, 47, 7, 39, 13, 45, 5, 37,
+  63, 31, 55, 23, 61, 29, 53, 21,
+]);
+
+function inBand(v: number): boolean {
+  return v >= GREY_BAND_LOW && v <= GREY_BAND_HIGH;
+}
+
+/** Whether the sample at (x, y) prints a dot: thresholded, or dithered inside a grey area. */
+function ditheredDark(samples: Uint8Array, width: number, height: number, x: number, y: number): boolean {
+  const i = y * width + x;
+  const v = samples[i];
+  const grey = inBand(v) && (x === 0 || inBand(samples[i - 1])) && (x === width - 1 || inBand(samples[i + 1])) &&
+    (y === 0 || inBand(samples[i - width])) && (y === height - 1 || inBand(samples[i + width]));
+  if (!grey) return isDark(v);
+  return v < BAYER_8[(y & 7) * 8 + (x & 7)] * 4 + 2;
+}
+
+/** How grey samples become one bit: by the threshold alone, or dithered inside grey areas. */
+export type OneBit = 'threshold' | 'dither';
+
+/** 1 where a sample prints a dot, 0 where it does not: as one bit of `oneBit`, or, for 'grey', any
+ * sample that is not white. */
+export function dotMask(samples: Uint8Array, width: number, height: number, oneBit: OneBit | 'grey'): Uint8Array {
+  const mask = new Uint8Array(width * height);
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) {
+      const i = y * width + x;
+      const dot = oneBit === 'grey' ? samples[i] < 255
+        : oneBit === 'dither' ? ditheredDark(samples, width, height, x, y) : isDark(samples[i]);
+      mask[i] = dot ? 1 : 0;
+    }
+  }
+  return mask;
+}
+
 /**
  * A grey PNG of `width` x `height` from 8-bit samples (0 black .. 255 white),
  * rows top to bottom: 1 bit per pixel (`bits` 1: black or white by isDark,
- * the rule printers without a driver get too) or 8.
+ * the rule printers without a driver get too, or dithered in grey areas by
+ * `oneBit` 'dither') or 8.
  */
-export function greyPng(samples: Uint8Array, width: number, height: number, bits: 1 | 8): Uint8Array {
+export function greyPng(samples: Uint8Array, width: number, height: number, bits: 1 | 8,
+  oneBit: OneBit = 'threshold'): Uint8Array {
   const stride = bits === 1 ? Math.ceil(width / 8) : width;
   const raw = new Uint8Array((stride + 1) * height);  // each row starts with filter type 0
   for (let y = 0; y < height; y++) {
@@ -45,6 +99,12 @@ export function greyPng(samples: Uint8Array, width: number, height: number, bits
     const from = y * width;
     if (bits === 8) {
       raw.set(samples.subarray(from, from + width), row);
+      continue;
+    }
+    if (oneBit === 'dither') {
+      for (let x = 0; x < width; x++) {
+        if (!ditheredDark(samples, width, height, x, y)) raw[row + (x >> 3)] |= 0x80 >> (x & 7);
+      }
       continue;
     }
     for (let x = 0; x < width; x++) {

@@ -15,29 +15,50 @@ import {
 import type { CallOptions, PrintHostClient } from './client.js';
 import { type Bitmap, decodePng, placeBitmap, thresholdRgba } from './bitmap.js';
 import { PrintHostError } from './errors.js';
-import { greyPng } from './grey_png.js';
+import { type OneBit, dotMask, greyPng } from './grey_png.js';
+import { InkCounts, type PixelBox, cropSamples, findRegion, inkBox, pixelsOf } from './pdf_layout.js';
 import { isValidId } from './ids.js';
 import { MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_REQUEST_BYTES, RASTER_MAX_PX, RASTER_MIN_PX } from './limits.js';
-import type { PrintPdfPart } from './pdf_result.js';
+import type { PagePlacement, PrintPdfPart } from './pdf_result.js';
 import { RawTarget, checkRawTarget, encodePages } from './printer_language.js';
 import { PDFiumLibrary } from './vendor/pdfium.js';
 
-export type { PrintPdfPart } from './pdf_result.js';
+export type { PagePlacement, PrintPdfPart } from './pdf_result.js';
+
+/** A region of a PDF page in points (1/72 in), from the page's top left corner as it is shown. */
+export interface PdfRect {
+  x: number;
+  y: number;
+  width: number;
+  height: number;
+}
 
 /** How pages are laid on the queue's printable area. */
 export interface PdfLayout {
   /** 1-based page numbers, in print order; all pages by default. */
   pages?: number[];
-  /** 'actual' (default): physical size, centred; a page larger than the printable area is refused.
+  /** 'auto' (default): never scaled when it need not be. A page that fits prints at 100 %; else its
+   * inked box, at 100 %, where that fits; else the label-sized region of the page (a carrier's Letter or
+   * A4 sheet: the label, without the instructions and fold line), at 100 %; only else is the page's
+   * ink scaled down to fit. Each page is turned where that is what makes it fit.
+   * 'actual': physical size, centred; a page larger than the printable area is refused.
    * 'shrink': a larger page is scaled down uniformly to fit. A page is never enlarged. */
-  fit?: 'actual' | 'shrink';
+  fit?: 'auto' | 'actual' | 'shrink';
+  /** Prints only this region of every page, or of the pages a map names by number (others whole);
+   * then placed by `fit` (at 100 % where it fits). */
+  crop?: PdfRect | Record<number, PdfRect>;
   /** 'auto' (default): a landscape page on portrait stock (or the reverse) is turned a quarter,
    * clockwise, instead of being cut. 'none': pages keep their orientation. */
   rotate?: 'auto' | 'none';
-  /** 'threshold' (default): black or white by luminance, no dithering: crisp bars for thermal
-   * printers. 'grey': 256 shades. */
-  colour?: 'threshold' | 'grey';
+  /** 'dither' (default): black and white stay exact, so bars and text keep their modules, and grey
+   * areas (tints, semi-transparent marks, photographs) are dithered so that they print. 'threshold':
+   * black or white by luminance alone. 'grey': 256 shades. */
+  colour?: 'dither' | 'threshold' | 'grey';
 }
+
+/** Which rule placed a page: the whole 'page', its 'ink' with the blank margin clipped, the label's
+ * 'region' of a larger sheet, the caller's 'crop', or the page's ink scaled down ('shrink'). */
+export type PlacementRule = PagePlacement['rule'];
 
 /** Where PDFium's WebAssembly comes from; by default the pdfium.wasm beside this file. */
 export interface PdfiumSource {
@@ -52,6 +73,9 @@ export interface RenderedPage {
   width: number;
   height: number;
   rotated: boolean;
+  rule: PlacementRule;
+  /** 1 at 100 %; below 1 when the page was scaled down to fit. */
+  scale: number;
 }
 
 export interface PrintPdfOptions extends PdfLayout, PdfiumSource, CallOptions {
@@ -114,9 +138,24 @@ function checkLayout(layout: unknown): void {
   if (layout === undefined) return;
   checkObject(layout, 'renderPdfPages');
   if (layout.pages !== undefined && !Array.isArray(layout.pages)) throw badRequest('pages must be an array of page numbers.');
-  checkOneOf(layout.fit, 'fit', ['actual', 'shrink']);
+  checkOneOf(layout.fit, 'fit', ['auto', 'actual', 'shrink']);
   checkOneOf(layout.rotate, 'rotate', ['auto', 'none']);
-  checkOneOf(layout.colour, 'colour', ['threshold', 'grey']);
+  checkOneOf(layout.colour, 'colour', ['dither', 'threshold', 'grey']);
+  if (layout.crop !== undefined) {
+    checkObject(layout.crop, 'crop');
+    const rects = isRect(layout.crop) ? [layout.crop] : Object.entries(layout.crop).map(([key, rect]) => {
+      if (!/^[1-9][0-9]*$/.test(key)) throw badRequest('crop must be a region or a map from page numbers to regions.');
+      return rect;
+    });
+    for (const rect of rects) {
+      const r = rect as Partial<PdfRect> | null;
+      const finite = (n: unknown) => typeof n === 'number' && Number.isFinite(n);
+      if (!r || typeof r !== 'object' || !finite(r.x) || !finite(r.y) || !finite(r.width) || !finite(r.height) ||
+        r.width! <= 0 || r.height! <= 0) {
+        throw badRequest('A crop region needs numbers x, y, width and height (points), width and height above 0.');
+      }
+    }
+  }
   if (layout.wasmUrl !== undefined) checkString(layout.wasmUrl, 'wasmUrl');
   if (layout.wasmBinary !== undefined && !(layout.wasmBinary instanceof ArrayBuffer)) {
     throw badRequest('wasmBinary must be an ArrayBuffer.');
@@ -149,6 +188,46 @@ function rotateClockwise(samples: Uint8Array, width: number, height: number): Ui
     for (let x = 0; x < width; x++) out[x * height + column] = samples[row + x];
   }
   return out;
+}
+
+function isRect(crop: unknown): crop is PdfRect {
+  return typeof crop === 'object' && crop !== null && typeof (crop as PdfRect).width === 'number';
+}
+
+function cropOf(layout: PdfLayout, page: number): PdfRect | undefined {
+  if (!layout.crop) return undefined;
+  return isRect(layout.crop) ? layout.crop : (layout.crop as Record<number, PdfRect>)[page];
+}
+
+// Marks closer than this (mm) belong to one block when the page is cut at
+// blank gaps: lines of text and a barcode's bars stay together, a label and
+// the instructions beside it do not.
+const BLOCK_GAP_MM = 1.5;
+// The largest page rendered whole to look for its label (pixels): beyond it
+// the page is scaled down.
+const MAX_SEARCH_PX = 80_000_000;
+
+// How far over the printable area (dots, each way) a found box may be: the
+// anti-aliased ends of a mark of exactly the label's size.
+const EDGE_DOTS = 1;
+
+/** `box` no wider than `width` and no taller than `height`: the lighter of its two edge lines goes, line by line. */
+function trimmedTo(box: PixelBox, samples: Uint8Array, pageWidth: number, width: number, height: number): PixelBox {
+  const b = { ...box };
+  const darkness = (x0: number, y0: number, w: number, h: number) => {
+    let sum = 0;
+    for (let y = y0; y < y0 + h; y++) for (let x = x0; x < x0 + w; x++) sum += 255 - samples[y * pageWidth + x];
+    return sum;
+  };
+  while (b.width > width) {
+    if (darkness(b.left, b.top, 1, b.height) <= darkness(b.left + b.width - 1, b.top, 1, b.height)) b.left++;
+    b.width--;
+  }
+  while (b.height > height) {
+    if (darkness(b.left, b.top, b.width, 1) <= darkness(b.left, b.top + b.height - 1, b.width, 1)) b.top++;
+    b.height--;
+  }
+  return b;
 }
 
 function mm(px: number, dpi: number): string {
@@ -187,50 +266,169 @@ export async function renderPdfPages(
     }
     const { dpi, printable } = target;
     const printableLandscape = printable.width > printable.height;
+    const fit = layout.fit ?? 'auto';
+    const turning = (layout.rotate ?? 'auto') === 'auto';
+    const fitsAs = (w: number, h: number) => w <= printable.width && h <= printable.height;
+    // Turned a quarter when its orientation differs from the stock's, as long as that fits; else the other way
+    // round where only that fits; null when neither does.
+    const turnFor = (w: number, h: number): boolean | null => {
+      const preferred = turning && w !== h && (w > h) !== printableLandscape;
+      if (preferred ? fitsAs(h, w) : fitsAs(w, h)) return preferred;
+      if (turning && (preferred ? fitsAs(w, h) : fitsAs(h, w))) return !preferred;
+      return null;
+    };
+    const oneBit: OneBit = (layout.colour ?? 'dither') === 'dither' ? 'dither' : 'threshold';
     const rendered: RenderedPage[] = [];
     for (const n of chosen) {
-      const page = document.getPage(n - 1);
+      let page = document.getPage(n - 1);
       let rendering = false;
       try {
         const { originalWidth, originalHeight } = page.getOriginalSize();  // points
-        let width = Math.round(originalWidth * dpi / 72);
-        let height = Math.round(originalHeight * dpi / 72);
-        const rotated = (layout.rotate ?? 'auto') === 'auto' && width !== height &&
-          (width > height) !== printableLandscape;
-        // The page's size on the sheet, turned if it is to be turned.
-        const across = rotated ? height : width;
-        const down = rotated ? width : height;
-        if (across > printable.width || down > printable.height) {
-          if ((layout.fit ?? 'actual') !== 'shrink') {
-            throw new PrintHostError('PAGE_TOO_LARGE',
-              `Page ${n} of the PDF (${mm(across, dpi)} x ${mm(down, dpi)} mm) is larger than the printable area` +
-              `${target.printer ? ` of ${target.printer}` : ''} (${mm(printable.width, dpi)} x ${mm(printable.height, dpi)} mm); ` +
-              `print it with fit: 'shrink' to scale it down, or choose a printer with larger labels.`,
-              'choose-another-printer');
+        const width = Math.round(originalWidth * dpi / 72);
+        const height = Math.round(originalHeight * dpi / 72);
+        const tooLarge = (across: number, down: number) => new PrintHostError('PAGE_TOO_LARGE',
+          `Page ${n} of the PDF (${mm(across, dpi)} x ${mm(down, dpi)} mm) is larger than the printable area` +
+          `${target.printer ? ` of ${target.printer}` : ''} (${mm(printable.width, dpi)} x ${mm(printable.height, dpi)} mm); ` +
+          `print it with fit: 'auto' to print its label at full size or scale it down, or choose a printer with ` +
+          'larger labels.', 'choose-another-printer');
+        const checkSize = (w: number, h: number) => {
+          if (w < RASTER_MIN_PX || h < RASTER_MIN_PX || w > RASTER_MAX_PX || h > RASTER_MAX_PX) {
+            throw new PrintHostError('BAD_REQUEST', `Page ${n} of the PDF renders to ${w} x ${h} pixels, ` +
+              `outside the ${RASTER_MIN_PX} to ${RASTER_MAX_PX} the print host takes.`, 'fix-the-request');
           }
-          const scale = Math.min(printable.width / across, printable.height / down);
-          width = Math.max(1, Math.floor(width * scale));
-          height = Math.max(1, Math.floor(height * scale));
+        };
+        // Renders the page at `scale`, then keeps `box` of it (pixels at that scale), turned or not.
+        const renderAt = async (scale: number, box: PixelBox | null, turned: boolean) => {
+          const w = Math.max(1, Math.round(width * scale));
+          const h = Math.max(1, Math.round(height * scale));
+          if (!box) checkSize(w, h); else checkSize(box.width, box.height);
+          rendering = true;
+          const bitmap = await page.render({ width: w, height: h, colorSpace: 'Gray', render: 'bitmap' });
+          let samples = box ? cropSamples(bitmap.data, bitmap.width, box) : bitmap.data;
+          let sw = box ? box.width : bitmap.width;
+          let sh = box ? box.height : bitmap.height;
+          if (turned) {
+            samples = rotateClockwise(samples, sw, sh);
+            [sw, sh] = [sh, sw];
+          }
+          return { samples, width: sw, height: sh };
+        };
+        let placed: { samples: Uint8Array; width: number; height: number };
+        let rule: PlacementRule = 'page';
+        let scale = 1;
+        let rotated: boolean;
+        const crop = cropOf(layout, n);
+        if (crop) {
+          // The caller's region, within the page, at 100 % where it fits.
+          const left = Math.max(0, Math.round(crop.x * dpi / 72));
+          const top = Math.max(0, Math.round(crop.y * dpi / 72));
+          const box = { left, top, width: Math.min(width, Math.round((crop.x + crop.width) * dpi / 72)) - left,
+            height: Math.min(height, Math.round((crop.y + crop.height) * dpi / 72)) - top };
+          if (box.width < 1 || box.height < 1) {
+            throw new PrintHostError('BAD_REQUEST', `The crop region of page ${n} lies outside the page.`,
+              'fix-the-request');
+          }
+          rule = 'crop';
+          const turn = turnFor(box.width, box.height);
+          if (turn !== null) {
+            rotated = turn;
+            placed = await renderAt(1, box, turn);
+          } else if (fit === 'actual') {
+            throw tooLarge(box.width, box.height);
+          } else {
+            ({ placed, scale, rotated } = await shrunk(box));
+          }
+        } else if (fit !== 'auto') {
+          rotated = turning && width !== height && (width > height) !== printableLandscape;
+          const across = rotated ? height : width;
+          const down = rotated ? width : height;
+          if (across > printable.width || down > printable.height) {
+            if (fit !== 'shrink') throw tooLarge(across, down);
+            scale = Math.min(printable.width / across, printable.height / down);
+            rule = 'shrink';
+          }
+          const w = Math.max(1, Math.floor(width * scale));
+          const h = Math.max(1, Math.floor(height * scale));
+          checkSize(w, h);
+          rendering = true;
+          const bitmap = await page.render({ width: w, height: h, colorSpace: 'Gray', render: 'bitmap' });
+          placed = rotated ? { samples: rotateClockwise(bitmap.data, bitmap.width, bitmap.height), width: bitmap.height,
+            height: bitmap.width } : { samples: bitmap.data, width: bitmap.width, height: bitmap.height };
+        } else {
+          const turn = turnFor(width, height);
+          if (turn !== null) {
+            rotated = turn;
+            placed = await renderAt(1, null, turn);
+          } else if (width * height > MAX_SEARCH_PX) {
+            ({ placed, scale, rotated } = await shrunk({ left: 0, top: 0, width, height }));
+          } else {
+            // The page at 100 %, searched for what of it fits.
+            rendering = true;
+            const whole = await page.render({ width, height, colorSpace: 'Gray', render: 'bitmap' });
+            const cell = Math.max(1, Math.floor(dpi / 200));
+            const dots = dotMask(whole.data, whole.width, whole.height,
+              (layout.colour ?? 'dither') === 'grey' ? 'grey' : oneBit);
+            const counts = new InkCounts(dots, whole.width, whole.height, cell);
+            const inkCells = inkBox(counts);
+            const ink = inkCells && pixelsOf(inkCells, cell, dots, whole.width, whole.height);
+            // A mark of exactly the label's size that does not start on a dot boundary half-covers one more
+            // dot at each end, and either may print: a box one dot over fits, losing its lighter edge line.
+            const turnWithin = (w: number, h: number) => turnFor(w - EDGE_DOTS, h - EDGE_DOTS);
+            let box: PixelBox | null = null;
+            if (ink && turnWithin(ink.width, ink.height) !== null) {
+              box = ink;
+              rule = 'ink';
+            } else if (ink) {
+              const gap = Math.max(1, Math.round(BLOCK_GAP_MM * dpi / 25.4 / cell));
+              const region = findRegion(counts, gap, (w, h) => turnWithin(w * cell, h * cell) !== null);
+              if (region) {
+                box = pixelsOf(region, cell, dots, whole.width, whole.height);
+                rule = 'region';
+              }
+            }
+            if (box) {
+              rotated = turnWithin(box.width, box.height)!;
+              box = trimmedTo(box, whole.data, whole.width, rotated ? printable.height : printable.width,
+                rotated ? printable.width : printable.height);
+              checkSize(box.width, box.height);
+              let samples = cropSamples(whole.data, whole.width, box);
+              let [sw, sh] = [box.width, box.height];
+              if (rotated) {
+                samples = rotateClockwise(samples, sw, sh);
+                [sw, sh] = [sh, sw];
+              }
+              placed = { samples, width: sw, height: sh };
+            } else {
+              // Nothing of it fits at 100 %: its ink (or a blank page whole), scaled down.
+              page = document.getPage(n - 1);
+              rendering = false;
+              ({ placed, scale, rotated } = await shrunk(ink ?? { left: 0, top: 0, width, height }));
+            }
+          }
         }
-        if (width < RASTER_MIN_PX || height < RASTER_MIN_PX || width > RASTER_MAX_PX || height > RASTER_MAX_PX) {
-          throw new PrintHostError('BAD_REQUEST', `Page ${n} of the PDF renders to ${width} x ${height} pixels, ` +
-            `outside the ${RASTER_MIN_PX} to ${RASTER_MAX_PX} the print host takes.`, 'fix-the-request');
+        // `box` (pixels at 100 %) scaled down to fit, turned where that fits it larger.
+        async function shrunk(box: PixelBox) {
+          const turned = turning && box.width !== box.height && (box.width > box.height) !== printableLandscape;
+          const across = turned ? box.height : box.width;
+          const down = turned ? box.width : box.height;
+          const s = Math.min(1, printable.width / across, printable.height / down);
+          const scaledBox = {
+            left: Math.floor(box.left * s), top: Math.floor(box.top * s),
+            width: Math.max(1, Math.min(Math.floor(box.width * s), Math.round(width * s) - Math.floor(box.left * s))),
+            height: Math.max(1, Math.min(Math.floor(box.height * s), Math.round(height * s) - Math.floor(box.top * s))),
+          };
+          const whole = scaledBox.left === 0 && scaledBox.top === 0 && scaledBox.width === Math.round(width * s) &&
+            scaledBox.height === Math.round(height * s);
+          return { placed: await renderAt(s, whole ? null : scaledBox, turned), scale: s, rule: 'shrink', rotated: turned };
         }
-        rendering = true;
-        const bitmap = await page.render({ width, height, colorSpace: 'Gray', render: 'bitmap' });
-        let samples = bitmap.data;
-        let w = bitmap.width;
-        let h = bitmap.height;
-        if (rotated) {
-          samples = rotateClockwise(samples, w, h);
-          [w, h] = [h, w];
-        }
-        const png = greyPng(samples, w, h, (layout.colour ?? 'threshold') === 'grey' ? 8 : 1);
+        if (rule !== 'crop' && scale < 1) rule = 'shrink';
+        const png = greyPng(placed.samples, placed.width, placed.height,
+          (layout.colour ?? 'dither') === 'grey' ? 8 : 1, oneBit);
         if (png.length > MAX_PNG_BYTES) {
           throw new PrintHostError('PAYLOAD_TOO_LARGE', `Page ${n} of the PDF is over ${sizeText(MAX_PNG_BYTES)} as a ` +
             "PNG; print it with colour: 'threshold'.", 'fix-the-request');
         }
-        rendered.push({ page: n, png, width: w, height: h, rotated });
+        rendered.push({ page: n, png, width: placed.width, height: placed.height, rotated, rule, scale });
       } finally {
         if (!rendering) closeUnrendered(page);
       }
@@ -239,6 +437,10 @@ export async function renderPdfPages(
   } finally {
     document.destroy();
   }
+}
+
+function placementOf(p: RenderedPage): PagePlacement {
+  return { page: p.page, rule: p.rule, scale: p.scale, rotated: p.rotated };
 }
 
 /** The pages split into requests the host takes (in size and in pages), in order. */
@@ -315,7 +517,7 @@ export async function printPdf(client: PrintHostClient, options: PrintPdfOptions
         timeoutMs: options.timeoutMs,
         signal: options.signal,
       });
-      done.push({ intentId: ids[i], pages: part.map((p) => p.page), result });
+      done.push({ intentId: ids[i], pages: part.map((p) => p.page), placements: part.map(placementOf), result });
     } catch (e) {
       const signal = options.signal;
       if (signal?.aborted && e === signal.reason) {
@@ -383,5 +585,6 @@ async function printPdfOnRawTarget(client: PrintHostClient, options: PrintPdfOpt
     if (!(signal?.aborted && e === signal.reason) && e instanceof Error) Object.assign(e, { parts: [] });
     throw e;
   }
-  return { parts: [{ intentId: options.intentId, pages: rendered.map((p) => p.page), result }] };
+  return { parts: [{ intentId: options.intentId, pages: rendered.map((p) => p.page), placements: rendered.map(placementOf),
+    result }] };
 }

@@ -50,8 +50,8 @@ test('pages print at their physical size, turned, shrunk or refused by the layou
   const cases = [
     ['4 x 6 as it is', [portrait], {}, [[812, 1218, false, 1]]],
     ['6 x 4 turned onto 4 x 6 stock', [landscape], {}, [[812, 1218, true, 1]]],
-    ['6 x 4 kept landscape does not fit', [landscape], { rotate: 'none' }, 'PAGE_TOO_LARGE'],
-    ['8 x 10 at actual size does not fit', [large], {}, 'PAGE_TOO_LARGE'],
+    ['6 x 4 kept landscape does not fit', [landscape], { rotate: 'none', fit: 'actual' }, 'PAGE_TOO_LARGE'],
+    ['8 x 10 at actual size does not fit', [large], { fit: 'actual' }, 'PAGE_TOO_LARGE'],
     ['8 x 10 shrunk to fit, proportions kept', [large], { fit: 'shrink' }, [[812, 1015, false, 1]]],
     ['grey keeps shades', [portrait], { colour: 'grey' }, [[812, 1218, false, 8]]],
     ['chosen pages in the order given', [portrait, landscape], { pages: [2, 1] }, [[812, 1218, true, 1], [812, 1218, false, 1]]],
@@ -123,7 +123,10 @@ test('every document and page PDFium opens is closed again, rendered or refused'
   const portrait = [288, 432];
   const cases = [
     ['rendered', [portrait, portrait], {}, null],
-    ['a page too large, after one that fits', [portrait, [576, 720]], {}, 'PAGE_TOO_LARGE'],
+    ['a page too large, after one that fits', [portrait, [576, 720]], { fit: 'actual' }, 'PAGE_TOO_LARGE'],
+    ['a page whose ink fits', [[576, 720]], {}, null],
+    ['a page whose ink must shrink, rendered twice', [[576, 720, [0, 0, 576, 720]]], {}, null],
+    ['a page whose ink must shrink, too small then', [[20000, 20, [0, 0, 20000, 20]]], {}, 'BAD_REQUEST'],
     ['a page too small to print', [[4, 4]], {}, 'BAD_REQUEST'],
     ['a page that is not there', [portrait], { pages: [3] }, 'BAD_REQUEST'],
   ];
@@ -307,8 +310,8 @@ test('a PDF page larger than the target\'s label is refused at actual size, and 
   const fits = [144, 72, [12, 12, 36, 24]];
   const large = [360, 144, [180, 36, 120, 72]];  // 5 x 2 in: 1015 x 406 dots, shrunk to 480 x 192
   const rows = [
-    ['a large page at actual size', 'zpl', [large], {}, 'PAGE_TOO_LARGE'],
-    ['a page that fits, then a large one', 'epl', [fits, large], {}, 'PAGE_TOO_LARGE'],
+    ['a large page at actual size', 'zpl', [large], { fit: 'actual' }, 'PAGE_TOO_LARGE'],
+    ['a page that fits, then a large one', 'epl', [fits, large], { fit: 'actual' }, 'PAGE_TOO_LARGE'],
     ['a large page shrunk', 'zpl', [large], { fit: 'shrink' }, null],
     ['a page that fits, then a large one, shrunk', 'epl', [fits, large], { fit: 'shrink' }, null],
   ];
