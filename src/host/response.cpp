@@ -39,6 +39,14 @@ Result<std::string> encode_failure(std::string_view request_id, const HostError&
     std::string out = head(request_id, false);
     out += "\"error\":{\"code\":";
     out += compact(Json(error.code_name()));
+    if (const std::optional<EarlierAttempt>& e = error.earlier) {
+      Json earlier = Json::object();
+      earlier["created_at_ms"] = e->created_at_ms;
+      earlier["printer"] = e->printer;
+      earlier["state"] = e->state;
+      out += ",\"earlier_attempt\":";
+      out += compact(earlier);
+    }
     out += ",\"message\":";
     out += compact(Json(error.message));
     out += "}}";

@@ -12,7 +12,11 @@ namespace {
 using namespace errors;
 
 Result<SubmitReply> answer_repeat(const JobRecord& record, const OutputIdentity& output, const std::string& printer) {
-  if (!same_output(record, output, printer)) return make(kIntentConflict, kMsgIntentConflict);
+  if (!same_output(record, output, printer)) {
+    HostError conflict = make(kIntentConflict, kMsgIntentConflict);
+    conflict.earlier = EarlierAttempt{record.printer, record.created_at_ms, std::string(state_name(record.state))};
+    return conflict;
+  }
   switch (repeat_answer(record.state)) {
     case RepeatAnswer::kDuplicate: return SubmitReply{record, true, std::nullopt};
     case RepeatAnswer::kFailed: return make(kAttemptFailed, kMsgAttemptFailed);

@@ -49,7 +49,13 @@ std::string ok_reply(bool duplicate, const std::string& state = "SUBMITTED", con
 std::string error_reply(const std::string& code, const std::string& message) {
   return R"({"protocol":1,"request_id":"r","ok":false,"error":{"code":")" + code + R"(","message":")" + message + "\"}}";
 }
-const std::string kConflict = error_reply("INTENT_CONFLICT", "This print-attempt identifier was already used for different output.");
+// The conflict names the attempt that first used the identifier.
+std::string conflict_reply(uint64_t created_ms, const std::string& state) {
+  return R"({"protocol":1,"request_id":"r","ok":false,"error":{"code":"INTENT_CONFLICT","earlier_attempt":{"created_at_ms":)" +
+         std::to_string(created_ms) + R"(,"printer":"Label_PDF","state":")" + state +
+         R"("},"message":"This print-attempt identifier was already used for different output."}})";
+}
+const std::string kConflict = conflict_reply(1000, "SUBMITTED");
 const std::string kFailedBefore = error_reply(
     "ATTEMPT_FAILED", "This attempt already failed. Use a deliberate reprint attempt with a new identifier.");
 const std::string kUnknownOutcome =
@@ -137,7 +143,7 @@ TEST(SubmitAttempt, MediaTokenThenWithout) {
   with_media.media = R"("roll")";
   host.handle(with_media.body());
   EXPECT_EQ(host.print_log->documents, 0) << "a media token never reaches the print system";
-  EXPECT_EQ(host.handle(Submit{}.body()), kConflict);
+  EXPECT_EQ(host.handle(Submit{}.body()), conflict_reply(1700000000000, "FAILED"));
 }
 
 TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {

@@ -3,6 +3,7 @@
 // closed catalogue (error_catalogue.h) and a message for people. Nothing else:
 // callers that wrap a lower failure copy what they need into their message.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -59,9 +60,18 @@ inline const char* code_name(ErrorCode code) {
   return "IO_ERROR";
 }
 
+// The attempt an INTENT_CONFLICT refers to: where and when the identifier
+// was first used, and how that attempt stands.
+struct EarlierAttempt {
+  std::string printer;
+  uint64_t created_at_ms = 0;
+  std::string state;
+};
+
 struct HostError {
   ErrorCode code;
   std::string message;  // full sentence, or a context message
+  std::optional<EarlierAttempt> earlier = std::nullopt;
 
   const char* code_name() const { return tph::code_name(code); }
   friend bool operator==(const HostError& a, const HostError& b) {

@@ -245,6 +245,10 @@ class RawLabelTest(unittest.TestCase):
         self.assertTrue(first["ok"], first)
         self.assertEqual(repeat["result"], dict(first["result"], duplicate=True))
         self.assertEqual(other["error"]["code"], "INTENT_CONFLICT")
+        # The conflict names the attempt that first used the id, from its record.
+        record = self.host.read_ledger()["jobs"][intent]
+        self.assertEqual(other["error"]["earlier_attempt"],
+                         {"printer": QUEUE, "created_at_ms": record["created_at_ms"], "state": "SUBMITTED"})
         self.assertEqual(png_reply["error"]["code"], "INTENT_CONFLICT")
         self.assertEqual(nowhere["error"]["code"], "PRINTER_UNAVAILABLE")
         self.assertEqual(self.host.read_ledger()["jobs"]["raw-nowhere-" + self.tag]["state"], "FAILED")

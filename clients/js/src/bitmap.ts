@@ -3,6 +3,7 @@
 // colour-manage or premultiply differently from one browser to the next, and
 // a retry after a reload must send the very bytes it sent before.
 
+import { PrintHostError } from './errors.js';
 import { badRequest } from './checks.js';
 
 /**
@@ -122,7 +123,8 @@ function paeth(a: number, b: number, c: number): number {
  */
 export async function decodePng(bytes: Uint8Array): Promise<{ width: number; height: number; rgba: Uint8Array }> {
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  const damaged = () => badRequest('The PNG label is damaged or not a PNG.');
+  const damaged = () => new PrintHostError('UNREADABLE_FILE', 'The PNG label is damaged or not a PNG; choose another file.',
+    undefined, { file: 'png' });
   if (bytes.length < 33 || view.getUint32(0) !== 0x89504e47 || view.getUint32(4) !== 0x0d0a1a0a) throw damaged();
   let width = 0;
   let height = 0;

@@ -170,8 +170,13 @@ async function rasterOf(image: LabelImage) {
   if (bytes.length > MAX_PNG_BYTES) {
     throw new PrintHostError('PAYLOAD_TOO_LARGE', `The PNG label exceeds the ${sizeText(MAX_PNG_BYTES)} limit.`);
   }
+  // An empty view is the program's mistake (a detached buffer); other bytes that are not a PNG, the user's file.
+  if (bytes.length === 0) throw badRequest('The label is empty.');
   const size = pngSize(bytes);
-  if (!size) throw badRequest('The raster payload is not a PNG.');
+  if (!size) {
+    throw new PrintHostError('UNREADABLE_FILE', 'The label is not a PNG; choose another file.', undefined,
+      { file: 'png' });
+  }
   return { format: 'png', base64: toBase64(bytes), width_px: size.width, height_px: size.height };
 }
 
@@ -489,7 +494,9 @@ export class PrintHostClient {
         // The host's answers are trusted to have the shape of their type.
         if (response && response.ok === true) return response.result as Result;
         const error = response?.error;
-        if (error && typeof error.code === 'string') throw hostError(error.code, String(error.message));
+        if (error && typeof error.code === 'string') {
+          throw hostError(error.code, String(error.message), (error as { earlier_attempt?: unknown }).earlier_attempt);
+        }
         throw lost('HOST_DISCONNECTED', 'The print host sent no usable answer.');
       });
     if (this.transport === 'message') return answer();

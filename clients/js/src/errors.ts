@@ -16,6 +16,17 @@ export interface PrintErrorDetails {
   hostCode?: string;
   /** ABORTED: the abort signal's reason. */
   cause?: unknown;
+  /** INTENT_CONFLICT: the attempt that first used the id, from the host's record. */
+  earlierAttempt?: EarlierAttempt;
+  /** UNREADABLE_FILE: what the file was taken for. */
+  file?: 'pdf' | 'png';
+}
+
+/** Where and when an intent id was first used, and how that attempt stands. */
+export interface EarlierAttempt {
+  printer: string;
+  createdAtMs: number;
+  state: string;
 }
 
 /** What a user interface should do about a failure. */
@@ -39,6 +50,8 @@ export type PrintErrorKind =
   | 'job-still-waiting'
   /** The caller cancelled the call. */
   | 'cancelled'
+  /** The user's file cannot be read (corrupt, password-protected, not a PDF or PNG): ask for another file. */
+  | 'ask-for-another-file'
   /** The host did not answer (it crashed, is busy or the port dropped); repeating with the same id is safe. */
   | 'host-busy-or-crashed';
 
@@ -58,7 +71,7 @@ export type HostErrorCode = typeof HOST_ERROR_CODES[number];
  * version does not know (a newer host's), kept in `hostCode`. */
 export type ClientErrorCode =
   | 'HOST_NOT_FOUND' | 'HOST_FORBIDDEN' | 'HOST_DISCONNECTED' | 'TIMEOUT' | 'ABORTED' | 'JOB_WAITING' | 'PAGE_TOO_LARGE'
-  | 'UNKNOWN_ERROR';
+  | 'UNREADABLE_FILE' | 'UNKNOWN_ERROR';
 
 export type PrintErrorCode = HostErrorCode | ClientErrorCode;
 
@@ -76,6 +89,7 @@ const KIND_OF_CODE: Partial<Record<PrintErrorCode, PrintErrorKind>> = {
   PRINT_SYSTEM_UNAVAILABLE: 'choose-another-printer',
   UNKNOWN_OUTCOME: 'ask-the-user-before-reprinting',
   ATTEMPT_FAILED: 'reprint-needs-a-new-id',
+  UNREADABLE_FILE: 'ask-for-another-file',
 };
 
 /** The kind for a host error code; anything unknown is the host's trouble. */
@@ -98,6 +112,10 @@ export class PrintHostError extends Error {
   parts?: PrintPdfPart[];
   /** ABORTED: the reason the caller's AbortSignal was aborted with. */
   cause?: unknown;
+  /** INTENT_CONFLICT: the attempt that first used the id (printer, time, state). */
+  readonly earlierAttempt?: EarlierAttempt;
+  /** UNREADABLE_FILE: 'pdf' or 'png'. */
+  readonly file?: 'pdf' | 'png';
 
   constructor(code: PrintErrorCode, message: string, kind: PrintErrorKind = kindOfCode(code),
     details: PrintErrorDetails = {}) {
@@ -110,6 +128,8 @@ export class PrintHostError extends Error {
     if (details.parts) this.parts = details.parts;
     if (details.hostCode !== undefined) this.hostCode = details.hostCode;
     if (details.cause !== undefined) this.cause = details.cause;
+    if (details.earlierAttempt) this.earlierAttempt = details.earlierAttempt;
+    if (details.file) this.file = details.file;
   }
 
   /** True when no answer came back (the port dropped, or the time ran out):
@@ -121,9 +141,17 @@ export class PrintHostError extends Error {
 }
 
 /** The host's error answer; a code this version does not know stays out of the known ones. */
-export function hostError(code: string, message: string): PrintHostError {
+export function hostError(code: string, message: string, earlier?: unknown): PrintHostError {
   const known = (HOST_ERROR_CODES as readonly string[]).includes(code);
-  return new PrintHostError(known ? code as HostErrorCode : 'UNKNOWN_ERROR', message, undefined, { hostCode: code });
+  const details: PrintErrorDetails = { hostCode: code };
+  const e = earlier as { printer?: unknown; created_at_ms?: unknown; state?: unknown } | undefined;
+  if (code === 'INTENT_CONFLICT' && e && typeof e.printer === 'string' && typeof e.created_at_ms === 'number' &&
+    typeof e.state === 'string') {
+    details.earlierAttempt = { printer: e.printer, createdAtMs: e.created_at_ms, state: e.state };
+    message += ` It was first used on ${e.printer} at ${new Date(e.created_at_ms).toISOString()} ` +
+      `(${e.state}); print again on purpose with a new id.`;
+  }
+  return new PrintHostError(known ? code as HostErrorCode : 'UNKNOWN_ERROR', message, undefined, details);
 }
 
 /** The browser's words when the host manifest is missing or names a missing program. */

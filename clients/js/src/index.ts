@@ -13,7 +13,9 @@ export type {
   WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
-export type { ClientErrorCode, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind } from './errors.js';
+export type {
+  ClientErrorCode, EarlierAttempt, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind,
+} from './errors.js';
 export { isValidId, newIntentId } from './ids.js';
 export { labelCanvas, labelPixels } from './label.js';
 export type { LabelCanvas, LabelContext, LabelSize } from './label.js';

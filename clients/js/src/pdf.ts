@@ -252,8 +252,11 @@ export async function renderPdfPages(
   try {
     document = await lib.loadDocument(bytes);
   } catch (e) {
-    throw new PrintHostError('BAD_REQUEST', `The PDF cannot be read (${String((e as Error)?.message ?? e)}).`,
-      'fix-the-request');
+    // The user's file, not the program's request: the app asks for another one.
+    const why = String((e as Error)?.message ?? e);
+    throw new PrintHostError('UNREADABLE_FILE', /password/i.test(why)
+      ? 'The PDF is protected by a password; choose a copy of it without one.'
+      : `The file cannot be read as a PDF (${why}); choose another file.`, undefined, { file: 'pdf' });
   }
   try {
     const count = document.getPageCount();

@@ -158,6 +158,19 @@ test("the host's answers are final: errors are typed and never repeated", async 
   }
 });
 
+test('a conflict names the attempt that first used the id: its printer, time and state', async () => {
+  const earlier = { created_at_ms: Date.UTC(2026, 11, 9, 8, 15, 54), printer: 'Label_PDF', state: 'COMPLETED' };
+  const { c } = client((m, port) => port.answer({ protocol: 1, request_id: m.request_id, ok: false,
+    error: { code: 'INTENT_CONFLICT', earlier_attempt: earlier,
+      message: 'This print-attempt identifier was already used for different output.' } }));
+  await assert.rejects(c.printLabel(label('x-3')), (e) => {
+    assert.deepEqual(e.earlierAttempt, { printer: 'Label_PDF', createdAtMs: earlier.created_at_ms, state: 'COMPLETED' });
+    assert.equal(e.message, 'This print-attempt identifier was already used for different output. It was first used ' +
+      'on Label_PDF at 2026-12-09T08:15:54.000Z (COMPLETED); print again on purpose with a new id.');
+    return true;
+  });
+});
+
 test('a missing host, or one that does not allow this extension, is reported as such and not repeated', async () => {
   const cases = [
     ['Specified native messaging host not found.', 'HOST_NOT_FOUND', 'host-not-installed',
@@ -241,21 +254,22 @@ test('size limits and ids are checked before anything is sent', async () => {
   const { c, runtime } = client(() => assert.fail('nothing may be sent'));
   const cases = [
     [{ ...label('big-1'), png: png(40, 20, 5 * 1024 * 1024) }, 'PAYLOAD_TOO_LARGE'],
-    [{ ...label('notpng-1'), png: new Uint8Array(40) }, 'BAD_REQUEST'],
+    [{ ...label('notpng-1'), png: new Uint8Array(40) }, 'UNREADABLE_FILE', 'ask-for-another-file'],
     [label('has space'), 'BAD_REQUEST'],
     [label('x'.repeat(161)), 'BAD_REQUEST'],
   ];
-  for (const [options, code] of cases) {
-    await assert.rejects(c.printLabel(options), (e) => e.code === code && e.kind === 'fix-the-request');
+  for (const [options, code, kind = 'fix-the-request'] of cases) {
+    await assert.rejects(c.printLabel(options), (e) => e.code === code && e.kind === kind);
   }
   const pages = [
     [[], 'BAD_REQUEST', /^A document has 1 to 1000 pages\.$/],
-    [[png(), png(), new Uint8Array(40)], 'BAD_REQUEST', /^Page 3: The raster payload is not a PNG\.$/],
+    [[png(), png(), new Uint8Array(40)], 'UNREADABLE_FILE', /^Page 3: The label is not a PNG; choose another file\.$/,
+      'ask-for-another-file'],
     [[png(40, 20, 5 * 1024 * 1024)], 'PAYLOAD_TOO_LARGE', /^Page 1: /],
   ];
-  for (const [list, code, message] of pages) {
+  for (const [list, code, message, kind = 'fix-the-request'] of pages) {
     await assert.rejects(c.printPages({ ...label('doc-1'), pages: list }),
-      (e) => e.code === code && message.test(e.message) && e.kind === 'fix-the-request');
+      (e) => e.code === code && message.test(e.message) && e.kind === kind);
   }
   assert.equal(runtime.sent.length, 0);
 });
@@ -566,7 +580,6 @@ test('bad input to any call is a BAD_REQUEST, never a TypeError or RangeError, a
     ['png a Uint16Array', printLabel({ png: new Uint16Array(20) })],
     ['png a detached ArrayBuffer', printLabel({ png: detached() })],
     ['png a view of a detached buffer', printLabel({ png: detached(true) })],
-    ['png bytes that are not a PNG', printLabel({ png: new Uint8Array(40) })],
     ['png transparent with nothing to flatten it', printLabel({ png: transparent })],
     ['dpi a string', printLabel({ dpi: '203' })],
     ['dpi a BigInt', printLabel({ dpi: 203n })],

@@ -75,9 +75,20 @@ test('the same PDF renders to the same bytes, and other pages to other bytes', a
   assert.notDeepEqual(a[0].png, a[1].png);
 });
 
-test('a file that is not a PDF is a typed error', async () => {
-  await assert.rejects(renderPdfPages(new TextEncoder().encode('not a pdf'), LABEL),
-    (e) => e.code === 'BAD_REQUEST' && e.kind === 'fix-the-request');
+test("a user's file that cannot be read (not a PDF, damaged, password-protected) asks for another file", async () => {
+  const good = pdfOf([[288, 432]]);
+  const rows = [
+    ['not a PDF', new TextEncoder().encode('not a pdf'), /cannot be read as a PDF/],
+    ['cut short', good.subarray(0, 60), /cannot be read as a PDF/],
+    ['protected by a password', new Uint8Array(fs.readFileSync(path.join(here, 'fixtures', 'password.pdf'))), /password/],
+  ];
+  for (const [name, pdf, message] of rows) {
+    await assert.rejects(renderPdfPages(pdf, LABEL), (e) => {
+      assert.deepEqual([e.code, e.kind, e.file], ['UNREADABLE_FILE', 'ask-for-another-file', 'pdf'], name);
+      assert.match(e.message, message, name);
+      return true;
+    });
+  }
 });
 
 test('a batch larger than one request is split into parts with ids derived from the caller\'s', async () => {
