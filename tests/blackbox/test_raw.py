@@ -16,6 +16,7 @@ import unittest
 import uuid
 
 import pngs
+from label_printers import FakeLabelPrinter, add_queue, make_raw_only_under_wine
 from printer_graphics import READERS, Bitmap
 from host import TARGET, WINEPREFIX, Host, frame, kill_between_saves, limits, request, scheduler_bound, settled_jobs
 
@@ -24,72 +25,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_LABEL_PDF = os.path.join(HERE, "..", "browser", "make_label_pdf.py")
 NATIVE = TARGET == "native"
 SPOOL = "/var/spool/cups"
-
-
-class FakeLabelPrinter(threading.Thread):
-    """Accepts connections as a network printer's raw port does and keeps the
-    bytes of each."""
-
-    def __init__(self):
-        super().__init__(daemon=True)
-        self.server = socket.socket()
-        self.server.bind(("127.0.0.1", 0))
-        self.server.listen(8)
-        self.port = self.server.getsockname()[1]
-        self.connections = []
-        self.lock = threading.Lock()
-
-    def run(self):
-        while True:
-            try:
-                conn, _ = self.server.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.receive, args=(conn,), daemon=True).start()
-
-    def receive(self, conn):
-        # Pieces joined once at the end: tens of MB a connection must not
-        # cost time quadratic in their size, or the queue behind waits.
-        # The bytes are kept before the connection is closed: CUPS's socket
-        # backend waits for that close before it ends its job, so a job the
-        # scheduler reports finished has its connection here.
-        pieces = []
-        with conn:
-            while True:
-                chunk = conn.recv(1 << 16)
-                if not chunk:
-                    break
-                pieces.append(chunk)
-            with self.lock:
-                self.connections.append(b"".join(pieces))
-
-    def deliveries(self, marker, jobs, queue=QUEUE, expect=1):
-        """The connections that carried `marker`, once the scheduler holds at
-        least `expect` jobs that `jobs` names on `queue` and none of them is
-        still to print (see FakeLabelPrinter.receive)."""
-        settled_jobs(jobs, queue=queue, at_least=expect)
-        return self.matching(marker)
-
-    def matching(self, marker):
-        with self.lock:
-            return [c for c in self.connections if marker in c]
-
-
-def add_queue(name, uri, driver="raw"):
-    # CUPS 2.4 warns that raw queues and drivers are deprecated, and serves them.
-    subprocess.run(["lpadmin", "-p", name, "-E", "-v", uri, "-m", driver], check=True, capture_output=True)
-    subprocess.run(["cupsenable", name], check=True)
-    subprocess.run(["cupsaccept", name], check=True)
-
-
-def make_raw_only_under_wine(queue):
-    """Wine's spooler lists a CUPS queue with its PostScript driver; a
-    printer whose driver takes RAW jobs only is the Windows side of a raw
-    queue. Wine adds the printer when a program first loads its spooler."""
-    Host().ask(request("list_printers"))
-    subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
-                    "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f"], check=True, capture_output=True,
-                   env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"))
 
 
 def label_pdf(path, prefix):
