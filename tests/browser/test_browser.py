@@ -35,13 +35,18 @@ os.environ["TPH_TARGET"] = TARGET
 
 from host import PDF_DIR, ROOT, VERSION, WINEPREFIX, Host, settled_jobs  # noqa: E402
 from printer_graphics import READERS, Bitmap  # noqa: E402
-from test_raw import FakeLabelPrinter, add_queue, make_raw_only_under_wine  # noqa: E402
+from label_printers import (FakeLabelPrinter, add_capture_queue, add_queue, decode_barcodes,  # noqa: E402
+                            linear_barcodes, make_raw_only_under_wine, render_postscript)
 
 WINDOWS = TARGET == "windows"
 EXTENSION = os.path.join(HERE, "extension")
 GECKO_ID = "print-host-test@tavelin.example"
 INSTALLED_HOST = "/usr/lib/tavelin-print-host/tavelin-print-host"
 RAW_QUEUE = "Label_Raw"
+CAPTURE_QUEUE = "Label_4x6_203"
+# Carriers' PDFs, and the rule that places each of their pages with the defaults.
+CARRIER_ROWS = [("exact", ["page"]), ("near", ["ink"]), ("102x152", ["ink"]), ("a6", ["ink"]), ("letter", ["region"]),
+                ("a4", ["region"]), ("mixed", ["page", "region", "ink"]), ("grey", ["page"])]
 
 
 def pdfs(prefix):
@@ -118,6 +123,12 @@ def copy_library(extension_dir):
     lib = os.path.join(extension_dir, "lib")
     shutil.rmtree(lib, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), lib)
+
+
+def write_carrier_pdfs(extension_dir, prefix):
+    """Carriers' PDFs, in carrier/: codes "<prefix>-<file>-<page>"."""
+    subprocess.run(["/usr/bin/python3", os.path.join(HERE, "make_carrier_pdfs.py"),
+                    os.path.join(extension_dir, "carrier"), prefix], check=True)
 
 
 def write_label_pdf(extension_dir, prefix):
@@ -231,6 +242,10 @@ class BrowserTest(unittest.TestCase):
         add_queue(RAW_QUEUE, "socket://127.0.0.1:%d/?snmp=false" % cls.label_printer.port)
         if WINDOWS:
             make_raw_only_under_wine(RAW_QUEUE)
+        # A 203-dpi PostScript label printer, whose bytes ghostscript renders.
+        cls.capture_printer = FakeLabelPrinter()
+        cls.capture_printer.start()
+        add_capture_queue(CAPTURE_QUEUE, cls.capture_printer.port)
         cls.watcher = KillWhilePrinting(cls.host.ledger_path, "kill-" + cls.tag)
         cls.watcher.start()
         try:
@@ -242,11 +257,13 @@ class BrowserTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.host.close()
         cls.label_printer.server.close()
+        cls.capture_printer.server.close()
 
     @classmethod
     def run_chromium(cls):
         copy_library(EXTENSION)
         write_label_pdf(EXTENSION, "L" + cls.tag)
+        write_carrier_pdfs(EXTENSION, "B" + cls.tag)
         env = dict(os.environ)
         launcher = "-"
         if INSTALLED:
@@ -260,7 +277,7 @@ class BrowserTest(unittest.TestCase):
         out = os.path.join(cls.host.scratch, "results.json")
         try:
             subprocess.run(["node", os.path.join(HERE, "driver.mjs"), launcher, cls.tag, "Label_PDF", RAW_QUEUE,
-                            out],
+                            CAPTURE_QUEUE, out],
                            check=True, timeout=1200, cwd=HERE, env=env)
         finally:
             if INSTALLED:
@@ -274,6 +291,7 @@ class BrowserTest(unittest.TestCase):
         shutil.copytree(EXTENSION, source, ignore=shutil.ignore_patterns("lib"))
         copy_library(source)
         write_label_pdf(source, "L" + cls.tag)
+        write_carrier_pdfs(source, "B" + cls.tag)
         manifest = json.load(open(os.path.join(source, "manifest.json")))
         manifest.pop("key")
         manifest["browser_specific_settings"] = {"gecko": {"id": GECKO_ID}}
@@ -282,7 +300,7 @@ class BrowserTest(unittest.TestCase):
         json.dump(manifest, open(os.path.join(source, "manifest.json"), "w"), indent=2)
 
         def write_config(report):
-            json.dump({"tag": cls.tag, "printer": "Label_PDF", "rawPrinter": RAW_QUEUE,
+            json.dump({"tag": cls.tag, "printer": "Label_PDF", "rawPrinter": RAW_QUEUE, "capturePrinter": CAPTURE_QUEUE,
                        "bigLabel": {"width": 6000, "height": 8000},
                        "report": report}, open(os.path.join(source, "config.json"), "w"))
 
@@ -390,6 +408,27 @@ class BrowserTest(unittest.TestCase):
                     codes += subprocess.run(["zbarimg", "-q", "--raw", path], capture_output=True,
                                             text=True).stdout.split()
                 self.assertEqual(sorted(codes), ["L%s-%d" % (self.tag, n) for n in (1, 2, 3)])
+
+    def test_carriers_pdfs_print_at_full_size_with_the_defaults_and_every_code_reads(self):
+        results = self.results["carrier"]
+        settled("browser-%s-carrier-" % self.tag, at_least=len(CARRIER_ROWS))
+        scratch = tempfile.mkdtemp()
+        printed = {}
+        for connection in self.capture_printer.connections:
+            for page in render_postscript(connection, scratch):
+                printed[tuple(decode_barcodes(page, scratch))] = page
+        for name, rules in CARRIER_ROWS:
+            with self.subTest(name):
+                result = results[name]
+                self.assertTrue(result["ok"], result)
+                placements = [p for part in result["result"]["parts"] for p in part["placements"]]
+                self.assertEqual([(p["rule"], p["scale"]) for p in placements], [(rule, 1) for rule in rules])
+                for n in range(1, len(rules) + 1):
+                    code = "B%s-%s-%d" % (self.tag, name, n)
+                    page = printed.get(("CODE-128:" + code, "QR-Code:Q" + code))
+                    self.assertIsNotNone(page, "page %d is not among the printed pages, or a code does not read" % n)
+                    [scanlines] = linear_barcodes(page)
+                    self.assertEqual(set(scanlines), {(2, 2)}, "page %d" % n)
 
     def test_a_pdf_renders_to_the_same_bytes_in_every_browser(self):
         d = self.results["describe"]["result"]

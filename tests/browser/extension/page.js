@@ -11,6 +11,7 @@ runSuite({
   tag: params.get('tag'),
   printer: params.get('printer') || 'Label_PDF',
   rawPrinter: params.get('raw'),
+  capturePrinter: params.get('capture'),
   bigLabel: { width: Number(params.get('bigWidth') || 6000), height: Number(params.get('bigHeight') || 8000) },
   log,
 }).then((results) => {

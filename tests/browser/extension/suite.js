@@ -44,6 +44,20 @@ async function printOnRawQueue(client, rawPrinter, pdf, tag) {
   return results;
 }
 
+// Carriers' PDFs (the test wrote them into carrier/), each printed with the
+// defaults to the 203-dpi label printer `capturePrinter`.
+export const CARRIER_FILES = ['exact', 'near', '102x152', 'a6', 'letter', 'a4', 'mixed', 'grey'];
+
+async function printCarrierPdfs(client, capturePrinter, tag) {
+  const results = {};
+  for (const name of CARRIER_FILES) {
+    const pdf = new Uint8Array(await (await fetch(new URL(`carrier/${name}.pdf`, import.meta.url))).arrayBuffer());
+    results[name] = await outcome(printPdf(client, { printer: capturePrinter, pdf, intentId: `carrier-${name}-${tag}`,
+      title: `browser-${tag}-carrier-${name}` }));
+  }
+  return results;
+}
+
 // Settles to what a caller sees: the result, or the typed error.
 function outcome(promise) {
   return promise.then(
@@ -51,7 +65,7 @@ function outcome(promise) {
     (e) => ({ ok: false, error: { code: e.code, kind: e.kind, message: e.message } }));
 }
 
-export async function runSuite({ tag, printer, rawPrinter, log, bigLabel }) {
+export async function runSuite({ tag, printer, rawPrinter, capturePrinter, log, bigLabel }) {
   const results = { tag };
   const label = await drawnLabel(400, 200);
   const port = new PrintHostClient({ timeoutMs: 120000 });
@@ -121,6 +135,7 @@ export async function runSuite({ tag, printer, rawPrinter, log, bigLabel }) {
   results.transparent = await outcome(pdfClient.printLabel({ printer, png: clear, dpi: 300,
     title: `browser-${tag}-clear`, intentId: `clear-${tag}` }));
   if (rawPrinter) results.raw = await printOnRawQueue(pdfClient, rawPrinter, pdf, tag);
+  if (capturePrinter) results.carrier = await printCarrierPdfs(pdfClient, capturePrinter, tag);
   pdfClient.close();
   log('pdf done');
 
