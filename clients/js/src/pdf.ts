@@ -124,6 +124,48 @@ function library(source: PdfiumSource): Promise<PDFiumLibrary> {
   return loading;
 }
 
+// A 4 x 6 in page with lines of text in the fonts labels use and filled
+// boxes: rendering it once runs what a first label would (the fonts, the
+// fills, a label-sized bitmap and the memory it needs) before anybody waits.
+const WARM_UP_PDF = (() => {
+  const content = 'BT /F1 12 Tf 20 400 Td (Label 1234) Tj ET BT /F2 12 Tf 20 380 Td (Ship to 1234) Tj ET ' +
+    'BT /F3 12 Tf 20 360 Td (Order 1234) Tj ET 0 g 20 100 2 80 re f 26 100 4 80 re f 0.5 g 60 100 40 40 re f';
+  const objects = ['<</Type/Catalog/Pages 2 0 R>>', '<</Type/Pages/Kids[3 0 R]/Count 1>>',
+    '<</Type/Page/Parent 2 0 R/MediaBox[0 0 288 432]/Resources<</Font<</F1 5 0 R/F2 6 0 R/F3 7 0 R>>>>' +
+    '/Contents 4 0 R>>',
+    `<</Length ${content.length}>>\nstream\n${content}\nendstream`, '<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>',
+    '<</Type/Font/Subtype/Type1/BaseFont/Helvetica-Bold>>', '<</Type/Font/Subtype/Type1/BaseFont/Courier>>'];
+  let text = '%PDF-1.4\n';
+  const offsets = objects.map((body, i) => {
+    const at = text.length;
+    text += `${i + 1} 0 obj\n${body}\nendobj\n`;
+    return at;
+  });
+  const xref = text.length;
+  text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n`;
+  for (const at of offsets) text += `${String(at).padStart(10, '0')} 00000 n \n`;
+  text += `trailer\n<</Size ${objects.length + 1}/Root 1 0 R>>\nstartxref\n${xref}\n%%EOF\n`;
+  return text;
+})();
+
+/**
+ * Starts PDFium (compiles its WebAssembly, once per page or worker and
+ * source) and renders a small page with it, so that the first PDF the user
+ * prints costs about what every later one does. Call it when the extension's
+ * page or worker starts. It never rejects: a failure shows on the first print.
+ */
+export async function warmUpPdf(source: PdfiumSource = {}): Promise<void> {
+  try {
+    // On a label of its size, and on one a little smaller, so that the search for its ink runs too.
+    const pdf = new TextEncoder().encode(WARM_UP_PDF);
+    for (const printable of [{ width: 812, height: 1218 }, { width: 800, height: 1200 }]) {
+      await renderPdfPages(pdf, { dpi: 203, printable }, { ...source });
+    }
+  } catch {
+    // The print that follows reports it.
+  }
+}
+
 function isPdfData(pdf: unknown): pdf is Blob | ArrayBuffer | Uint8Array {
   return pdf instanceof Uint8Array || pdf instanceof ArrayBuffer || (typeof Blob !== 'undefined' && pdf instanceof Blob);
 }

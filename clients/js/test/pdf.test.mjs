@@ -11,7 +11,7 @@ import { PrintHostClient } from '../dist/index.js';
 import { pdfModuleInNode } from '../scripts/pdf_in_node.mjs';
 import { DECODERS } from './printer_decoders.mjs';
 
-const { module: { printPdf, renderPdfPages }, counts, dispose } = await pdfModuleInNode({ counting: true });
+const { module: { printPdf, renderPdfPages, warmUpPdf }, counts, dispose } = await pdfModuleInNode({ counting: true });
 after(dispose);
 const here = path.dirname(fileURLToPath(import.meta.url));
 
@@ -147,6 +147,9 @@ test('every document and page PDFium opens is closed again, rendered or refused'
     else assert.equal((await rendering).length, pages.length, name);
     assert.deepEqual([counts.openDocuments, counts.openPages], [0, 0], `${name}: documents and pages left open`);
   }
+  // The warm-up renders a page of its own, and closes it.
+  await warmUpPdf();
+  assert.deepEqual([counts.openDocuments, counts.openPages], [0, 0], 'the warm-up');
 });
 
 test('bad input to the PDF calls is a BAD_REQUEST, never a TypeError, and nothing is sent', async () => {
