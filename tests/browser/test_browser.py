@@ -381,6 +381,7 @@ class BrowserTest(unittest.TestCase):
         d = raw["described"]["result"]
         self.assertEqual((d["raw"], d["dpiX"], d["media"]), (True, None, None))
         self.assertEqual(raw["untargeted"]["error"]["code"], "BAD_REQUEST")
+        self.assertIn("is a raw queue", raw["untargeted"]["error"]["message"])
         jobs = settled("browser-%s-raw-" % self.tag, at_least=2)
         self.assertEqual(sorted(j["name"] for j in jobs), ["browser-%s-raw-%s" % (self.tag, l) for l in ("tspl", "zpl")])
         received = self.label_printer.connections

@@ -105,7 +105,8 @@ async function inflate(data: Uint8Array): Promise<Uint8Array> {
   try {
     return new Uint8Array(await new Response(stream).arrayBuffer());
   } catch {
-    throw badRequest('The PNG label is damaged: its image data cannot be decompressed.');
+    throw new PrintHostError('UNREADABLE_FILE', 'The PNG label is damaged: its image data cannot be decompressed; ' +
+      'choose another file.', undefined, { file: 'png' });
   }
 }
 
@@ -143,7 +144,10 @@ export async function decodePng(bytes: Uint8Array): Promise<{ width: number; hei
       height = view.getUint32(at + 12);
       depth = data[8];
       colourType = data[9];
-      if (data[12] !== 0) throw badRequest('Interlaced PNG labels are not taken for printers without a driver.');
+      if (data[12] !== 0) {
+        throw new PrintHostError('UNREADABLE_FILE', 'Interlaced PNG labels are not taken for printers without a ' +
+          'driver; save the label without interlacing.', undefined, { file: 'png' });
+      }
     } else if (type === 'PLTE') {
       palette = data;
     } else if (type === 'tRNS') {

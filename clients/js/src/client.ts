@@ -319,7 +319,7 @@ export class PrintHostClient {
       try {
         pages.push(await rasterOf(page));
       } catch (e) {
-        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `Page ${i + 1}: ${e.message}`, e.kind);
+        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `Page ${i + 1}: ${e.message}`, e.kind, e);
         throw e;
       }
     }
@@ -362,7 +362,7 @@ export class PrintHostClient {
       try {
         decoded = await decodePng(await bytesOf(image));
       } catch (e) {
-        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `${page}${e.message}`, e.kind);
+        if (e instanceof PrintHostError) throw new PrintHostError(e.code, `${page}${e.message}`, e.kind, e);
         throw e;
       }
       const placed = placeOnLabel(thresholdRgba(decoded.rgba, decoded.width, decoded.height), dpi, target.dpi, label);

@@ -148,8 +148,8 @@ export function hostError(code: string, message: string, earlier?: unknown): Pri
   if (code === 'INTENT_CONFLICT' && e && typeof e.printer === 'string' && typeof e.created_at_ms === 'number' &&
     typeof e.state === 'string') {
     details.earlierAttempt = { printer: e.printer, createdAtMs: e.created_at_ms, state: e.state };
-    message += ` It was first used on ${e.printer} at ${new Date(e.created_at_ms).toISOString()} ` +
-      `(${e.state}); print again on purpose with a new id.`;
+    const when = Math.abs(e.created_at_ms) <= 8.64e15 ? ` at ${new Date(e.created_at_ms).toISOString()}` : '';
+    message += ` It was first used on ${e.printer}${when} (${e.state}); print again on purpose with a new id.`;
   }
   return new PrintHostError(known ? code as HostErrorCode : 'UNKNOWN_ERROR', message, undefined, details);
 }

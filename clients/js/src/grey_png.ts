@@ -37,8 +37,9 @@ function chunk(type: string, data: Uint8Array): Uint8Array {
 // else (solid black and white, and the anti-aliased edges of bars and text,
 // whose neighbours are black or white) is thresholded as before, so that a
 // barcode keeps its modules dot for dot. The dither is ordered (an 8 x 8
-// Bayer matrix anchored at the page's top left corner): it depends on a
-// sample and its place only, the same in every browser.
+// Bayer matrix anchored at the top left corner of the bitmap sent, after any
+// crop and turn): it depends on a sample and its place only, the same in
+// every browser.
 const GREY_BAND_LOW = 16;
 const GREY_BAND_HIGH = 239;
 const BAYER_8 = new Uint8Array([

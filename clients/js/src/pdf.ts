@@ -247,11 +247,28 @@ function cropOf(layout: PdfLayout, page: number): PdfRect | undefined {
 const BLOCK_GAP_MM = 1.5;
 // The largest page rendered whole to look for its label (pixels): beyond it
 // the page is scaled down.
-const MAX_SEARCH_PX = 80_000_000;
+const MAX_SEARCH_PX = 40_000_000;
+// The most cells the ink search counts in: a finer page is searched in larger cells.
+const MAX_SEARCH_CELLS = 8_000_000;
+// The most samples a page is rendered to, whole, before its crop is cut out.
+const MAX_RENDER_PX = 120_000_000;
 
 // How far over the printable area (dots, each way) a found box may be: the
 // anti-aliased ends of a mark of exactly the label's size.
 const EDGE_DOTS = 1;
+
+/** `box` at least `least` pixels each way where the page allows, grown evenly around it: a page whose only mark
+ * is a short line is still a label. */
+function grownTo(box: PixelBox, least: number, pageWidth: number, pageHeight: number): PixelBox {
+  const grow = (start: number, size: number, limit: number) => {
+    if (size >= least || limit < least) return [start, size];
+    const from = Math.min(Math.max(0, start - Math.floor((least - size) / 2)), limit - least);
+    return [from, least];
+  };
+  const [left, width] = grow(box.left, box.width, pageWidth);
+  const [top, height] = grow(box.top, box.height, pageHeight);
+  return { left, top, width, height };
+}
 
 /** `box` no wider than `width` and no taller than `height`: the lighter of its two edge lines goes, line by line. */
 function trimmedTo(box: PixelBox, samples: Uint8Array, pageWidth: number, width: number, height: number): PixelBox {
@@ -291,10 +308,17 @@ interface GreyPage {
 async function renderGrey(page: { render(o: object): Promise<GreyPage> }, width: number, height: number,
   oneBit: OneBit): Promise<GreyPage> {
   const k = SUPERSAMPLE;
-  if (oneBit !== 'dither' || width * height * k * k > MAX_SUPERSAMPLED_PX) {
-    return page.render({ width, height, colorSpace: 'Gray', render: 'bitmap' });
-  }
-  const fine = await page.render({ width: width * k, height: height * k, colorSpace: 'Gray', render: 'bitmap' });
+  // PDFium failing (out of memory for the bitmap, say) is an answer, not a crash of the caller's code.
+  const render = async (w: number, h: number) => {
+    try {
+      return await page.render({ width: w, height: h, colorSpace: 'Gray', render: 'bitmap' });
+    } catch (e) {
+      throw new PrintHostError('PAGE_TOO_LARGE', `A page of the PDF cannot be rendered at ${w} x ${h} pixels ` +
+        `(${String((e as Error)?.message ?? e)}); print a smaller page or crop.`, 'ask-for-another-file');
+    }
+  };
+  if (oneBit !== 'dither' || width * height * k * k > MAX_SUPERSAMPLED_PX) return render(width, height);
+  const fine = await render(width * k, height * k);
   const data = new Uint8Array(width * height);
   const sums = new Uint32Array(width);
   const fineWidth = width * k;
@@ -365,6 +389,10 @@ export async function renderPdfPages(
       let page = document.getPage(n - 1);
       let rendering = false;
       try {
+        if ((page as unknown as { pageIdx?: number }).pageIdx === 0) {
+          throw new PrintHostError('UNREADABLE_FILE', `Page ${n} of the PDF is damaged and cannot be read; choose ` +
+            'another file.', undefined, { file: 'pdf' });
+        }
         const { originalWidth, originalHeight } = page.getOriginalSize();  // points
         const width = Math.round(originalWidth * dpi / 72);
         const height = Math.round(originalHeight * dpi / 72);
@@ -384,6 +412,10 @@ export async function renderPdfPages(
           const w = Math.max(1, Math.round(width * scale));
           const h = Math.max(1, Math.round(height * scale));
           if (!box) checkSize(w, h); else checkSize(box.width, box.height);
+          if (w * h > MAX_RENDER_PX) {
+            throw new PrintHostError('PAGE_TOO_LARGE', `Page ${n} of the PDF is too large to render for this label ` +
+              `(${w} x ${h} pixels); print a smaller page or crop.`, 'ask-for-another-file');
+          }
           rendering = true;
           const bitmap = await renderGrey(page, w, h, oneBit);
           let samples = box ? cropSamples(bitmap.data, bitmap.width, box) : bitmap.data;
@@ -447,7 +479,7 @@ export async function renderPdfPages(
             // The page at 100 %, searched for what of it fits.
             rendering = true;
             const whole = await renderGrey(page, width, height, oneBit);
-            const cell = Math.max(1, Math.floor(dpi / 200));
+            const cell = Math.max(1, Math.floor(dpi / 200), Math.ceil(Math.sqrt(width * height / MAX_SEARCH_CELLS)));
             const dots = dotMask(whole.data, whole.width, whole.height,
               (layout.colour ?? 'dither') === 'grey' ? 'grey' : oneBit);
             const counts = new InkCounts(dots, whole.width, whole.height, cell);
@@ -462,9 +494,13 @@ export async function renderPdfPages(
               rule = 'ink';
             } else if (ink) {
               const gap = Math.max(1, Math.round(BLOCK_GAP_MM * dpi / 25.4 / cell));
-              const region = findRegion(counts, gap, (w, h) => turnWithin(w * cell, h * cell) !== null);
-              if (region) {
-                box = pixelsOf(region, cell, dots, whole.width, whole.height);
+              // A box of cells may hold up to a cell less one of blank pixels at each end: judged with that
+              // slack, then again in pixels.
+              const slack = 2 * (cell - 1);
+              const region = findRegion(counts, gap, (w, h) => turnWithin(w * cell - slack, h * cell - slack) !== null);
+              const pixels = region && pixelsOf(region, cell, dots, whole.width, whole.height);
+              if (pixels && turnWithin(pixels.width, pixels.height) !== null) {
+                box = pixels;
                 rule = 'region';
               }
             }
@@ -472,6 +508,7 @@ export async function renderPdfPages(
               rotated = turnWithin(box.width, box.height)!;
               box = trimmedTo(box, whole.data, whole.width, rotated ? printable.height : printable.width,
                 rotated ? printable.width : printable.height);
+              box = grownTo(box, RASTER_MIN_PX, whole.width, whole.height);
               checkSize(box.width, box.height);
               let samples = cropSamples(whole.data, whole.width, box);
               let [sw, sh] = [box.width, box.height];

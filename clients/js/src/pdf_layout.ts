@@ -154,6 +154,8 @@ export function findRegion(counts: InkCounts, minGap: number,
         let run = parts[i];
         for (let j = i + 1; j < parts.length; j++) {
           run = union([run, parts[j]]);
+          // A longer run is no smaller: once one does not fit, none after it does.
+          if (!fits(run.width, run.height)) break;
           // Runs of two or more, short of the whole: the whole is `box`.
           if (i === 0 && j === parts.length - 1) continue;
           consider(run);

@@ -145,13 +145,14 @@ export function printerDescription(w: WirePrinterDescription): PrinterDescriptio
   const m = w.media;
   const a = w.printable_area;
   return {
-    name: w.name, state: w.state, acceptingJobs: w.accepting_jobs, raw: w.raw, dpiX: w.dpi_x, dpiY: w.dpi_y,
+    name: w.name, state: w.state, acceptingJobs: w.accepting_jobs, raw: w.raw === true, dpiX: w.dpi_x, dpiY: w.dpi_y,
     media: m && { name: m.name, widthHmm: m.width_hmm, heightHmm: m.height_hmm, widthPx: m.width_px,
       heightPx: m.height_px },
     printableArea: a && {
       leftHmm: a.left_hmm, topHmm: a.top_hmm, rightHmm: a.right_hmm, bottomHmm: a.bottom_hmm, widthHmm: a.width_hmm,
       heightHmm: a.height_hmm, leftPx: a.left_px, topPx: a.top_px, widthPx: a.width_px, heightPx: a.height_px,
     },
-    notices: w.notices.map((n) => ({ code: n.code, message: n.message })),
+    // A host before notices and raw sends neither.
+    notices: (w.notices ?? []).map((n) => ({ code: n.code, message: n.message })),
   };
 }

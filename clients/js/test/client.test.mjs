@@ -340,6 +340,12 @@ test("results are camelCase, every field of the host's answer mapped", async () 
       media: { name: 'na_index-4x6_4x6in', widthHmm: 10160, heightHmm: 15240, widthPx: 812, heightPx: 1218 },
       printableArea: { leftHmm: 1, topHmm: 2, rightHmm: 3, bottomHmm: 4, widthHmm: 5, heightHmm: 6, leftPx: 7, topPx: 8,
         widthPx: 9, heightPx: 10 }, raw: false, notices: [{ code: 'SNMP_LOOKUP_DELAY', message: 'slow' }] }],
+    // A host from before raw and notices.
+    [(c) => c.describePrinter('P'), { ...described, raw: undefined, notices: undefined }, { name: 'P', state: 'idle',
+      acceptingJobs: true, dpiX: 203, dpiY: null,
+      media: { name: 'na_index-4x6_4x6in', widthHmm: 10160, heightHmm: 15240, widthPx: 812, heightPx: 1218 },
+      printableArea: { leftHmm: 1, topHmm: 2, rightHmm: 3, bottomHmm: 4, widthHmm: 5, heightHmm: 6, leftPx: 7, topPx: 8,
+        widthPx: 9, heightPx: 10 }, raw: false, notices: [] }],
     [(c) => c.describePrinter('R'), raw, { name: 'R', state: 'idle', acceptingJobs: true, raw: true, dpiX: null,
       dpiY: null, media: null, printableArea: null, notices: [{ code: 'RAW_QUEUE', message: 'bytes as they are' }] }],
   ];

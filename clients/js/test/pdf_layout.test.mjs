@@ -69,6 +69,8 @@ test("fit 'auto' prints at 100 % whatever fits, turned where that fits, and scal
     ['A6 landscape: its ink, turned', framed(419.5, 297.6, 14), {}, ['ink', true, true, px(297.6 - 28), px(419.5 - 28)]],
     ['a Letter sheet: the label, turned', carrierSheet(LETTER, 36, 360), {}, ['region', true, true, 812, 1218]],
     ['an A4 sheet, the label below: the label', carrierSheet(A4, 450, 60), {}, ['region', true, true, 812, 1218]],
+    ['a Letter sheet with one short mark: its ink, grown to the least raster',
+      { size: LETTER, marks: [[300, 300, 2, 3]] }, {}, ['ink', false, true, 16, 16]],
     ['ink that cannot fit: scaled down', { size: [8 * IN, 10 * IN], marks: [[0, 0, 8 * IN, 10 * IN]] }, {},
       ['shrink', false, false, 812, 1015]],
     ['the caller\'s crop', carrierSheet(LETTER, 36, 360), { crop: { x: 90, y: 36, width: 432, height: 288 } },
@@ -83,6 +85,13 @@ test("fit 'auto' prints at 100 % whatever fits, turned where that fits, and scal
     assert.ok(Math.abs(p.width - width) <= 1 && Math.abs(p.height - height) <= 1, `${name}: ${p.width} x ${p.height}`);
     assert.ok(p.width <= LABEL.printable.width && p.height <= LABEL.printable.height, name);
   }
+});
+
+test('at 600 dpi the region is found in cells and checked in dots', async () => {
+  const [p] = await renderPdfPages(pdfOfMarks([carrierSheet(LETTER, 36, 360)]),
+    { dpi: 600, printable: { width: 2400, height: 3600 } });
+  assert.deepEqual([p.rule, p.rotated, p.scale], ['region', true, 1]);
+  assert.ok(p.width <= 2400 && p.height <= 3600 && p.width >= 2398 && p.height >= 3598, `${p.width} x ${p.height}`);
 });
 
 test("the label's region holds every mark of the label and nothing of the sheet's other marks", async () => {
