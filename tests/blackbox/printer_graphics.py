@@ -74,40 +74,37 @@ def read_zpl(stream):
     return pages
 
 
-def read_epl(stream):
-    pages, at = [], 0
-    pattern = re.compile(rb"\nN\nGW(\d+),(\d+),(\d+),(\d+),")
+def read_inverted_commands(stream, at, command, trailer):
+    """Pages of commands `command` (a pattern whose groups are x, y, bytes a
+    row and rows), each followed by its rows, in which a 0 bit prints a dot,
+    and by `trailer`, from `at` to the end of the stream."""
+    pages = []
     while at < len(stream):
-        m = pattern.match(stream, at)
+        m = command.match(stream, at)
         assert m, stream[at:at + 40]
         x, y, stride, height = (int(v) for v in m.groups())
         assert (x, y) == (0, 0)
         start = m.end()
         data = stream[start:start + stride * height]
         assert len(data) == stride * height
-        assert stream[start + len(data):start + len(data) + 4] == b"\nP1\n"
+        end = start + len(data)
+        assert stream[end:end + len(trailer)] == trailer
         pages.append(Bitmap(stride * 8, height, flipped(data)))
-        at = start + len(data) + 4
+        at = end + len(trailer)
     return pages
+
+
+def read_epl(stream):
+    """EPL2: N clears the buffer, GW x,y,bytes,rows then the rows, P1 prints."""
+    return read_inverted_commands(stream, 0, re.compile(rb"\nN\nGW(\d+),(\d+),(\d+),(\d+),"), b"\nP1\n")
 
 
 def read_tspl(stream):
+    """TSPL: SIZE once; then CLS, BITMAP x,y,bytes,rows,mode then the rows, PRINT."""
     size = re.match(rb"SIZE ([0-9.]+) mm,([0-9.]+) mm\r\n", stream)
     assert size, stream[:40]
-    pages, at = [], size.end()
-    pattern = re.compile(rb"CLS\r\nBITMAP (\d+),(\d+),(\d+),(\d+),0,")
-    while at < len(stream):
-        m = pattern.match(stream, at)
-        assert m, stream[at:at + 40]
-        x, y, stride, height = (int(v) for v in m.groups())
-        assert (x, y) == (0, 0)
-        start = m.end()
-        data = stream[start:start + stride * height]
-        assert len(data) == stride * height
-        assert stream[start + len(data):start + len(data) + 11] == b"\r\nPRINT 1\r\n"
-        pages.append(Bitmap(stride * 8, height, flipped(data)))
-        at = start + len(data) + 11
-    return pages
+    return read_inverted_commands(stream, size.end(), re.compile(rb"CLS\r\nBITMAP (\d+),(\d+),(\d+),(\d+),0,"),
+                                  b"\r\nPRINT 1\r\n")
 
 
 def read_escpos(stream):

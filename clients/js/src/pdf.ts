@@ -16,6 +16,7 @@ import type { CallOptions, PrintHostClient } from './client.js';
 import { type Bitmap, decodePng, placeBitmap, thresholdRgba } from './bitmap.js';
 import { PrintHostError } from './errors.js';
 import { type OneBit, dotMask, greyPng } from './grey_png.js';
+import { pdfFromObjects } from './pdf_writer.js';
 import { InkCounts, type PixelBox, cropSamples, findRegion, inkBox, pixelsOf } from './pdf_layout.js';
 import { isValidId } from './ids.js';
 import { MAX_DOCUMENT_PAGES, MAX_PNG_BYTES, MAX_REQUEST_BYTES, RASTER_MAX_PX, RASTER_MIN_PX } from './limits.js';
@@ -135,17 +136,7 @@ const WARM_UP_PDF = (() => {
     '/Contents 4 0 R>>',
     `<</Length ${content.length}>>\nstream\n${content}\nendstream`, '<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>',
     '<</Type/Font/Subtype/Type1/BaseFont/Helvetica-Bold>>', '<</Type/Font/Subtype/Type1/BaseFont/Courier>>'];
-  let text = '%PDF-1.4\n';
-  const offsets = objects.map((body, i) => {
-    const at = text.length;
-    text += `${i + 1} 0 obj\n${body}\nendobj\n`;
-    return at;
-  });
-  const xref = text.length;
-  text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n`;
-  for (const at of offsets) text += `${String(at).padStart(10, '0')} 00000 n \n`;
-  text += `trailer\n<</Size ${objects.length + 1}/Root 1 0 R>>\nstartxref\n${xref}\n%%EOF\n`;
-  return text;
+  return pdfFromObjects(objects);
 })();
 
 /**
@@ -157,7 +148,7 @@ const WARM_UP_PDF = (() => {
 export async function warmUpPdf(source: PdfiumSource = {}): Promise<void> {
   try {
     // On a label of its size, and on one a little smaller, so that the search for its ink runs too.
-    const pdf = new TextEncoder().encode(WARM_UP_PDF);
+    const pdf = WARM_UP_PDF;
     for (const printable of [{ width: 812, height: 1218 }, { width: 800, height: 1200 }]) {
       await renderPdfPages(pdf, { dpi: 203, printable }, { ...source });
     }

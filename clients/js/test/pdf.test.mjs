@@ -8,6 +8,7 @@ import { after, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 import { PrintHostClient } from '../dist/index.js';
+import { pdfFromObjects } from '../dist/pdf_writer.js';
 import { pdfModuleInNode } from '../scripts/pdf_in_node.mjs';
 import { DECODERS } from './printer_decoders.mjs';
 
@@ -27,17 +28,7 @@ function pdfOf(pages) {
     objects.push(`<</Type/Page/Parent 2 0 R/MediaBox[0 0 ${w} ${h}]/Contents ${4 + 2 * i} 0 R>>`);
     objects.push(`<</Length ${content.length}>>\nstream\n${content}\nendstream`);
   }
-  let text = '%PDF-1.4\n';
-  const offsets = objects.map((body, i) => {
-    const at = text.length;
-    text += `${i + 1} 0 obj\n${body}\nendobj\n`;
-    return at;
-  });
-  const xref = text.length;
-  text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n`;
-  for (const at of offsets) text += `${String(at).padStart(10, '0')} 00000 n \n`;
-  text += `trailer\n<</Size ${objects.length + 1}/Root 1 0 R>>\nstartxref\n${xref}\n%%EOF\n`;
-  return new TextEncoder().encode(text);
+  return pdfFromObjects(objects);
 }
 
 const LABEL = { dpi: 203, printable: { width: 812, height: 1218 } };  // 4 x 6 in at 203 dpi

@@ -7,6 +7,7 @@ import { after, test } from 'node:test';
 
 import { pdfModuleInNode } from '../scripts/pdf_in_node.mjs';
 import { decodePng } from '../dist/bitmap.js';
+import { pdfFromObjects } from '../dist/pdf_writer.js';
 
 const { module: { renderPdfPages }, dispose } = await pdfModuleInNode();
 after(dispose);
@@ -25,17 +26,7 @@ function pdfOfMarks(pages) {
     objects.push(`<</Type/Page/Parent 2 0 R/MediaBox[0 0 ${w} ${h}]/Contents ${4 + 2 * i} 0 R>>`);
     objects.push(`<</Length ${content.length}>>\nstream\n${content}\nendstream`);
   }
-  let text = '%PDF-1.4\n';
-  const offsets = objects.map((body, i) => {
-    const at = text.length;
-    text += `${i + 1} 0 obj\n${body}\nendobj\n`;
-    return at;
-  });
-  const xref = text.length;
-  text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n`;
-  for (const at of offsets) text += `${String(at).padStart(10, '0')} 00000 n \n`;
-  text += `trailer\n<</Size ${objects.length + 1}/Root 1 0 R>>\nstartxref\n${xref}\n%%EOF\n`;
-  return new TextEncoder().encode(text);
+  return pdfFromObjects(objects);
 }
 
 // A 6 x 4 in label at (left, top): a frame, an address block and barcode-like bars.
