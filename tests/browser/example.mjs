@@ -24,12 +24,17 @@ await withChromium([{ dir, id }], launcher, async (page) => {
   const shown = [await page.textContent('#status')];
   if (pdf) {
     await page.setInputFiles('#pdf', pdf);
+    // Choosing the file shows page 1 as the printer will receive it.
+    await page.waitForFunction(() => document.getElementById('pdf-note').textContent.startsWith('Page 1'), null,
+      { timeout: 120000 });
+    const preview = await page.textContent('#pdf-note');
     for (const expected of ['PDF sent', 'PDF already printed']) {
       await page.click('#print-pdf');
       await page.waitForFunction((w) => document.getElementById('status').textContent.includes(w), expected,
         { timeout: 120000 });
       shown.push(await page.textContent('#status'));
     }
+    shown.push(preview);
   }
   fs.writeFileSync(output, shown.join('\n'));
 });

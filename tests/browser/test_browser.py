@@ -522,7 +522,12 @@ class ExampleExtensionTest(unittest.TestCase):
             # Wine's spooler forgets a finished job, so there the job stays SUBMITTED.
             wait_for = "following it" if WINDOWS else "Order %s: COMPLETED" % order
             write_label_pdf(host.scratch, "E" + order)
-            label, sent, repeated = self.use_example(host, order, wait_for, os.path.join(host.scratch, "labels.pdf"))
+            label, sent, repeated, *preview = self.use_example(host, order, wait_for,
+                                                               os.path.join(host.scratch, "labels.pdf"))
+            if not FIREFOX:
+                # The 4 x 6 in page 1 on the A4 queue at 300 dpi, dot for dot.
+                self.assertEqual(preview, ["Page 1 as Label_PDF receives it: 1200 x 1800 dots at 300 dpi, placed by "
+                                           "'page' at 100 %."])
             self.assertIn(wait_for, label)
             printed(self, "Order " + order, 1)
             # The Print PDF action: three pages as one job, and a second click prints nothing.
