@@ -324,6 +324,16 @@ async function renderGrey(page: { render(o: object): Promise<GreyPage> }, width:
   return { width, height, data };
 }
 
+/** `box` of a rendered page (all of it for null), turned a quarter clockwise or not. */
+function cutAndTurn(page: GreyPage, box: PixelBox | null, turned: boolean): { samples: Uint8Array; width: number;
+  height: number } {
+  const samples = box ? cropSamples(page.data, page.width, box) : page.data;
+  const width = box ? box.width : page.width;
+  const height = box ? box.height : page.height;
+  return turned ? { samples: rotateClockwise(samples, width, height), width: height, height: width }
+    : { samples, width, height };
+}
+
 function mm(px: number, dpi: number): string {
   return (px * 25.4 / dpi).toFixed(1);
 }
@@ -408,15 +418,7 @@ export async function renderPdfPages(
               `(${w} x ${h} pixels); print a smaller page or crop.`, 'ask-for-another-file');
           }
           rendering = true;
-          const bitmap = await renderGrey(page, w, h, oneBit);
-          let samples = box ? cropSamples(bitmap.data, bitmap.width, box) : bitmap.data;
-          let sw = box ? box.width : bitmap.width;
-          let sh = box ? box.height : bitmap.height;
-          if (turned) {
-            samples = rotateClockwise(samples, sw, sh);
-            [sw, sh] = [sh, sw];
-          }
-          return { samples, width: sw, height: sh };
+          return cutAndTurn(await renderGrey(page, w, h, oneBit), box, turned);
         };
         let placed: { samples: Uint8Array; width: number; height: number };
         let rule: PlacementRule = 'page';
@@ -456,9 +458,7 @@ export async function renderPdfPages(
           const h = Math.max(1, Math.floor(height * scale));
           checkSize(w, h);
           rendering = true;
-          const bitmap = await renderGrey(page, w, h, oneBit);
-          placed = rotated ? { samples: rotateClockwise(bitmap.data, bitmap.width, bitmap.height), width: bitmap.height,
-            height: bitmap.width } : { samples: bitmap.data, width: bitmap.width, height: bitmap.height };
+          placed = cutAndTurn(await renderGrey(page, w, h, oneBit), null, rotated);
         } else {
           const turn = turnFor(width, height);
           if (turn !== null) {
@@ -501,13 +501,7 @@ export async function renderPdfPages(
                 rotated ? printable.width : printable.height);
               box = grownTo(box, RASTER_MIN_PX, whole.width, whole.height);
               checkSize(box.width, box.height);
-              let samples = cropSamples(whole.data, whole.width, box);
-              let [sw, sh] = [box.width, box.height];
-              if (rotated) {
-                samples = rotateClockwise(samples, sw, sh);
-                [sw, sh] = [sh, sw];
-              }
-              placed = { samples, width: sw, height: sh };
+              placed = cutAndTurn(whole, box, rotated);
             } else {
               // Nothing of it fits at 100 %: its ink (or a blank page whole), scaled down.
               page = document.getPage(n - 1);
