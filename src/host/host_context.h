@@ -4,6 +4,8 @@
 // handlers borrow it for one request.
 
 #include "platform/spooler.h"
+#include "queues/printer_voice.h"
+#include "queues/watch.h"
 #include "submit/print_context.h"
 
 namespace tph {
@@ -11,6 +13,10 @@ namespace tph {
 struct HostContext {
   PrintContext print;
   Spooler& spooler;
+  // Asks network label printers for their own status; null: nobody is asked.
+  PrinterVoice* voice = nullptr;
+  // What this port watches; events are sent between messages.
+  Watch watch{};
 };
 
 }  // namespace tph

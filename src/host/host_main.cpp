@@ -5,7 +5,13 @@
 #include <string>
 
 #include "support/error_catalogue.h"
+#include <algorithm>
+#include <chrono>
+
 #include "host/framing.h"
+#include "host/inbox.h"
+#include "host/response.h"
+#include "host/wire.h"
 #include "host/host_context.h"
 #include "host/request_handler.h"
 
@@ -18,6 +24,25 @@ int fatal(Channel& channel, const HostError& error) {
   line += '\n';
   channel.write_diagnostic(line);
   return 1;
+}
+
+// How often a watch looks at what it watches: an event follows a change
+// within this, and an idle watch costs a few requests to the print system
+// each time.
+constexpr std::chrono::milliseconds kLookEvery{500};
+
+Status send_events(Channel& channel, const WatchEvents& events, const PlatformInfo& info) {
+  for (const JobRecord& job : events.jobs) {
+    Result<std::string> m = encode_event("job", write_job(job));
+    if (!m.ok()) return m.take_error();
+    if (Status s = write_message(channel, m.value()); !s.ok()) return s;
+  }
+  for (const QueueEntry& printer : events.printers) {
+    Result<std::string> m = encode_event("printer", write_printer_event(printer, info));
+    if (!m.ok()) return m.take_error();
+    if (Status s = write_message(channel, m.value()); !s.ok()) return s;
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -44,20 +69,42 @@ int run_host(HostPorts ports) {
   HostContext context{PrintContext{store, ports.clock, [&print] { return print.new_document(); }, info,
                                    [&print] { return print.new_raw_job(); }},
                       print.spooler()};
+  PrinterVoice voice(ports.devices, ports.clock);
+  context.voice = &voice;
+  // Start-up is done: from here on the lock is held for one message, or one
+  // look, at a time.
+  release_state(store);
 
+  Inbox inbox(ports.channel);
+  using SteadyClock = std::chrono::steady_clock;
+  SteadyClock::time_point next_look = SteadyClock::now();
   for (;;) {
-    Result<std::optional<std::string>> in = read_message(ports.channel);
-    if (!in.ok()) return fatal(ports.channel, in.error());
-    if (!in.value()) return 0;  // the end of input
+    std::optional<std::chrono::milliseconds> wait;
+    if (!context.watch.empty()) {
+      wait = std::max(std::chrono::milliseconds(0),
+                      std::chrono::duration_cast<std::chrono::milliseconds>(next_look - SteadyClock::now()));
+    }
+    std::optional<Inbox::Message> in = inbox.next(wait);
+    if (!in) {
+      WatchEvents events = context.watch.look(store, print.spooler(), ports.clock, voice);
+      if (Status s = send_events(ports.channel, events, info); !s.ok()) return fatal(ports.channel, s.error());
+      if (store.lost) return fatal(ports.channel, errors::make(errors::kStateUnavailable, store.lost_because));
+      next_look = SteadyClock::now() + kLookEvery;
+      continue;
+    }
+    if (!in->ok()) return fatal(ports.channel, in->error());
+    if (!in->value()) return 0;  // the end of input
 
     // The request buffer goes with the request: it is not kept while the
     // request is handled or the response written.
-    Result<std::string> response = handle_request(std::move(*in.value()), context);
+    Result<std::string> response = handle_request(std::move(*in->value()), context);
     if (!response.ok()) return fatal(ports.channel, response.error());
     if (Status s = write_message(ports.channel, response.value()); !s.ok()) return fatal(ports.channel, s.error());
     // The request that found the state moved was answered; no other may be
     // served by a host whose lock guards nothing.
     if (store.lost) return fatal(ports.channel, errors::make(errors::kStateUnavailable, store.lost_because));
+    // What was just watched is told at once, after the reply.
+    if (context.watch.has_new()) next_look = SteadyClock::now();
   }
 }
 

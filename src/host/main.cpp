@@ -4,13 +4,17 @@
 // ignored on purpose.
 
 #include "host/host_main.h"
+#include "platform/device_link.h"
 #include "platform/process_memory.h"
 
 int main() {
   tph::keep_label_buffers_for_reuse();
-  auto channel = tph::open_standard_channel();
+  // Kept to the process's end: the reader of standard input may still be
+  // waiting on it when the host stops.
+  tph::Channel* channel = tph::open_standard_channel().release();
   // The build's first print system; every build lists one.
   std::unique_ptr<tph::PrintSystem> print_system = tph::print_system_table().front().open();
   return tph::run_host(
-      tph::HostPorts{*channel, tph::system_file_system(), tph::system_clock(), *print_system, tph::platform_info()});
+      tph::HostPorts{*channel, tph::system_file_system(), tph::system_clock(), *print_system, tph::platform_info(),
+                     tph::system_device_link()});
 }

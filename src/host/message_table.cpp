@@ -55,6 +55,11 @@ const PayloadSpec kSubmitRaw{{{"intent_id", Kind::kText, true},
 const PayloadSpec kDescribePrinter{{{"printer"}}, Layout::kLenient};
 const PayloadSpec kGetJob{{{"intent_id"}}, Layout::kLenient};
 const PayloadSpec kFindJobs{{{"intent_prefix"}, {"limit"}}, Layout::kLenient};
+// A watch's lists hold names: values kept as they are, checked by the handler.
+const PayloadSpec kWatchName{{}, Layout::kLenient};
+const PayloadSpec kWatch{{{"printers", Kind::kList, false, true, 0, &kWatchName, Watch::kMaxPrinters},
+                          {"intents", Kind::kList, false, true, 0, &kWatchName, Watch::kMaxIntents}},
+                         Layout::kLenient};
 
 RasterPayload raster_of(BoundPayload& b) {
   RasterPayload r;
@@ -89,7 +94,7 @@ Result<Json> answer_hello(Json*, const StrictJson&, HostContext& ctx) {
 }
 
 Result<Json> answer_list_printers(Json*, const StrictJson&, HostContext& ctx) {
-  Result<PrinterList> list = list_printers(ctx.spooler, ctx.print.info);
+  Result<PrinterList> list = list_printers(ctx.spooler, ctx.print.info, ctx.voice);
   if (!list.ok()) return list.take_error();
   return write_printers(list.value(), ctx.print.info);
 }
@@ -120,8 +125,9 @@ Result<Json> answer_describe_printer(Json* payload, const StrictJson& parsed, Ho
       !is_valid_text_field(printer->get_ref<const std::string&>(), protocol_limits::kPrinterMaxBytes)) {
     return errors::bad_text_field("printer");
   }
-  return written(describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info),
-                 write_printer);
+  return written(
+      describe_printer(printer->get<std::string>(), ctx.print.new_document(), ctx.spooler, ctx.print.info, ctx.voice),
+      write_printer);
 }
 
 Result<Json> answer_get_job(Json* payload, const StrictJson& parsed, HostContext& ctx) {
@@ -152,6 +158,53 @@ Result<Json> answer_find_jobs(Json* payload, const StrictJson& parsed, HostConte
   return written(find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state), write_found_jobs);
 }
 
+// A watch's names: absent, or a list of queue names (printers) or intent
+// ids (intents), each as describe_printer and get_job take it.
+Result<std::vector<std::string>> watch_names(const BoundPayload& b, std::string_view member) {
+  std::vector<std::string> names;
+  const Json* list = b.get(member);
+  if (!list) return names;
+  const bool printers = member == "printers";
+  // The parser keeps one name past the most a watch may hold.
+  if (list->size() > (printers ? Watch::kMaxPrinters : Watch::kMaxIntents)) {
+    return errors::make(errors::kBadRequest, errors::kMsgWatchTooLarge);
+  }
+  for (const Json& name : *list) {
+    if (printers) {
+      if (!name.is_string() || !is_valid_text_field(name.get_ref<const std::string&>(), protocol_limits::kPrinterMaxBytes)) {
+        return errors::bad_text_field("printers[" + std::to_string(names.size()) + "]");
+      }
+    } else if (!name.is_string() || !is_valid_identifier(name.get_ref<const std::string&>(), kIntentIdMaxBytes)) {
+      return errors::unsupported_characters("intents[" + std::to_string(names.size()) + "]");
+    }
+    names.push_back(name.get<std::string>());
+  }
+  return names;
+}
+
+Result<Json> answer_watch(Json* payload, const StrictJson& parsed, HostContext& ctx, bool add) {
+  Result<BoundPayload> b = bind_payload(payload, parsed, kWatch, "payload");
+  if (!b.ok()) return b.take_error();
+  Result<std::vector<std::string>> printers = watch_names(b.value(), "printers");
+  if (!printers.ok()) return printers.take_error();
+  Result<std::vector<std::string>> intents = watch_names(b.value(), "intents");
+  if (!intents.ok()) return intents.take_error();
+  if (add) {
+    if (Status s = ctx.watch.add(printers.value(), intents.value()); !s.ok()) return s.take_error();
+  } else {
+    ctx.watch.remove(printers.value(), intents.value());
+  }
+  return write_watching(ctx.watch);
+}
+
+Result<Json> answer_watch_add(Json* payload, const StrictJson& parsed, HostContext& ctx) {
+  return answer_watch(payload, parsed, ctx, true);
+}
+
+Result<Json> answer_unwatch(Json* payload, const StrictJson& parsed, HostContext& ctx) {
+  return answer_watch(payload, parsed, ctx, false);
+}
+
 const std::vector<MessageEntry>& entries() {
   static const std::vector<MessageEntry> table{
       {"hello", {}, nullptr, answer_hello},
@@ -162,6 +215,8 @@ const std::vector<MessageEntry>& entries() {
       {"describe_printer", {"describe_printer"}, &kDescribePrinter, answer_describe_printer},
       {"submit_document", {"submit_document"}, &kSubmitDocument, answer_submit_document},
       {"find_jobs", {"find_jobs"}, &kFindJobs, answer_find_jobs},
+      {"watch", {"watch"}, &kWatch, answer_watch_add},
+      {"unwatch", {}, &kWatch, answer_unwatch},
   };
   return table;
 }

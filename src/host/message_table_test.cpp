@@ -163,6 +163,7 @@ TEST(MessageTable, MessagesQuoteTheLimits) {
       {errors::kMsgDpi, {n(L::kDpiMin), n(L::kDpiMax)}},
       {errors::kMsgPageCount, {n(L::kMaxDocumentPages)}},
       {errors::kMsgFindLimit, {n(L::kFindJobsMaxLimit)}},
+      {errors::kMsgWatchTooLarge, {n(L::kMaxWatchedPrinters), n(L::kMaxWatchedIntents)}},
   };
   for (const auto& [message, numbers] : cases) {
     for (const std::string& number : numbers) {

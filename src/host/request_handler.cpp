@@ -7,6 +7,7 @@
 #include "host/message_table.h"
 #include "host/response.h"
 #include "state/bridge_status.h"
+#include "state/state_store.h"
 #include "support/identifier.h"
 #include "platform/clock.h"
 #include "support/protocol_limits.h"
@@ -84,6 +85,10 @@ Result<std::string> answer_request(std::string body, HostContext& ctx, std::stri
   if (envelope->protocol != kProtocolVersion) {
     return encode_failure(request_id, errors::protocol_mismatch(kProtocolVersion));
   }
+  // The state is held for this request only: between messages another host
+  // may print, and this one reads what it left before it answers.
+  StateHold hold(ctx.print.state, ctx.print.clock);
+  if (!hold.status().ok()) return encode_failure(request_id, hold.status().error());
   write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
   if (!is_valid_identifier(request_id, kRequestIdMaxBytes)) {
     return encode_failure(request_id, errors::unsupported_characters("request_id"));

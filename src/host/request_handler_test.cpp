@@ -16,7 +16,7 @@ std::string err(const std::string& id, const std::string& code, const std::strin
 }
 
 const std::string kHello =
-    R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":["list_printers","submit_png","get_job","durable_idempotency","submit_raw","describe_printer","submit_document","find_jobs"],"platform":"windows","protocol":1,"version":")" + std::string(kHostVersion) + R"("}})";
+    R"({"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":["list_printers","submit_png","get_job","durable_idempotency","submit_raw","describe_printer","submit_document","find_jobs","watch"],"platform":"windows","protocol":1,"version":")" + std::string(kHostVersion) + R"("}})";
 const std::string kNotJson = err("", "BAD_REQUEST", "The native message is not valid protocol JSON.");
 const std::string kUnknown = "UNKNOWN_MESSAGE";
 const std::string kUnknownMsg = "The print helper does not support that message type.";

@@ -34,6 +34,21 @@ Result<std::string> encode_success(std::string_view request_id, const Json& resu
   }
 }
 
+Result<std::string> encode_event(std::string_view kind, const Json& body) {
+  try {
+    std::string out = "{\"protocol\":" + std::to_string(kProtocolVersion) + ",\"event\":";
+    out += compact(Json(std::string(kind)));
+    out += ",";
+    out += compact(Json(std::string(kind)));
+    out += ":";
+    out += compact(body);
+    out += '}';
+    return out;
+  } catch (const Json::exception&) {
+    return not_utf8();
+  }
+}
+
 Result<std::string> encode_failure(std::string_view request_id, const HostError& error) {
   try {
     std::string out = head(request_id, false);

@@ -60,6 +60,18 @@ Json write_found_jobs(const FoundJobs& found) {
   return r;
 }
 
+namespace {
+
+Json reasons_of(const std::vector<std::string>& reasons) {
+  Json r = Json::array();
+  for (const std::string& reason : reasons) r.push_back(reason);
+  return r;
+}
+
+Json queue_entry(const QueueEntry& e, const PlatformInfo& info);
+
+}  // namespace
+
 Json write_printer(const PrinterDescription& printer) {
   const DocumentGeometry& g = printer.geometry;
   const bool px = printer.resolution_known();
@@ -101,25 +113,46 @@ Json write_printer(const PrinterDescription& printer) {
   r["notices"] = std::move(notices);
   r["printable_area"] = std::move(printable);
   r["raw"] = printer.raw;
+  r["reasons"] = reasons_of(printer.reasons);
   r["state"] = printer.state;
   return r;
 }
 
+namespace {
+
+Json queue_entry(const QueueEntry& e, const PlatformInfo& info) {
+  Json p = Json::object();
+  p["enabled"] = queue_enabled(e.state);
+  p["name"] = e.name;
+  p["raw"] = e.raw;
+  p["reasons"] = reasons_of(e.reasons);
+  p["state"] = e.state;
+  p["uri"] = info.queue_uri;
+  return p;
+}
+
+}  // namespace
+
 Json write_printers(const PrinterList& list, const PlatformInfo& info) {
   Json printers = Json::array();
-  for (const QueueEntry& e : list.queues) {
-    Json p = Json::object();
-    p["enabled"] = queue_enabled(e.state);
-    p["name"] = e.name;
-    p["raw"] = e.raw;
-    p["state"] = e.state;
-    p["uri"] = info.queue_uri;
-    printers.push_back(std::move(p));
-  }
+  for (const QueueEntry& e : list.queues) printers.push_back(queue_entry(e, info));
   Json result = Json::object();
   result["default_printer"] = list.default_printer;
   result["printers"] = std::move(printers);
   return result;
+}
+
+Json write_watching(const Watch& watch) {
+  Json r = Json::object();
+  r["intents"] = reasons_of(watch.intents());
+  r["printers"] = reasons_of(watch.printers());
+  return r;
+}
+
+Json write_printer_event(const QueueEntry& printer, const PlatformInfo& info) {
+  Json p = queue_entry(printer, info);
+  p["accepting_jobs"] = printer.accepting;
+  return p;
 }
 
 }  // namespace tph

@@ -10,6 +10,7 @@
 #include "queues/job_query.h"
 #include "queues/printer_description.h"
 #include "queues/queue_listing.h"
+#include "queues/watch.h"
 #include "submit/attempt_runner.h"
 #include "support/strict_json.h"
 
@@ -24,5 +25,10 @@ Json write_job(const JobRecord& record);
 Json write_found_jobs(const FoundJobs& found);
 Json write_printer(const PrinterDescription& printer);
 Json write_printers(const PrinterList& list, const PlatformInfo& info);
+// watch, unwatch: everything the port watches now.
+Json write_watching(const Watch& watch);
+// An event's body: a job as get_job answers it; a printer as list_printers
+// lists it, with its reasons and whether it takes jobs.
+Json write_printer_event(const QueueEntry& printer, const PlatformInfo& info);
 
 }  // namespace tph

@@ -33,13 +33,13 @@ TEST(ListPrinters, SortsByBytesKeepsEqualNamesInOrderAndMapsEnabled) {
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(write_printers(r.value(), info("CUPS", "cups")).dump(),
             R"({"default_printer":"Elsewhere","printers":[)"
-            R"({"enabled":false,"name":"Denied","raw":false,"state":"unavailable","uri":"cups"},)"
-            R"({"enabled":false,"name":"Far","raw":true,"state":"offline","uri":"cups"},)"
-            R"({"enabled":false,"name":"Label","raw":false,"state":"error","uri":"cups"},)"
-            R"({"enabled":true,"name":"Label","raw":false,"state":"idle","uri":"cups"},)"
-            R"({"enabled":true,"name":"Label 2","raw":false,"state":"printing","uri":"cups"},)"
-            R"({"enabled":false,"name":"Queue B","raw":false,"state":"paused","uri":"cups"},)"
-            R"({"enabled":true,"name":"label A","raw":false,"state":"idle","uri":"cups"}]})");
+            R"({"enabled":false,"name":"Denied","raw":false,"reasons":[],"state":"unavailable","uri":"cups"},)"
+            R"({"enabled":false,"name":"Far","raw":true,"reasons":[],"state":"offline","uri":"cups"},)"
+            R"({"enabled":false,"name":"Label","raw":false,"reasons":[],"state":"error","uri":"cups"},)"
+            R"({"enabled":true,"name":"Label","raw":false,"reasons":[],"state":"idle","uri":"cups"},)"
+            R"({"enabled":true,"name":"Label 2","raw":false,"reasons":[],"state":"printing","uri":"cups"},)"
+            R"({"enabled":false,"name":"Queue B","raw":false,"reasons":[],"state":"paused","uri":"cups"},)"
+            R"({"enabled":true,"name":"label A","raw":false,"reasons":[],"state":"idle","uri":"cups"}]})");
 }
 
 // What the print system cannot know is null, never a guess; the notices
@@ -49,7 +49,7 @@ TEST(DescribePrinter, UnknownsAreNullAndNoticesListed) {
       R"("dpi_x":203,"dpi_y":203,"media":{"height_hmm":15240,"height_px":1218,"name":"na_index-4x6_4x6in",)"
       R"("width_hmm":10160,"width_px":812},"name":"Q","notices":[],"printable_area":{"bottom_hmm":0,)"
       R"("height_hmm":15240,"height_px":1218,"left_hmm":0,"left_px":0,"right_hmm":0,"top_hmm":0,"top_px":0,)"
-      R"("width_hmm":10160,"width_px":812},"raw":false,"state":"idle"})";
+      R"("width_hmm":10160,"width_px":812},"raw":false,"reasons":[],"state":"idle"})";
   struct Case {
     const char* what;
     bool raw;
@@ -61,17 +61,17 @@ TEST(DescribePrinter, UnknownsAreNullAndNoticesListed) {
       {"driven, sized", false, 10160, 203, {}, R"({"accepting_jobs":true,)" + sized},
       {"driven, no media size", false, 0, 203, {{"SNMP_LOOKUP_DELAY", "slow"}},
        R"({"accepting_jobs":true,"dpi_x":203,"dpi_y":203,"media":null,"name":"Q",)"
-       R"("notices":[{"code":"SNMP_LOOKUP_DELAY","message":"slow"}],"printable_area":null,"raw":false,"state":"idle"})"},
+       R"("notices":[{"code":"SNMP_LOOKUP_DELAY","message":"slow"}],"printable_area":null,"raw":false,"reasons":[],"state":"idle"})"},
       {"driven, no resolution", false, 10160, std::nullopt, {},
        R"({"accepting_jobs":true,"dpi_x":null,"dpi_y":null,"media":{"height_hmm":15240,"height_px":null,)"
        R"("name":"na_index-4x6_4x6in","width_hmm":10160,"width_px":null},"name":"Q","notices":[],"printable_area":)"
        R"({"bottom_hmm":0,"height_hmm":15240,"height_px":null,"left_hmm":0,"left_px":null,"right_hmm":0,)"
-       R"("top_hmm":0,"top_px":null,"width_hmm":10160,"width_px":null},"raw":false,"state":"idle"})"},
+       R"("top_hmm":0,"top_px":null,"width_hmm":10160,"width_px":null},"raw":false,"reasons":[],"state":"idle"})"},
       {"raw, whatever its document says", true, 10160, 203, {{"X", "y"}},
        R"({"accepting_jobs":true,"dpi_x":null,"dpi_y":null,"media":null,"name":"Q","notices":[{"code":"RAW_QUEUE",)"
        R"("message":"Q passes what it is sent to the printer as it is, and knows neither the printer's resolution )"
        R"(nor its label: send the printer's own language (submit_raw; the client's target option renders labels )"
-       R"(and PDFs into it)."},{"code":"X","message":"y"}],"printable_area":null,"raw":true,"state":"idle"})"},
+       R"(and PDFs into it)."},{"code":"X","message":"y"}],"printable_area":null,"raw":true,"reasons":[],"state":"idle"})"},
   };
   for (const Case& c : cases) {
     FakeSpooler spooler;

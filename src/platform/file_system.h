@@ -18,6 +18,8 @@ class LockFile {
   virtual ~LockFile() = default;
   // Takes an exclusive lock on the whole file, waiting without limit.
   virtual OsStatus lock_exclusive() = 0;
+  // Lets the lock go; the file stays open for the next lock_exclusive.
+  virtual void unlock() = 0;
   // Ok while the file now at the path this lock was opened from is the very
   // file this lock holds. A lock file deleted or replaced, or a state folder
   // moved or renamed, fails: another host could then lock a new file at the

@@ -20,6 +20,13 @@ struct QueueNotice {
   std::string message;
 };
 
+// Where a printer that takes raw jobs over a socket listens.
+struct DeviceAddress {
+  std::string host;
+  uint16_t port = 9100;
+  friend bool operator==(const DeviceAddress&, const DeviceAddress&) = default;
+};
+
 // One of "idle", "printing", "paused", "offline", "error", "unavailable".
 struct QueueEntry {
   std::string name;
@@ -34,7 +41,25 @@ struct QueueEntry {
   // What the print system's own set-up costs or lacks; filled by
   // queue_entry() only (a listing leaves it empty).
   std::vector<QueueNotice> notices;
+  // Why the queue is in its state, in portable words (kReason...), sorted,
+  // each once; empty when nothing is wrong.
+  std::vector<std::string> reasons;
+  // The language the queue's printer answers a status query in ("zpl",
+  // "escpos"), as the queue's description marks it, and where the printer
+  // listens: set only for a marked queue whose device is a socket.
+  std::string status_language;
+  std::optional<DeviceAddress> device;
 };
+
+// The portable reasons, as events and replies name them.
+inline constexpr const char* kReasonPaused = "paused";
+inline constexpr const char* kReasonOffline = "offline";
+inline constexpr const char* kReasonMediaEmpty = "media-empty";
+inline constexpr const char* kReasonMediaJam = "media-jam";
+inline constexpr const char* kReasonDoorOpen = "door-open";
+inline constexpr const char* kReasonHeadOpen = "head-open";
+inline constexpr const char* kReasonRibbonEmpty = "ribbon-empty";
+inline constexpr const char* kReasonError = "error";
 
 // The queues in the print system's order (unnamed ones left out), or why
 // not: the print system could not be asked, or it returned a name that cannot

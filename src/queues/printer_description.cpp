@@ -5,7 +5,7 @@
 namespace tph {
 
 Result<PrinterDescription> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
-                              const PlatformInfo& info) {
+                              const PlatformInfo& info, PrinterVoice* voice) {
   using namespace errors;
   if (OsStatus s = document->open(printer); !s.ok()) {
     return with_context(kPrinterUnavailable, named(kCtxOpenQueue, info.print_system), s.error().description);
@@ -18,6 +18,8 @@ Result<PrinterDescription> describe_printer(const std::string& printer, std::uni
   // show (or a listing that failed) is "unavailable".
   d.state = "unavailable";
   if (std::optional<QueueEntry> entry = spooler.queue_entry(printer)) {
+    if (voice) voice->hear(*entry);
+    d.reasons = std::move(entry->reasons);
     d.state = entry->state;
     d.accepting_jobs = entry->accepting;
     d.raw = entry->raw;

@@ -4,6 +4,7 @@
 #include "platform/platform_info.h"
 #include "platform/print_document.h"
 #include "platform/spooler.h"
+#include "queues/printer_voice.h"
 #include "support/host_error.h"
 #include <string>
 #include <vector>
@@ -28,8 +29,11 @@ struct PrinterDescription {
   bool media_known() const { return !raw && geometry.media.width_hmm > 0 && geometry.media.height_hmm > 0; }
   // The set-up's notices (the print system's, and a raw queue's own).
   std::vector<QueueNotice> notices;
+  // Why the queue is in its state (kReason... words), the printer's own word
+  // included where it gives it.
+  std::vector<std::string> reasons;
 };
 Result<PrinterDescription> describe_printer(const std::string& printer, std::unique_ptr<PrintDocument> document, Spooler& spooler,
-                              const PlatformInfo& info);
+                              const PlatformInfo& info, PrinterVoice* voice = nullptr);
 
 }  // namespace tph

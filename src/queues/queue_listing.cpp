@@ -6,7 +6,7 @@
 
 namespace tph {
 
-Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info) {
+Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info, PrinterVoice* voice) {
   using namespace errors;
   QueueListing listing = spooler.listing();
   QueueList& list = listing.queues;
@@ -17,6 +17,9 @@ Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info) {
     return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.error().description);
   }
   std::vector<QueueEntry>& queues = list.value();
+  if (voice) {
+    for (QueueEntry& q : queues) voice->hear(q);
+  }
   // Byte order, shorter first on a common prefix; equal names keep the print
   // system's order.
   std::stable_sort(queues.begin(), queues.end(),

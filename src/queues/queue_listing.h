@@ -3,6 +3,7 @@
 
 #include "platform/platform_info.h"
 #include "platform/spooler.h"
+#include "queues/printer_voice.h"
 #include "support/host_error.h"
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct PrinterList {
   std::vector<QueueEntry> queues;  // sorted
   std::string default_printer;     // "" when there is none
 };
-Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info);
+// Queues whose printer answers for itself (see PrinterVoice) carry its word.
+Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info, PrinterVoice* voice = nullptr);
 
 }  // namespace tph

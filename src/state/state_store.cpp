@@ -24,43 +24,45 @@ OsResult<std::optional<FileStamp>> ledger_stamp_now(StateStore& store) {
   return now.take_error();
 }
 
-}  // namespace
-
-Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
+// Opens ledger.lock at the folder's path and locks it. The lock counts only
+// if, once held, the file at the path is still the one locked: a host that
+// exited may have had its lock file deleted meanwhile, and another may have
+// made a new one. Then lock that one.
+Status lock_at_path(StateStore& store) {
   using namespace errors;
-  const std::optional<std::string> root = fs.locate_user_state_root();
-  if (!root) return make(kStateUnavailable, kMsgNoAppData);
-
-  StateStore store;
-  store.fs = &fs;
-  store.folder = fs.join(*root, kStateFolderName);
-  if (OsStatus s = fs.create_directories(store.folder); !s.ok()) {
-    return with_description(kStateUnavailable, kPfxCreateState, s.error().description);
-  }
-  // The lock counts only if, once held, the file at the path is still the
-  // one locked: a host that exited may have had its lock file deleted
-  // meanwhile, and another may have made a new one. Then lock that one.
+  FileSystem& fs = *store.fs;
   for (int attempt = 0;; ++attempt) {
-    OsResult<std::unique_ptr<LockFile>> lock = fs.open_lock_file(fs.join(store.folder, kLockFileName));
-    if (!lock.ok()) return with_description(kStateUnavailable, kPfxOpenLock, lock.error().description);
-    store.lock = std::move(lock.value());
-    // From here on every early return destroys `store`, closing the lock file.
+    if (!store.lock) {
+      OsResult<std::unique_ptr<LockFile>> lock = fs.open_lock_file(fs.join(store.folder, kLockFileName));
+      if (!lock.ok()) return with_description(kStateUnavailable, kPfxOpenLock, lock.error().description);
+      store.lock = std::move(lock.value());
+    }
     if (OsStatus s = store.lock->lock_exclusive(); !s.ok()) {
+      store.lock.reset();
       return with_description(kStateUnavailable, kPfxLockState, s.error().description);
     }
     OsStatus guards = store.lock->still_at_its_path();
-    if (guards.ok()) break;
+    if (guards.ok()) return Status::Ok();
+    store.lock.reset();  // closing it lets the stale lock go
     if (attempt == kLockAttempts - 1) return with_description(kStateUnavailable, kPfxLockState, guards.error().description);
-    store.lock.reset();
   }
+}
 
+// Reads ledger.json into the store and repairs it as start-up does: attempts
+// a host left DISPATCHING when it died become UNKNOWN (a living host never
+// lets the lock go with one in that state), old records are archived.
+// `fresh` is set when there was no file.
+Status load_ledger(StateStore& store, uint64_t now, bool& fresh) {
+  using namespace errors;
+  FileSystem& fs = *store.fs;
+  fresh = false;
   // The ledger's stamp before it is read and after: a file replaced while
   // it was read is not the one whose content this host holds.
   OsResult<std::optional<FileStamp>> stamp_before = ledger_stamp_now(store);
   if (!stamp_before.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp_before.error().description);
   OsResult<std::unique_ptr<ReadableFile>> opened =
       fs.open_to_read(fs.join(store.folder, kLedgerFileName), kMaxLedgerBytes);
-  bool fresh = false;
+  HostLedger loaded;
   if (!opened.ok()) {
     const OsError& why = opened.error();
     if (why.failed_as(OsErrorKind::kTooLarge)) return make(kStateCorrupt, kMsgLedgerUnreadable);  // none of ours is
@@ -88,21 +90,68 @@ Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
     if (grew_too_large) return make(kStateCorrupt, kMsgLedgerUnreadable);
     if (!ledger.ok()) return ledger.take_error();
     if (ledger.value().schema != kLedgerSchema) return make(kStateVersion, kMsgStateVersion);
-    store.ledger = std::move(ledger.value());
+    loaded = std::move(ledger.value());
   }
 
   OsResult<std::optional<FileStamp>> stamp = ledger_stamp_now(store);
   if (!stamp.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp.error().description);
   if (stamp.value() != stamp_before.value()) return make(kStateUnavailable, kMsgLedgerChanged);
   store.ledger_stamp = stamp.value();
+  store.ledger = fresh ? HostLedger{kLedgerSchema, now, {}} : std::move(loaded);
+  if (fresh) return Status::Ok();
+  return repair_and_archive(store, now);
+}
 
-  const uint64_t now = now_ms(clock);
-  if (fresh) {
-    store.ledger = HostLedger{kLedgerSchema, now, {}};
-  } else if (Status s = repair_and_archive(store, now); !s.ok()) {
-    return s.take_error();
+}  // namespace
+
+Result<StateStore> open_state(FileSystem& fs, Clock& clock) {
+  using namespace errors;
+  const std::optional<std::string> root = fs.locate_user_state_root();
+  if (!root) return make(kStateUnavailable, kMsgNoAppData);
+
+  StateStore store;
+  store.fs = &fs;
+  store.folder = fs.join(*root, kStateFolderName);
+  if (OsStatus s = fs.create_directories(store.folder); !s.ok()) {
+    return with_description(kStateUnavailable, kPfxCreateState, s.error().description);
   }
+  // From here on every early return destroys `store`, closing the lock file.
+  if (Status s = lock_at_path(store); !s.ok()) return s.take_error();
+  store.held = true;
+  bool fresh = false;
+  if (Status s = load_ledger(store, now_ms(clock), fresh); !s.ok()) return s.take_error();
   return store;
+}
+
+Status hold_state(StateStore& store, Clock& clock) {
+  using namespace errors;
+  if (store.held) return Status::Ok();
+  if (store.lost) return make(kStateUnavailable, store.lost_because);
+  if (Status s = lock_at_path(store); !s.ok()) return s;
+  store.held = true;
+  OsResult<std::optional<FileStamp>> now = ledger_stamp_now(store);
+  if (now.ok() && now.value() == store.ledger_stamp) return Status::Ok();
+  // Another host saved since this one last did. A ledger that vanished was
+  // not another host's doing (none deletes it): starting afresh would forget
+  // every attempt, so the host stops instead.
+  if (!now.ok() || !now.value()) {
+    store.lost = true;
+    store.lost_because = kMsgLedgerChanged;
+    return make(kStateUnavailable, store.lost_because);
+  }
+  bool fresh = false;
+  if (Status s = load_ledger(store, now_ms(clock), fresh); !s.ok()) {
+    store.lost = true;
+    store.lost_because = kMsgLedgerUnreadableNow;
+    return s;
+  }
+  return Status::Ok();
+}
+
+void release_state(StateStore& store) {
+  if (!store.held) return;
+  store.held = false;
+  if (store.lock) store.lock->unlock();
 }
 
 Status repair_and_archive(StateStore& store, uint64_t now) {

@@ -1,6 +1,8 @@
 #pragma once
-// The open durable state: the state folder, the in-memory ledger and the
-// locked ledger.lock, held from start-up until the process ends.
+// The open durable state: the state folder, the in-memory ledger and
+// ledger.lock. The lock is held for one piece of work at a time (start-up, a
+// request, recording what a watch saw), never while the host waits for its
+// next message, so a host left open never keeps another from printing.
 
 #include <memory>
 #include <optional>
@@ -33,6 +35,9 @@ struct StateStore {
   std::string folder;
   HostLedger ledger;
   std::unique_ptr<LockFile> lock;  // closing it releases the lock
+  // This host holds the lock now: the in-memory ledger is the one on disk,
+  // and only this host may change it.
+  bool held = false;
   FileSystem* fs = nullptr;
   // ledger.json as this host last read or wrote it (nothing: there was no
   // file). Any other version at the path was written by another program.
@@ -50,6 +55,33 @@ struct StateStore {
 // long as another host holds it), loads and repairs the ledger, and saves it
 // when the repair changed it. Every failure releases the lock.
 Result<StateStore> open_state(FileSystem& fs, Clock& clock);
+
+// Takes the lock for one piece of work (waiting as long as another host
+// holds it) and makes the in-memory ledger the one on disk: when another
+// host saved since this one last read or wrote it, it is read again and
+// repaired as start-up repairs it. A ledger that vanished or cannot be read
+// any more marks the store lost. Holding it already is success.
+Status hold_state(StateStore& store, Clock& clock);
+
+// Lets the lock go; another host may change the ledger from now on.
+void release_state(StateStore& store);
+
+// Holds the state for a scope: the lock is let go on every path out.
+class StateHold {
+ public:
+  StateHold(StateStore& store, Clock& clock) : store_(store), was_held_(store.held), status_(hold_state(store, clock)) {}
+  ~StateHold() {
+    if (!was_held_) release_state(store_);
+  }
+  StateHold(const StateHold&) = delete;
+  StateHold& operator=(const StateHold&) = delete;
+  const Status& status() const { return status_; }
+
+ private:
+  StateStore& store_;
+  bool was_held_;
+  Status status_;
+};
 
 // Writes the whole in-memory ledger to ledger.json atomically, once the lock
 // has proved that it still guards the state at the folder's path. Callers

@@ -83,6 +83,10 @@ inline constexpr std::string_view kMsgStateMoved =
 inline constexpr std::string_view kMsgLedgerChanged =
     "Another program changed the print-helper ledger while this helper held its lock; it stops without "
     "printing.";
+inline constexpr std::string_view kMsgWatchTooLarge =
+    "A port watches at most 64 printers and 1000 print attempts; unwatch some first.";
+inline constexpr std::string_view kMsgLedgerUnreadableNow =
+    "Another print helper left a ledger this helper cannot read; it stops without printing.";
 inline constexpr std::string_view kMsgOutcomeNotSaved =
     "The print helper could not record the outcome of a print attempt; it stops so that no attempt is "
     "printed twice.";

@@ -263,6 +263,31 @@ class RunningHost:
     def output(self) -> bytes:
         return open(self.out_path, "rb").read()
 
+    def frames(self):
+        """Every whole message the host wrote so far, responses and events."""
+        raw = self.output()
+        frames = []
+        while len(raw) >= 4:
+            n = struct.unpack("<I", raw[:4])[0]
+            if len(raw) < 4 + n:
+                break
+            frames.append(json.loads(raw[4:4 + n]))
+            raw = raw[4 + n:]
+        return frames
+
+    def wait_for_frame(self, match, timeout=60, after=0):
+        """The first message from index `after` on for which `match` is true,
+        and its index; fails after `timeout` seconds."""
+        deadline = time.time() + timeout
+        while True:
+            frames = self.frames()
+            for i in range(after, len(frames)):
+                if match(frames[i]):
+                    return frames[i], i
+            if time.time() > deadline:
+                raise AssertionError("timed out waiting for a message; have %r" % frames[after:])
+            time.sleep(0.01)
+
     def wait_for_responses(self, count, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:

@@ -191,3 +191,87 @@ def linear_barcodes(bitmap, longest_run=12, least_runs=40, least_lines=60, wides
         if len(group) >= least_lines:
             found.append(group)
     return [[(bar, space) for _, bar, space in group[1:-1]] for group in found]
+
+
+class StatusLabelPrinter(FakeLabelPrinter):
+    """A network label printer that also answers its status queries on the
+    port it prints from, as the real ones do: ZPL's ~HS with its three
+    framed strings, ESC/POS's DLE EOT n with one status byte each. Its
+    condition is set by the test; a silent one accepts and never answers.
+    `questions` counts the queries it was asked."""
+
+    def __init__(self):
+        super().__init__()
+        self.paper_out = self.head_open = self.paused = self.ribbon_out = False
+        self.silent = False
+        self.questions = 0
+
+    def zpl_status(self):
+        first = "030,%d,%d,1218,000,0,0,0,000,0,0,0" % (self.paper_out, self.paused)
+        second = "001,0,%d,%d,0,2,6,0,00000000,1,000" % (self.head_open, self.ribbon_out)
+        return b"".join(b"\x02" + s.encode() + b"\x03\r\n" for s in (first, second, "1234,0"))
+
+    def escpos_status(self, n):
+        byte = 0x12
+        if n == 1 and (self.paper_out or self.head_open or self.paused):
+            byte |= 0x08  # offline
+        if n == 2:
+            byte |= (0x04 if self.head_open else 0) | (0x20 if self.paper_out else 0)
+        if n == 4 and self.paper_out:
+            byte |= 0x60
+        return bytes([byte])
+
+    def receive(self, conn):
+        pieces = []
+        with conn:
+            while True:
+                chunk = conn.recv(1 << 16)
+                if not chunk:
+                    break
+                pieces.append(chunk)
+                data = b"".join(pieces)
+                if data.startswith(b"~HS") or data.startswith(b"\x10\x04"):
+                    with self.lock:
+                        self.questions += 1
+                    if self.silent:
+                        continue
+                    if data.startswith(b"~HS"):
+                        conn.sendall(self.zpl_status())
+                        break
+                    if len(data) >= 12:
+                        conn.sendall(b"".join(self.escpos_status(data[i + 2]) for i in range(0, 12, 3)))
+                        break
+            with self.lock:
+                self.connections.append(b"".join(pieces))
+
+
+def add_status_queue(name, port, language):
+    """A raw queue in front of a StatusLabelPrinter on `port`, its
+    description marked with the printer's status language. Under Wine the
+    printer's port is made a Standard TCP/IP port that sends raw to the
+    listener, as a Windows installation of a network label printer has it."""
+    add_queue(name, "socket://127.0.0.1:%d" % port)
+    subprocess.run(["lpadmin", "-p", name, "-D", "Dock label printer [language=%s]" % language], check=True,
+                   capture_output=True)
+
+
+def make_status_queue_under_wine(name, port, language):
+    Host().ask(request("list_printers"))
+    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+    printer = "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name
+    port_name = "IP_127.0.0.1_%d" % port
+    ports = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\" + port_name
+    for args in ([printer, "/v", "Port", "/t", "REG_SZ", "/d", port_name],
+                 [printer, "/v", "Description", "/t", "REG_SZ", "/d", "Dock label printer [language=%s]" % language],
+                 [ports, "/v", "Protocol", "/t", "REG_DWORD", "/d", "1"],
+                 [ports, "/v", "PortNumber", "/t", "REG_DWORD", "/d", str(port)],
+                 [ports, "/v", "HostName", "/t", "REG_SZ", "/d", "127.0.0.1"]):
+        subprocess.run(["wine", "reg", "add"] + args + ["/f"], check=True, capture_output=True, env=env)
+
+
+def set_wine_printer_status(name, status):
+    """Sets the status word Wine's spooler reports for a printer (it keeps it
+    in the registry and never learns CUPS's state)."""
+    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+    subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name,
+                    "/v", "Status", "/t", "REG_DWORD", "/d", str(status), "/f"], check=True, capture_output=True, env=env)

@@ -11,7 +11,7 @@ MAX_REQUEST = limits()["max_request_bytes"]
 
 HELLO_WINDOWS = (b'{"protocol":1,"request_id":"r1","ok":true,"result":{"arch":"x86_64","capabilities":'
                  b'["list_printers","submit_png","get_job","durable_idempotency","submit_raw","describe_printer",'
-                 b'"submit_document","find_jobs"],"platform":"windows",'
+                 b'"submit_document","find_jobs","watch"],"platform":"windows",'
                  b'"protocol":1,"version":"' + VERSION.encode() + b'"}}')
 NOT_JSON = b'{"protocol":1,"request_id":"","ok":false,"error":{"code":"BAD_REQUEST","message":"The native message is not valid protocol JSON."}}'
 IO_ERROR = b"tavelin-print-host: IO_ERROR\n"

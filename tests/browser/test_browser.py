@@ -312,7 +312,7 @@ class BrowserTest(unittest.TestCase):
     def test_hello(self):
         result = self.results["hello"]["result"]
         self.assertEqual(result["capabilities"], ["list_printers", "submit_png", "get_job", "durable_idempotency", "submit_raw",
-                                                 "describe_printer", "submit_document", "find_jobs"])
+                                                 "describe_printer", "submit_document", "find_jobs", "watch"])
         self.assertEqual((result["platform"], result["version"]), ("windows" if WINDOWS else "linux", VERSION))
 
     def test_list_printers(self):

@@ -45,6 +45,10 @@ class MemoryLockFile final : public LockFile {
     }
     return s;
   }
+  void unlock() override {
+    if (held_) --fs_.locked_;
+    held_ = false;
+  }
   OsStatus still_at_its_path() override {
     if (fs_.identity_of(path_) != identity_) {
       return OsStatus::Fail(0, "the lock file at the state folder's path is not the one this helper holds");

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/queue_marks.h"
+
 namespace tph::cups {
 namespace {
 
@@ -69,6 +71,33 @@ std::string_view queue_state(int printer_state, std::string_view reasons, bool a
   if (offline) return "offline";
   if (error) return "error";
   return printer_state == kPrinterProcessing ? "printing" : "idle";
+}
+
+std::vector<std::string> portable_reasons(int printer_state, std::string_view reasons, bool accepting) {
+  std::vector<std::string> out;
+  if (printer_state == kPrinterStopped) out.push_back(kReasonPaused);
+  if (!accepting) out.push_back(kReasonError);
+  for_each_reason(reasons, [&](std::string_view reason) {
+    std::string_view severity;
+    const std::string_view base = base_of(reason, severity);
+    if (is_offline(base) || reason == "offline-report") {
+      out.push_back(kReasonOffline);
+    } else if (severity != "error") {
+      return;
+    } else if (base == "paused") {
+      out.push_back(kReasonPaused);
+    } else if (base == "media-empty" || base == "media-needed") {
+      out.push_back(kReasonMediaEmpty);
+    } else if (base == "media-jam") {
+      out.push_back(kReasonMediaJam);
+    } else if (base == "door-open" || base == "cover-open" || base == "interlock-open") {
+      out.push_back(kReasonDoorOpen);
+    } else if (!(base == "none" || base == "moving-to-paused" || base == "shutdown" || base == "timed-out")) {
+      out.push_back(kReasonError);
+    }
+  });
+  settle_reasons(out);
+  return out;
 }
 
 JobObservation job_observation(int job_state) {

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/spooler.h"
 
@@ -25,6 +27,14 @@ inline constexpr int kPrinterStopped = 5;
 // (cupsreject) is "error" whatever else it says: nothing sent there prints
 // until somebody lets it accept jobs again.
 std::string_view queue_state(int printer_state, std::string_view reasons, bool accepting = true);
+
+// The portable reasons (kReason...) behind a queue's state, from the same
+// printer-state and printer-state-reasons: stopped is paused; offline or
+// connecting reasons are offline; media-empty or media-needed, media-jam,
+// door-open, cover-open or interlock-open are themselves; any other reason of
+// error severity, or a queue that rejects jobs, is error. Warnings and
+// reports that are not offline add nothing. Sorted, each once.
+std::vector<std::string> portable_reasons(int printer_state, std::string_view reasons, bool accepting = true);
 
 // IPP job-state values.
 inline constexpr int kJobPending = 3;

@@ -7,6 +7,7 @@
 
 #include "platform/cups/cups_print_system.h"
 #include "platform/cups/cups_mapping.h"
+#include "platform/queue_marks.h"
 #include "platform/cups/cups_scheduler.h"
 #include "platform/spooler.h"
 #include "support/text_conversion.h"
@@ -86,6 +87,14 @@ QueueNotice supplies_lookup_notice(const std::string& queue, std::string uri) {
               cups::split_queue_name(queue).name + " -v '" + repaired_utf8(uri) + "'"};
 }
 
+// The status language and socket of a queue whose description marks one.
+void mark_device(QueueEntry& entry, const char* info, const char* device_uri) {
+  if (!info || !device_uri) return;
+  entry.status_language = marked_status_language(info);
+  if (!entry.status_language.empty()) entry.device = socket_device(device_uri);
+  if (!entry.device) entry.status_language.clear();
+}
+
 class CupsSpooler final : public Spooler {
  public:
   QueueList list_queues() override { return listing().queues; }
@@ -118,6 +127,9 @@ class CupsSpooler final : public Spooler {
       entry.state = cups::queue_state(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs);
       entry.accepting = takes_jobs;
       entry.raw = model && cups::is_raw_make_and_model(model);
+      entry.reasons = cups::portable_reasons(state ? atoi(state) : 0, reasons ? reasons : "", takes_jobs);
+      mark_device(entry, cupsGetOption("printer-info", d.num_options, d.options),
+                  cupsGetOption("device-uri", d.num_options, d.options));
       queues.push_back(std::move(entry));
     }
     return {std::move(queues), std::move(default_queue)};
@@ -129,7 +141,8 @@ class CupsSpooler final : public Spooler {
     if (!scheduler.connect().ok()) return std::nullopt;
     OsResult<cups::IppMessage> attributes = cups::queue_attributes(
         scheduler, queue,
-        {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs", "printer-make-and-model", "device-uri"});
+        {"printer-state", "printer-state-reasons", "printer-is-accepting-jobs", "printer-make-and-model", "device-uri",
+         "printer-info"});
     if (!attributes.ok()) return std::nullopt;
     ipp_t* a = attributes.value().get();
     ipp_attribute_t* state = ippFindAttribute(a, "printer-state", IPP_TAG_ENUM);
@@ -144,12 +157,15 @@ class CupsSpooler final : public Spooler {
     QueueEntry entry;
     entry.name = queue;
     entry.state = cups::queue_state(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs);
+    entry.reasons = cups::portable_reasons(state ? ippGetInteger(state, 0) : 0, reasons, takes_jobs);
     entry.accepting = takes_jobs;
     ipp_attribute_t* model = ippFindAttribute(a, "printer-make-and-model", IPP_TAG_ZERO);
     const char* model_text = model ? ippGetString(model, 0, nullptr) : nullptr;
     entry.raw = model_text && cups::is_raw_make_and_model(model_text);
     ipp_attribute_t* uri = ippFindAttribute(a, "device-uri", IPP_TAG_ZERO);
     const char* uri_text = uri ? ippGetString(uri, 0, nullptr) : nullptr;
+    ipp_attribute_t* info = ippFindAttribute(a, "printer-info", IPP_TAG_ZERO);
+    mark_device(entry, info ? ippGetString(info, 0, nullptr) : nullptr, uri_text);
     // Without a driver there is no PPD, and the backend looks nothing up.
     if (uri_text && !entry.raw && cups::uri_allows_supplies_lookup(uri_text) &&
         ppd_allows_supplies_lookup(scheduler, cups::split_queue_name(queue).name)) {

@@ -43,6 +43,7 @@ class PosixLockFile final : public LockFile {
     }
     return OsStatus::Ok();
   }
+  void unlock() override { ::flock(fd_.get(), LOCK_UN); }
   OsStatus still_at_its_path() override {
     struct stat held {}, there {};
     if (::fstat(fd_.get(), &held) != 0) return errno_failure(errno);

@@ -36,6 +36,10 @@ class Win32LockFile final : public LockFile {
     if (!LockFileEx(h_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 0xFFFFFFFF, 0xFFFFFFFF, &ov)) return last_failure();
     return OsStatus::Ok();
   }
+  void unlock() override {
+    OVERLAPPED ov{};
+    UnlockFileEx(h_.get(), 0, 0xFFFFFFFF, 0xFFFFFFFF, &ov);
+  }
   OsStatus still_at_its_path() override {
     // Opened for no access at all, so that no lock or sharing mode stands in
     // the way; a link at the path is looked at, not followed.

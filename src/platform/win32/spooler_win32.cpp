@@ -78,6 +78,45 @@ class Win32Spooler final : public Spooler {
   }
 
  private:
+  // A text inside the buffer the spooler filled, never read past its end.
+  static std::u16string bounded_text(const wchar_t* text, const SpoolerBuffer& buffer) {
+    if (!text) return {};
+    const wchar_t* end = reinterpret_cast<const wchar_t*>(buffer.words.data() + buffer.words.size());
+    size_t n = 0;
+    while (text + n < end && text[n] != L'\0') ++n;
+    return std::u16string(reinterpret_cast<const char16_t*>(text), n);
+  }
+
+  // The Standard TCP/IP port monitor's settings of a port; all empty when
+  // the port is not one of its.
+  static winspool::TcpPortSettings tcp_port_settings(const std::u16string& port) {
+    winspool::TcpPortSettings settings;
+    const std::u16string key = u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\" + port;
+    auto number = [&key](const wchar_t* name) -> uint32_t {
+      DWORD value = 0;
+      DWORD size = sizeof value;
+      if (RegGetValueW(HKEY_LOCAL_MACHINE, win::wide(key), name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+        return 0;
+      }
+      return value;
+    };
+    auto text = [&key](const wchar_t* name) -> std::u16string {
+      wchar_t value[256] = {};
+      DWORD size = sizeof value - sizeof(wchar_t);
+      if (RegGetValueW(HKEY_LOCAL_MACHINE, win::wide(key), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+        return {};
+      }
+      size_t n = 0;
+      while (n < 255 && value[n] != L'\0') ++n;
+      return std::u16string(reinterpret_cast<const char16_t*>(value), n);
+    };
+    settings.protocol = number(L"Protocol");
+    settings.port_number = number(L"PortNumber");
+    settings.host_name = text(L"HostName");
+    settings.ip_address = text(L"IPAddress");
+    return settings;
+  }
+
   // The status word, attributes and driver of one queue (NUL-terminated
   // UTF-16 name), or nothing when the queue cannot be opened or read.
   std::optional<winspool::QueueFacts> queue_facts(const std::u16string& queue) {
@@ -99,6 +138,9 @@ class Win32Spooler final : public Spooler {
       while (info->pDriverName + n < end && info->pDriverName[n] != L'\0') ++n;
       facts.driver.assign(reinterpret_cast<const char16_t*>(info->pDriverName), n);
     }
+    facts.comment = bounded_text(info->pComment, buffer);
+    const std::u16string port = bounded_text(info->pPortName, buffer);
+    if (!port.empty()) facts.device = winspool::tcp_port_device(tcp_port_settings(port));
     return facts;
   }
 

@@ -1,5 +1,6 @@
 #include "platform/win32/winspool_mapping.h"
 
+#include "platform/queue_marks.h"
 #include "support/text_conversion.h"
 
 namespace tph::winspool {
@@ -13,6 +14,29 @@ std::string_view queue_state(std::optional<uint32_t> status) {
     return "error";
   }
   return (s & kBusyMask) ? "printing" : "idle";
+}
+
+std::vector<std::string> portable_reasons(uint32_t status) {
+  constexpr uint32_t kPaused = 0x1, kPaperJam = 0x8, kPaperOut = 0x10, kOffline = 0x80, kNotAvailable = 0x1000,
+                     kDoorOpen = 0x400000;
+  std::vector<std::string> out;
+  if (status & kPaused) out.push_back(kReasonPaused);
+  if (status & (kOffline | kNotAvailable)) out.push_back(kReasonOffline);
+  if (status & kPaperOut) out.push_back(kReasonMediaEmpty);
+  if (status & kPaperJam) out.push_back(kReasonMediaJam);
+  if (status & kDoorOpen) out.push_back(kReasonDoorOpen);
+  if (status & kTroubleMask & ~(kPaused | kPaperJam | kPaperOut | kOffline | kNotAvailable | kDoorOpen)) {
+    out.push_back(kReasonError);
+  }
+  settle_reasons(out);
+  return out;
+}
+
+std::optional<DeviceAddress> tcp_port_device(const TcpPortSettings& port) {
+  if (port.protocol != 1 || port.port_number == 0 || port.port_number > 65535) return std::nullopt;
+  std::string host = wide_to_utf8(!port.host_name.empty() ? port.host_name : port.ip_address);
+  if (host.empty() || host.find_first_of(" @/") != std::string::npos) return std::nullopt;
+  return DeviceAddress{std::move(host), static_cast<uint16_t>(port.port_number)};
 }
 
 bool is_raw_queue(const QueueFacts& facts) {
@@ -35,6 +59,12 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
     entry.state = queue_state(facts ? std::optional<uint32_t>(facts->status) : std::nullopt);
     entry.accepting = facts.has_value();
     entry.raw = facts && is_raw_queue(*facts);
+    if (facts) {
+      entry.reasons = portable_reasons(facts->status);
+      entry.status_language = marked_status_language(wide_to_utf8(facts->comment));
+      if (!entry.status_language.empty()) entry.device = facts->device;
+      if (!entry.device) entry.status_language.clear();
+    }
     queues.push_back(std::move(entry));
   }
   return queues;

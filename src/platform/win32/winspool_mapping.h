@@ -51,7 +51,29 @@ struct QueueFacts {
   uint32_t status = 0;
   uint32_t attributes = 0;
   std::u16string driver;
+  std::u16string comment;
+  // The socket the queue's port sends to (a Standard TCP/IP port printing
+  // raw), when it is one.
+  std::optional<DeviceAddress> device;
 };
+
+// A Standard TCP/IP port's settings, as the port monitor keeps them in the
+// registry (Protocol 1 is raw, 2 is LPR).
+struct TcpPortSettings {
+  uint32_t protocol = 0;
+  uint32_t port_number = 0;
+  std::u16string host_name;
+  std::u16string ip_address;
+};
+
+// Where a raw Standard TCP/IP port sends: its host name, else its address,
+// and its port number; nothing for an LPR port or settings that name none.
+std::optional<DeviceAddress> tcp_port_device(const TcpPortSettings& port);
+
+// The portable reasons (kReason...) behind a status word: paused, offline or
+// not available, paper out, paper jam, door open; any other trouble bit
+// (error, paper problem, no toner, user intervention, ...) is error.
+std::vector<std::string> portable_reasons(uint32_t status);
 
 // Whether the queue takes bytes as they are: its driver takes RAW jobs only,
 // or it is Windows's own text-only driver, which passes bytes through.
