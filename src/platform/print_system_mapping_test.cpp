@@ -5,6 +5,7 @@
 
 #include "platform/cups/cups_mapping.h"
 #include "platform/print_system.h"
+#include "platform/queue_marks.h"
 #include "platform/win32/winspool_mapping.h"
 
 namespace tph {
@@ -195,6 +196,93 @@ TEST(PrintSystems, TheDefaultOpensAndAnUnknownNameOpensNothing) {
   EXPECT_FALSE(system->queue_uri().empty());
   EXPECT_EQ(open_print_system("no-such-system"), nullptr);
   EXPECT_EQ(open_print_system(""), nullptr);
+}
+
+
+// The reasons behind a state, as events and replies name them.
+TEST(PortableReasons, CupsAndWindows) {
+  using V = std::vector<std::string>;
+  struct CupsCase {
+    int state;
+    const char* reasons;
+    bool accepting;
+    V expected;
+  } cups_cases[] = {
+      {3, "none", true, {}},
+      {5, "paused", true, {"paused"}},
+      {5, "none", true, {"paused"}},
+      {3, "none", false, {"error"}},
+      {3, "offline-report", true, {"offline"}},
+      {4, "connecting-to-device", true, {"offline"}},
+      {3, "media-empty-error,media-jam", true, {"media-empty", "media-jam"}},
+      {3, "media-needed", true, {"media-empty"}},
+      {3, "cover-open,door-open-error", true, {"door-open"}},
+      {3, "interlock-open", true, {"door-open"}},
+      {3, "toner-empty", true, {"error"}},
+      {3, "media-empty-warning,toner-low-report", true, {}},
+      {3, "cups-waiting-for-job-completed", true, {"error"}},
+      {3, "moving-to-paused,some-new-thing-error", true, {"error"}},
+  };
+  for (const auto& c : cups_cases) {
+    EXPECT_EQ(cups::portable_reasons(c.state, c.reasons, c.accepting), c.expected) << c.state << " " << c.reasons;
+  }
+  const std::tuple<uint32_t, uint32_t, V> windows_cases[] = {
+      {0x0, 0, {}},
+      {0x1, 0, {"paused"}},
+      {0x80 | 0x1000, 0, {"offline"}},
+      {0x10, 0, {"media-empty"}},
+      {0x8 | 0x400000, 0, {"door-open", "media-jam"}},
+      {0x2 | 0x40000, 0, {"error"}},
+      {0x4000000 | 0x400, 0, {}},  // driver update needed, printing: nothing wrong
+      {0x0, winspool::kPrinterAttributeWorkOffline, {"offline"}},
+  };
+  for (const auto& [status, attributes, expected] : windows_cases) {
+    EXPECT_EQ(winspool::portable_reasons(status, attributes), expected) << status;
+  }
+  winspool::QueueFacts offline;
+  offline.attributes = winspool::kPrinterAttributeWorkOffline;
+  EXPECT_EQ(winspool::queue_state(offline), "offline");
+  offline.status = 0x1;
+  EXPECT_EQ(winspool::queue_state(offline), "paused");
+}
+
+// A queue's set-up names the printer's status language and its socket.
+TEST(QueueMarks, LanguageSocketAndTcpPort) {
+  const std::pair<const char*, const char*> marks[] = {
+      {"Dock label printer [language=zpl]", "zpl"}, {"LANGUAGE=ESCPOS", "escpos"}, {"x,language=esc/pos;y", "escpos"},
+      {"language=zpl2", ""},  {"mylanguage=zpl", ""},  {"language = zpl", ""},  {"", ""}, {"language=epl", ""},
+  };
+  for (const auto& [description, language] : marks) EXPECT_EQ(marked_status_language(description), language) << description;
+
+  struct UriCase {
+    const char* uri;
+    std::optional<DeviceAddress> device;
+  } uris[] = {
+      {"socket://127.0.0.1:9101", DeviceAddress{"127.0.0.1", 9101}},
+      {"socket://printer.local", DeviceAddress{"printer.local", 9100}},
+      {"SOCKET://10.0.0.5:9100/?snmp=false", DeviceAddress{"10.0.0.5", 9100}},
+      {"socket://[::1]:9102?waiteof=false", DeviceAddress{"::1", 9102}},
+      {"socket://[::1]", DeviceAddress{"::1", 9100}},
+      {"socket://host:0", std::nullopt},
+      {"socket://host:65536", std::nullopt},
+      {"socket://host:", std::nullopt},
+      {"socket://:9100", std::nullopt},
+      {"socket://user@host:9100", std::nullopt},
+      {"socket://[::1", std::nullopt},
+      {"ipp://host/printers/x", std::nullopt},
+      {"lpd://host/queue", std::nullopt},
+      {"socket://host:91x0", std::nullopt},
+  };
+  for (const auto& c : uris) EXPECT_EQ(socket_device(c.uri), c.device) << c.uri;
+
+  using winspool::TcpPortSettings;
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{1, 9100, u"zebra-3", u"10.0.0.9"}),
+            (DeviceAddress{"zebra-3", 9100}));
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{1, 9101, u"", u"10.0.0.9"}), (DeviceAddress{"10.0.0.9", 9101}));
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{2, 515, u"host", u""}), std::nullopt);  // LPR
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{1, 0, u"host", u""}), std::nullopt);
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{1, 70000, u"host", u""}), std::nullopt);
+  EXPECT_EQ(winspool::tcp_port_device(TcpPortSettings{1, 9100, u"", u""}), std::nullopt);
 }
 
 }  // namespace

@@ -37,7 +37,8 @@ std::optional<DeviceAddress> socket_device(std::string_view uri) {
   rest = rest.substr(0, rest.find_first_of("/?#"));
   DeviceAddress address;
   std::string_view port_text;
-  if (!rest.empty() && rest.front() == '[') {
+  const bool bracketed = !rest.empty() && rest.front() == '[';
+  if (bracketed) {
     const size_t close = rest.find(']');
     if (close == std::string_view::npos) return std::nullopt;
     address.host = std::string(rest.substr(1, close - 1));
@@ -55,7 +56,9 @@ std::optional<DeviceAddress> socket_device(std::string_view uri) {
       if (port_text.empty()) return std::nullopt;
     }
   }
-  if (address.host.empty() || address.host.find_first_of("@:% ") != std::string::npos) return std::nullopt;
+  if (address.host.empty() || address.host.find_first_of(bracketed ? "@% []" : "@:% []") != std::string::npos) {
+    return std::nullopt;
+  }
   if (!port_text.empty()) {
     if (port_text.size() > 5) return std::nullopt;
     unsigned value = 0;

@@ -205,6 +205,46 @@ TEST(SaveLedger, NothingIsSavedOnceTheLockNoLongerGuardsTheState) {
   }
 }
 
+// Between messages the lock is let go; the next hold reads what another
+// host left, repaired as start-up repairs it, and refuses a ledger that
+// vanished or cannot be read.
+TEST(HoldState, ReadsAnotherHostsLedgerAndStopsOnOneItCannotUse) {
+  enum class Then { kNothing, kRewritten, kDiedDispatching, kDeleted, kCorrupt };
+  for (Then then : {Then::kNothing, Then::kRewritten, Then::kDiedDispatching, Then::kDeleted, Then::kCorrupt}) {
+    MemoryFileSystem fs;
+    FakeClock clock;
+    fs.put_file(kLedger, ledger_with(JobState::kFailed, clock.now_ms()));
+    Result<StateStore> s = open_state(fs, clock);
+    ASSERT_TRUE(s.ok());
+    StateStore& store = s.value();
+    release_state(store);
+    EXPECT_FALSE(fs.locked()) << "the lock is let go between messages";
+    switch (then) {
+      case Then::kNothing: break;
+      case Then::kRewritten: fs.put_file(kLedger, ledger_with(JobState::kCompleted, clock.now_ms())); break;
+      case Then::kDiedDispatching: fs.put_file(kLedger, ledger_with(JobState::kDispatching, clock.now_ms())); break;
+      case Then::kDeleted: fs.remove(kLedger); break;
+      case Then::kCorrupt: fs.put_file(kLedger, "{not a ledger"); break;
+    }
+    Status held = hold_state(store, clock);
+    EXPECT_TRUE(fs.locked());
+    const bool usable = then != Then::kDeleted && then != Then::kCorrupt;
+    EXPECT_EQ(held.ok(), usable) << static_cast<int>(then);
+    EXPECT_EQ(store.lost, !usable);
+    if (usable) {
+      const JobState expected = then == Then::kRewritten         ? JobState::kCompleted
+                                : then == Then::kDiedDispatching ? JobState::kUnknown
+                                                                 : JobState::kFailed;
+      ASSERT_EQ(store.ledger.jobs.size(), 1u);
+      EXPECT_EQ(store.ledger.jobs.begin()->second.state, expected) << static_cast<int>(then);
+      EXPECT_TRUE(save_ledger(store).ok()) << "the host writes over the ledger it read";
+    }
+    release_state(store);
+    EXPECT_FALSE(fs.locked());
+    if (!usable) EXPECT_FALSE(hold_state(store, clock).ok()) << "a lost store stays lost";
+  }
+}
+
 TEST(AtomicFile, PathWithoutParent) {
   MemoryFileSystem fs;
   OsStatus s = write_file_atomically(fs, "ledger.json", "x");

@@ -161,13 +161,25 @@ TEST(SubmitAttempt, NothingIsPrintedWhenTheAttemptCannotBeRecorded) {
 TEST(SubmitAttempt, NothingIsPrintedOnceTheLockNoLongerGuardsTheState) {
   TestHost host;
   host.open();
-  // Deleted while this host runs: another may now lock a new file there.
+  // Deleted between messages: the next message locks the file now at the
+  // path, the one every other host locks, and prints.
   host.fs.remove(std::string(TestHost::kFolder) + "/ledger.lock");
-  EXPECT_EQ(host.handle(Submit{}.body()),
-            error_reply("STATE_UNAVAILABLE", std::string(errors::kMsgStateMoved)));
+  EXPECT_NE(host.handle(Submit{}.body()).find("\"ok\":true"), std::string::npos);
+  EXPECT_TRUE(host.fs.file(std::string(TestHost::kFolder) + "/ledger.lock"));
+  EXPECT_FALSE(host.fs.locked()) << "and lets it go after the message";
+  EXPECT_EQ(host.print_log->documents, 1);
+  host.print_log->documents = 0;
+  // Deleted while the lock is held for a message: another may now lock a
+  // new file there.
+  ASSERT_TRUE(hold_state(*host.store, host.clock).ok());
+  const std::optional<std::string> before = host.fs.file(TestHost::kLedger);
+  host.fs.remove(std::string(TestHost::kFolder) + "/ledger.lock");
+  Submit other;
+  other.intent = "intent-2";
+  EXPECT_EQ(host.handle(other.body()), error_reply("STATE_UNAVAILABLE", std::string(errors::kMsgStateMoved)));
   EXPECT_EQ(host.print_log->documents, 0);
   EXPECT_TRUE(host.store->lost);
-  EXPECT_FALSE(host.fs.file(TestHost::kLedger)) << "nothing saved through a lock that guards nothing";
+  EXPECT_EQ(host.fs.file(TestHost::kLedger), before) << "nothing saved through a lock that guards nothing";
 }
 
 TEST(SubmitAttempt, ALongRunPrunesBeforeTheLedgerOutgrowsItsBound) {

@@ -269,9 +269,11 @@ def make_status_queue_under_wine(name, port, language):
         subprocess.run(["wine", "reg", "add"] + args + ["/f"], check=True, capture_output=True, env=env)
 
 
-def set_wine_printer_status(name, status):
-    """Sets the status word Wine's spooler reports for a printer (it keeps it
-    in the registry and never learns CUPS's state)."""
+def use_offline_under_wine(name, offline):
+    """Turns Windows's "Use Printer Offline" on or off for a printer: its
+    PRINTER_ATTRIBUTE_WORK_OFFLINE, which Wine's spooler reads from the
+    registry (its status word stays 0 whatever CUPS says)."""
     env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
     subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name,
-                    "/v", "Status", "/t", "REG_DWORD", "/d", str(status), "/f"], check=True, capture_output=True, env=env)
+                    "/v", "Attributes", "/t", "REG_DWORD", "/d", "1024" if offline else "0", "/f"], check=True,
+                   capture_output=True, env=env)

@@ -39,6 +39,7 @@ struct TestHost {
     Result<StateStore> opened = open_state(fs, clock);
     if (!opened.ok()) throw std::runtime_error(opened.error().message);
     store = std::make_unique<StateStore>(std::move(opened.value()));
+    release_state(*store);  // as the host does once start-up is done
     context = std::make_unique<HostContext>(HostContext{
         PrintContext{*store, clock,
                      [this]() -> std::unique_ptr<PrintDocument> {

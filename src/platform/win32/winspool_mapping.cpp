@@ -16,12 +16,22 @@ std::string_view queue_state(std::optional<uint32_t> status) {
   return (s & kBusyMask) ? "printing" : "idle";
 }
 
-std::vector<std::string> portable_reasons(uint32_t status) {
+std::string_view queue_state(const QueueFacts& facts) {
+  const std::string_view by_status = queue_state(std::optional<uint32_t>(facts.status));
+  if ((facts.attributes & kPrinterAttributeWorkOffline) && (by_status == "idle" || by_status == "printing")) {
+    return "offline";
+  }
+  return by_status;
+}
+
+std::vector<std::string> portable_reasons(uint32_t status, uint32_t attributes) {
   constexpr uint32_t kPaused = 0x1, kPaperJam = 0x8, kPaperOut = 0x10, kOffline = 0x80, kNotAvailable = 0x1000,
                      kDoorOpen = 0x400000;
   std::vector<std::string> out;
   if (status & kPaused) out.push_back(kReasonPaused);
-  if (status & (kOffline | kNotAvailable)) out.push_back(kReasonOffline);
+  if ((status & (kOffline | kNotAvailable)) || (attributes & kPrinterAttributeWorkOffline)) {
+    out.push_back(kReasonOffline);
+  }
   if (status & kPaperOut) out.push_back(kReasonMediaEmpty);
   if (status & kPaperJam) out.push_back(kReasonMediaJam);
   if (status & kDoorOpen) out.push_back(kReasonDoorOpen);
@@ -56,11 +66,11 @@ QueueList queue_list(const std::vector<RawQueueName>& names,
     const std::optional<QueueFacts> facts = facts_of(utf8_to_wide(name));
     QueueEntry entry;
     entry.name = std::move(name);
-    entry.state = queue_state(facts ? std::optional<uint32_t>(facts->status) : std::nullopt);
+    entry.state = facts ? queue_state(*facts) : queue_state(std::optional<uint32_t>());
     entry.accepting = facts.has_value();
     entry.raw = facts && is_raw_queue(*facts);
     if (facts) {
-      entry.reasons = portable_reasons(facts->status);
+      entry.reasons = portable_reasons(facts->status, facts->attributes);
       entry.status_language = marked_status_language(wide_to_utf8(facts->comment));
       if (!entry.status_language.empty()) entry.device = facts->device;
       if (!entry.device) entry.status_language.clear();

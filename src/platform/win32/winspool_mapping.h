@@ -19,6 +19,10 @@ inline constexpr uint32_t kBusyMask = 0x0001E700;
 inline constexpr uint32_t kPrinterStatusPaused = 0x1;
 inline constexpr uint32_t kPrinterStatusOffline = 0x80;
 
+// PRINTER_ATTRIBUTE_WORK_OFFLINE: somebody chose "Use Printer Offline"; jobs
+// wait in the queue until the printer is used online again.
+inline constexpr uint32_t kPrinterAttributeWorkOffline = 0x400;
+
 // PRINTER_ATTRIBUTE_RAW_ONLY: the printer's driver takes RAW jobs only.
 inline constexpr uint32_t kPrinterAttributeRawOnly = 0x1000;
 
@@ -72,8 +76,13 @@ std::optional<DeviceAddress> tcp_port_device(const TcpPortSettings& port);
 
 // The portable reasons (kReason...) behind a status word: paused, offline or
 // not available, paper out, paper jam, door open; any other trouble bit
-// (error, paper problem, no toner, user intervention, ...) is error.
-std::vector<std::string> portable_reasons(uint32_t status);
+// (error, paper problem, no toner, user intervention, ...) is error. A queue
+// used offline (its attributes) is offline too.
+std::vector<std::string> portable_reasons(uint32_t status, uint32_t attributes = 0);
+
+// The coarse state of a queue from its facts: as the status word says, but a
+// queue used offline that would otherwise be idle or printing is offline.
+std::string_view queue_state(const QueueFacts& facts);
 
 // Whether the queue takes bytes as they are: its driver takes RAW jobs only,
 // or it is Windows's own text-only driver, which passes bytes through.
