@@ -189,12 +189,19 @@ Result<Json> answer_watch(Json* payload, const StrictJson& parsed, HostContext& 
   if (!printers.ok()) return printers.take_error();
   Result<std::vector<std::string>> intents = watch_names(b.value(), "intents");
   if (!intents.ok()) return intents.take_error();
+  std::vector<std::string> unknown;
   if (add) {
     if (Status s = ctx.watch.add(printers.value(), intents.value()); !s.ok()) return s.take_error();
+    // Attempts nobody made yet are watched too (their event comes once one
+    // is made); the reply names them, as get_job would refuse them.
+    for (const std::string& id : intents.value()) {
+      Result<std::optional<JobRecord>> found = find_attempt(ctx.print.state, id);
+      if (found.ok() && !found.value()) unknown.push_back(id);
+    }
   } else {
     ctx.watch.remove(printers.value(), intents.value());
   }
-  return write_watching(ctx.watch);
+  return write_watching(ctx.watch, unknown);
 }
 
 Result<Json> answer_watch_add(Json* payload, const StrictJson& parsed, HostContext& ctx) {

@@ -142,10 +142,11 @@ Json write_printers(const PrinterList& list, const PlatformInfo& info) {
   return result;
 }
 
-Json write_watching(const Watch& watch) {
+Json write_watching(const Watch& watch, const std::vector<std::string>& unknown) {
   Json r = Json::object();
   r["intents"] = reasons_of(watch.intents());
   r["printers"] = reasons_of(watch.printers());
+  r["unknown_intents"] = reasons_of(unknown);
   return r;
 }
 

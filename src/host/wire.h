@@ -26,7 +26,8 @@ Json write_found_jobs(const FoundJobs& found);
 Json write_printer(const PrinterDescription& printer);
 Json write_printers(const PrinterList& list, const PlatformInfo& info);
 // watch, unwatch: everything the port watches now.
-Json write_watching(const Watch& watch);
+// `unknown`: the intents just watched that no attempt has yet.
+Json write_watching(const Watch& watch, const std::vector<std::string>& unknown = {});
 // An event's body: a job as get_job answers it; a printer as list_printers
 // lists it, with its reasons and whether it takes jobs.
 Json write_printer_event(const QueueEntry& printer, const PlatformInfo& info);

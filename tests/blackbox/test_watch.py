@@ -70,7 +70,8 @@ class WatchTest(unittest.TestCase):
         running = self.start()
         reply, at = watch(running, printers=[QUEUE], intents=["never-" + self.tag])
         self.assertTrue(reply["ok"], reply)
-        self.assertEqual(reply["result"], {"printers": [QUEUE], "intents": ["never-" + self.tag]})
+        self.assertEqual(reply["result"], {"printers": [QUEUE], "intents": ["never-" + self.tag],
+                                           "unknown_intents": ["never-" + self.tag]})
         event, _ = running.wait_for_frame(is_event("printer", QUEUE), timeout=EVENT_BOUND, after=at + 1)
         self.assertEqual(set(event), {"protocol", "event", "printer"})
         self.assertEqual((event["printer"]["state"], event["printer"]["reasons"]), ("idle", []))
@@ -81,7 +82,7 @@ class WatchTest(unittest.TestCase):
             bad, at = running.wait_for_frame(is_reply("bad"), after=at + 1)
             self.assertEqual(bad["error"]["code"], code, payload)
         reply, at = watch(running, "u1", kind="unwatch")
-        self.assertEqual(reply["result"], {"printers": [], "intents": []})
+        self.assertEqual(reply["result"], {"printers": [], "intents": [], "unknown_intents": []})
         status, err = running.finish()
         self.assertEqual(status, 0, err)
         # Nothing else was said: one printer event, no attempt event.
