@@ -22,11 +22,13 @@ import {
   WirePrinterDescription, WirePrinterList, WireSubmitResult, foundJobs, jobRecord, printerDescription, printerList,
   submitResult,
 } from './wire.js';
+import { PrintWatch, WatchEvent, WatchOptions, isWireEvent, watchEvent } from './watch.js';
 
 export type {
   FoundJobs, HelloResult, JobRecord, JobState, PrinterDescription, PrinterEntry, PrinterList, PrinterNotice, PrinterState,
   SubmitResult,
 } from './wire.js';
+export type { PrinterReason, PrinterStatus, WatchEvent, WatchOptions } from './watch.js';
 
 /** The parts of `chrome.runtime` / `browser.runtime` the client uses. */
 export interface NativePort {
@@ -115,6 +117,7 @@ export interface PrintRawOptions extends CallOptions {
 export interface WaitOptions {
   /** The states to wait for; by default the final ones. */
   until?: JobState[];
+  /** How often an older host, one that cannot watch, is asked. */
   intervalMs?: number;
   timeoutMs?: number;
   signal?: AbortSignal;
@@ -207,6 +210,25 @@ function quoted(message: string): string {
   return message.trim().replace(/\.+$/, '');
 }
 
+/** The watch's next event, 'timeout' once `ms` passed, or 'ended' when the watch ended; an abort rejects. */
+function nextEvent(watch: PrintWatch, ms: number, signal?: AbortSignal): Promise<WatchEvent | 'timeout' | 'ended'> {
+  return new Promise((resolve, reject) => {
+    if (signal?.aborted) return reject(signal.reason);
+    let timer: ReturnType<typeof setTimeout> | undefined;
+    const onAbort = () => finish(() => reject(signal?.reason));
+    const finish = (fn: () => void) => {
+      if (timer !== undefined) clearTimeout(timer);
+      signal?.removeEventListener('abort', onAbort);
+      fn();
+    };
+    if (Number.isFinite(ms)) timer = setTimeout(() => finish(() => resolve('timeout')), Math.max(0, ms));
+    signal?.addEventListener('abort', onAbort, { once: true });
+    watch[Symbol.asyncIterator]().next().then(
+      (step) => finish(() => resolve(step.done ? 'ended' : step.value)),
+      () => finish(() => resolve('ended')));
+  });
+}
+
 function sleep(ms: number, signal?: AbortSignal): Promise<void> {
   return new Promise((resolve, reject) => {
     if (signal?.aborted) return reject(signal.reason);
@@ -242,6 +264,9 @@ export class PrintHostClient {
   // leaves the line at once, unsent, instead of waiting for the one ahead.
   private readonly line: Array<() => void> = [];
   private lineBusy = false;
+  private readonly watches = new Set<PrintWatch>();
+  // What the host on the port can do, once asked (hello); forgotten when the port closes.
+  private capabilities: Promise<string[]> | undefined;
 
   constructor(options: ClientOptions = {}) {
     this.runtime = options.runtime ?? defaultRuntime();
@@ -377,11 +402,74 @@ export class PrintHostClient {
   }
 
   /**
-   * Polls get_job until the attempt reaches one of `until` (by default a
-   * final state). When `timeoutMs` runs out first, the host has answered
-   * every poll: the job is waiting, not lost. The error is then JOB_WAITING
-   * (kind 'job-still-waiting'), with the last `record` and whether the queue
-   * is `queuePaused`.
+   * Watches printers and print attempts: the host tells each change of a
+   * watched attempt's state, or of a watched printer's state or reasons (out
+   * of paper, head open, paused...), as it happens, and starts with each
+   * one's state now. Needs the port transport and a host whose hello lists
+   * "watch". The port stays open while a watch is open: close() it.
+   */
+  async watch(options: WatchOptions = {}): Promise<PrintWatch> {
+    checkObject(options as unknown, 'watch');
+    const printers = options.printers ?? [];
+    const intents = options.intents ?? [];
+    if (!Array.isArray(printers) || !Array.isArray(intents)) throw badRequest('printers and intents must be arrays.');
+    printers.forEach((p) => checkString(p, 'printer'));
+    intents.forEach((i) => checkIntentId(i));
+    checkSignal(options.signal);
+    if (this.transport !== 'port') throw badRequest('A watch needs the port transport: the host speaks between requests.');
+    const watch = new PrintWatch(printers, intents, (w) => this.release(w));
+    // Listening before asking: the host's first events follow its reply at once.
+    this.watches.add(watch);
+    try {
+      const reply = await this.call<{ unknown_intents?: string[] }>('watch', { printers, intents }, { signal: options.signal });
+      watch.unknownIntents = reply.unknown_intents ?? [];
+    } catch (e) {
+      this.watches.delete(watch);
+      watch.end();
+      this.idleLater();
+      throw e;
+    }
+    if (options.signal) {
+      if (options.signal.aborted) void watch.close();
+      else options.signal.addEventListener('abort', () => void watch.close(), { once: true });
+    }
+    return watch;
+  }
+
+  /** Tells the host to stop sending what no open watch still wants. */
+  private async release(watch: PrintWatch): Promise<void> {
+    if (!this.watches.delete(watch)) return;
+    const printers = [...watch.printers].filter((p) => ![...this.watches].some((w) => w.printers.has(p)));
+    const intents = [...watch.intents].filter((i) => ![...this.watches].some((w) => w.intents.has(i)));
+    if (this.port && (printers.length > 0 || intents.length > 0)) {
+      try {
+        await this.call('unwatch', { printers, intents }, {});
+      } catch {
+        // A host that is gone watches nothing.
+      }
+    }
+    this.idleLater();
+  }
+
+  /** Whether the host on the port can watch: hello, asked once a port. */
+  private async canWatch(signal?: AbortSignal): Promise<boolean> {
+    if (this.transport !== 'port') return false;
+    this.capabilities ??= this.hello({ signal }).then((h) => (Array.isArray(h?.capabilities) ? h.capabilities : []));
+    try {
+      return (await this.capabilities).includes('watch');
+    } catch {
+      this.capabilities = undefined;
+      return false;
+    }
+  }
+
+  /**
+   * Waits until the attempt reaches one of `until` (by default a final
+   * state): from the host's events where it can watch, else by polling
+   * get_job every `intervalMs`. When `timeoutMs` runs out first, the host
+   * has answered throughout: the job is waiting, not lost. The error is then
+   * JOB_WAITING (kind 'job-still-waiting'), with the last `record` and
+   * whether the queue is `queuePaused`.
    */
   async waitForJob(intentId: string, options: WaitOptions = {}): Promise<JobRecord> {
     checkIntentId(intentId);
@@ -395,11 +483,45 @@ export class PrintHostClient {
     const until = options.until ?? FINAL_STATES;
     const interval = options.intervalMs ?? 1000;
     const deadline = options.timeoutMs === undefined ? Infinity : Date.now() + options.timeoutMs;
+    if (await this.canWatch(options.signal)) {
+      const heard = await this.waitByEvents(intentId, until, deadline, options.signal);
+      if (heard) return heard;
+    }
     for (;;) {
       const record = await this.getJob(intentId, { signal: options.signal });
       if (until.includes(record.state)) return record;
       if (Date.now() + interval > deadline) throw await this.stillWaiting(record, options.signal);
       await sleep(interval, options.signal);
+    }
+  }
+
+  /**
+   * waitForJob from the host's events: the record once it reaches `until`,
+   * or nothing when the watch ended early (the port dropped), so that the
+   * caller polls instead.
+   */
+  private async waitByEvents(intentId: string, until: JobState[], deadline: number,
+    signal?: AbortSignal): Promise<JobRecord | undefined> {
+    let watch: PrintWatch;
+    try {
+      watch = await this.watch({ intents: [intentId] });
+    } catch (e) {
+      if (e instanceof PrintHostError && e.answerLost) return undefined;
+      throw e;
+    }
+    try {
+      if (watch.unknownIntents.includes(intentId)) throw hostError('JOB_NOT_FOUND', 'No print attempt has that identifier.');
+      let last: JobRecord | undefined;
+      for (;;) {
+        const event = await nextEvent(watch, deadline - Date.now(), signal);
+        if (event === 'timeout') throw await this.stillWaiting(last ?? await this.getJob(intentId, { signal }), signal);
+        if (event === 'ended') return undefined;
+        if (event.type !== 'job') continue;
+        last = event.job;
+        if (until.includes(last.state)) return last;
+      }
+    } finally {
+      void watch.close();
     }
   }
 
@@ -425,7 +547,10 @@ export class PrintHostClient {
     const port = this.port;
     this.port = null;
     port?.disconnect();
+    this.capabilities = undefined;
     this.failAll(lost('HOST_DISCONNECTED', 'The connection to the print host was closed.'));
+    for (const w of [...this.watches]) w.end();
+    this.watches.clear();
   }
 
   protected async submitWithRetries(type: string, payload: object, intentId: string,
@@ -603,6 +728,11 @@ export class PrintHostClient {
     const port = this.runtime.connectNative(this.hostName);
     this.port = port;
     port.onMessage.addListener((message: unknown) => {
+      if (isWireEvent(message)) {
+        const event = watchEvent(message);
+        if (event) for (const w of [...this.watches]) if (w.wants(event)) w.deliver(event);
+        return;
+      }
       const answer = message as Envelope | undefined;
       const id = typeof answer?.request_id === 'string' ? answer.request_id : '';
       let entry = this.pending.get(id);
@@ -613,8 +743,12 @@ export class PrintHostClient {
     });
     port.onDisconnect.addListener((closed: NativePort) => {
       if (this.port === port) this.port = null;
+      this.capabilities = undefined;
       const message = closed?.error?.message ?? port.error?.message ?? this.runtime.lastError?.message ?? '';
-      this.failAll(this.browserError(message || 'The print host closed the connection.'));
+      const error = this.browserError(message || 'The print host closed the connection.');
+      this.failAll(error);
+      for (const w of [...this.watches]) w.end(error);
+      this.watches.clear();
     });
     return port;
   }
@@ -644,11 +778,14 @@ export class PrintHostClient {
   // idleCloseMs: a host holds the user's print state for as long as it runs,
   // and another tab or extension waits for it until then.
   private idleLater(): void {
-    if (this.transport !== 'port' || this.idleCloseMs <= 0 || this.pending.size > 0 || !this.port) return;
+    // A port with a watch open stays open: the host speaks on it unasked.
+    if (this.transport !== 'port' || this.idleCloseMs <= 0 || this.pending.size > 0 || !this.port || this.watches.size > 0) {
+      return;
+    }
     if (this.idleTimer !== undefined) clearTimeout(this.idleTimer);
     this.idleTimer = setTimeout(() => {
       this.idleTimer = undefined;
-      if (this.pending.size > 0 || !this.port) return;
+      if (this.pending.size > 0 || !this.port || this.watches.size > 0) return;
       const port = this.port;
       this.port = null;
       port.disconnect();

@@ -13,6 +13,8 @@ export type {
   WaitOptions,
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
+export { PrintWatch, PrintWatchEnd, PrintWatchEvent } from './watch.js';
+export type { PrinterReason, PrinterStatus, WatchEvent, WatchOptions } from './watch.js';
 export type {
   ClientErrorCode, EarlierAttempt, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind,
 } from './errors.js';

@@ -647,3 +647,89 @@ test('bad input to any call is a BAD_REQUEST, never a TypeError or RangeError, a
   }
   assert.equal(runtime.sent.length, 0);
 });
+
+// A host that can watch: hello lists it, a watch is answered and followed by
+// the events `script` sends for it (script(message, send) with send(event)).
+function watchingHost(script, unknown = []) {
+  return (m, port) => {
+    if (m.type === 'hello') return port.answer(ok(m, { capabilities: ['get_job', 'watch'] }));
+    if (m.type === 'watch') {
+      port.answer(ok(m, { printers: m.payload.printers, intents: m.payload.intents, unknown_intents: unknown }));
+      return script(m, (event, delayMs = 1) => port.answer({ protocol: 1, event: event.event, ...event }, delayMs));
+    }
+    if (m.type === 'unwatch') return port.answer(ok(m, { printers: [], intents: [], unknown_intents: [] }));
+    return port.answer(fail(m, 'UNKNOWN_MESSAGE'));
+  };
+}
+
+const jobEvent = (intent, state) => ({ event: 'job', job: { intent_id: intent, state, printer: 'Label_PDF' } });
+const printerEvent = (name, state, reasons) =>
+  ({ event: 'printer', printer: { name, state, reasons, enabled: state === 'idle', accepting_jobs: true, raw: true } });
+
+test('watch: events reach the watches that asked, as an iterator and as events, and close tells the host', async () => {
+  const { c, runtime } = client(watchingHost((m, send) => {
+    // As the host does, a printer already watched is not told again.
+    if (m.payload.printers.includes('Dock') && m.payload.intents.length === 0) {
+      send(printerEvent('Dock', 'idle', []));
+      send(printerEvent('Dock', 'error', ['head-open']), 5);
+    }
+    if (m.payload.intents.includes('w-9')) send(jobEvent('w-9', 'COMPLETED'), 10);
+  }), { idleCloseMs: 5 });
+  const printers = await c.watch({ printers: ['Dock'] });
+  const jobs = await c.watch({ intents: ['w-9'], printers: ['Dock'] });
+  const heard = [];
+  jobs.addEventListener('printer', (e) => heard.push(e.detail.printer.reasons.join() || 'none'));
+  const seen = [];
+  for await (const e of printers) {
+    seen.push(`${e.printer.name}:${e.printer.state}:${e.printer.reasons.join()}`);
+    if (seen.length === 2) break;  // leaving the loop closes the watch
+  }
+  assert.deepEqual(seen, ['Dock:idle:', 'Dock:error:head-open']);
+  assert.ok(printers.closed);
+  const [event] = await Promise.all([new Promise((r) => jobs.addEventListener('job', r, { once: true }))]);
+  assert.equal(event.detail.job.state, 'COMPLETED');
+  assert.equal(heard.at(-1), 'head-open', 'the second watch hears what came after it began');
+  await new Promise((r) => setTimeout(r, 30));
+  assert.equal(runtime.ports[0].open, true, 'a port with a watch open stays open');
+  // The first close left Dock to the other watch: nothing was unwatched.
+  assert.equal(runtime.sent.filter((m) => m.type === 'unwatch').length, 0);
+  await jobs.close();
+  const unwatch = runtime.sent.filter((m) => m.type === 'unwatch');
+  assert.deepEqual(unwatch.map((m) => m.payload), [{ printers: ['Dock'], intents: ['w-9'] }]);
+  await new Promise((r) => setTimeout(r, 30));
+  assert.equal(runtime.ports[0].open, false, 'idle once the last watch closed');
+});
+
+test('watch: a dropped port ends every watch with the error, and the message transport cannot watch', async () => {
+  const { c, runtime } = client(watchingHost(() => undefined));
+  const watch = await c.watch({ printers: ['Dock'] });
+  const ended = new Promise((r) => watch.addEventListener('end', r, { once: true }));
+  const iterating = watch[Symbol.asyncIterator]().next();
+  runtime.ports[0].drop();
+  await assert.rejects(iterating, (e) => e.code === 'HOST_DISCONNECTED');
+  assert.equal((await ended).error.code, 'HOST_DISCONNECTED');
+  const message = client(watchingHost(() => undefined), { transport: 'message' }).c;
+  await assert.rejects(message.watch({ printers: ['Dock'] }), (e) => e.code === 'BAD_REQUEST');
+  for (const bad of [{ printers: 'Dock' }, { intents: ['has space'] }, { printers: [7] }]) {
+    await assert.rejects(c.watch(bad), (e) => e.code === 'BAD_REQUEST', JSON.stringify(bad));
+  }
+  c.close();
+});
+
+test('waitForJob hears the outcome from events where the host watches, and never polls', async () => {
+  const { c, runtime } = client(watchingHost((m, send) => {
+    send(jobEvent('w-5', 'SUBMITTED'));
+    send(jobEvent('w-5', 'COMPLETED'), 20);
+  }));
+  const record = await c.waitForJob('w-5', { intervalMs: 1 });
+  assert.equal(record.state, 'COMPLETED');
+  assert.equal(runtime.sent.filter((m) => m.type === 'get_job').length, 0, 'no get_job on the wire');
+  // An attempt nobody made is refused as get_job would refuse it.
+  const unknown = client(watchingHost(() => undefined, ['w-6'])).c;
+  await assert.rejects(unknown.waitForJob('w-6'), (e) => e.code === 'JOB_NOT_FOUND');
+  // Out of time with the host there: still waiting, not lost.
+  const waiting = client(watchingHost((m, send) => send(jobEvent('w-7', 'SUBMITTED')))).c;
+  await assert.rejects(waiting.waitForJob('w-7', { timeoutMs: 30 }),
+    (e) => e.code === 'JOB_WAITING' && e.record.state === 'SUBMITTED' && !e.answerLost);
+  for (const x of [c, unknown, waiting]) x.close();
+});
