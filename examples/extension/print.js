@@ -80,8 +80,9 @@ async function print() {
     const result = await host.printLabel({ printer: $('printer').value, png: drawLabel(order), dpi: 203,
       title: `Order ${order}`, intentId });
     show(`${result.duplicate ? 'Already printed' : 'Sent'} (job ${result.osJobId}); following it...`);
+    // The host tells the outcome as it happens (an older host is asked every second).
     const job = await host.waitForJob(intentId, { intervalMs: 1000, timeoutMs: 60000 });
-    show(`Order ${order}: ${job.state}`);
+    show(job.state === 'COMPLETED' ? `Order ${order}: printed.` : `Order ${order}: ${job.state}`);
   } catch (e) {
     showFailure(`Order ${order}`, e, `intent:${$('printer').value}:${order}`, print);
   }
@@ -137,12 +138,40 @@ async function printPdfFile() {
   }
 }
 
+// What the chosen printer needs, as the host tells it: a paused queue, and a
+// network label printer's own word (out of labels, head open...).
+const NEEDS = {
+  paused: 'the queue is paused', offline: 'it is offline', 'media-empty': 'it is out of labels',
+  'media-jam': 'the labels are jammed', 'door-open': 'its cover is open', 'head-open': 'its print head is open',
+  'ribbon-empty': 'its ribbon is out', error: 'it reports an error',
+};
+let printerWatch = null;
+
+async function followPrinter() {
+  await printerWatch?.close();
+  printerWatch = null;
+  const note = $('printer-status');
+  note.textContent = '';
+  try {
+    printerWatch = await host.watch({ printers: [$('printer').value] });
+  } catch {
+    return;  // an older host cannot watch: the list's state is all there is
+  }
+  printerWatch.addEventListener('printer', ({ detail: { printer } }) => {
+    const needs = printer.reasons.map((r) => NEEDS[r] ?? r);
+    note.textContent = printer.enabled && needs.length === 0 ? `${printer.name} is ready.`
+      : `${printer.name} needs attention: ${needs.join(', ') || printer.state}.`;
+  });
+}
+
 host.listPrinters().then(({ defaultPrinter, printers }) => {
   for (const p of printers) $('printer').add(new Option(`${p.name} (${p.state})`, p.name, false, p.name === defaultPrinter));
   $('print').disabled = false;
   $('print-pdf').disabled = false;
   show('Ready.');
+  followPrinter();
 }, (e) => show(`${e.code}: ${e.message}`));
+$('printer').addEventListener('change', followPrinter);
 $('print').addEventListener('click', print);
 $('print-pdf').addEventListener('click', printPdfFile);
 $('reprint').addEventListener('click', reprint);

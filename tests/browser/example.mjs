@@ -3,6 +3,7 @@
 // With a PDF, it then chooses that file, clicks Print PDF twice and adds what
 // it shows each time.
 // Usage: node example.mjs LAUNCHER PRINTER ORDER WAIT_FOR OUTPUT [PDF]
+import { execSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -35,6 +36,19 @@ await withChromium([{ dir, id }], launcher, async (page) => {
       shown.push(await page.textContent('#status'));
     }
     shown.push(preview);
+  }
+  // The printer's own line, from the host's events, while its queue stops and goes on.
+  if (process.env.EXAMPLE_STOP) {
+    const note = (w) => page.waitForFunction((x) => document.getElementById('printer-status').textContent.includes(x), w,
+      { timeout: 30000 });
+    await note('is ready');
+    shown.push(await page.textContent('#printer-status'));
+    execSync(process.env.EXAMPLE_STOP);
+    await note('needs attention');
+    shown.push(await page.textContent('#printer-status'));
+    execSync(process.env.EXAMPLE_START);
+    await note('is ready');
+    shown.push(await page.textContent('#printer-status'));
   }
   fs.writeFileSync(output, shown.join('\n'));
 });

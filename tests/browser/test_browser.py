@@ -147,15 +147,18 @@ def barcodes(path, page):
     return out.split()
 
 
-def write_launcher(host):
-    """What a host manifest names: this build's host with the test's state."""
+def write_launcher(host, record=None):
+    """What a host manifest names: this build's host with the test's state.
+    With `record`, every byte the browser sends the host is also appended to
+    that file, so a test can count the requests on the wire."""
     launcher = os.path.join(host.scratch, "launch-host")
+    tee = "tee -a '%s' | " % record if record else ""
     with open(launcher, "w") as f:
         if WINDOWS:
-            f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\nexec wine '%s' \"$@\"\n"
-                    % (WINEPREFIX, os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")))
+            f.write("#!/bin/sh\nexport WINEPREFIX='%s' WINEDEBUG=-all\n%sexec wine '%s' \"$@\"\n"
+                    % (WINEPREFIX, tee, os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")))
         else:
-            f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\nexec '%s' \"$@\"\n" % (host.state_root, host.command[0]))
+            f.write("#!/bin/sh\nexport XDG_STATE_HOME='%s'\n%sexec '%s' \"$@\"\n" % (host.state_root, tee, host.command[0]))
     os.chmod(launcher, 0o755)
     return launcher
 
@@ -482,13 +485,24 @@ class ExampleExtensionTest(unittest.TestCase):
     """The example a vendor copies, one manifest for both browsers, used as a
     person would."""
 
-    def use_example(self, host, order, wait_for, pdf):
-        """What the example's page shows after Print, and after Print PDF twice."""
-        launcher = write_launcher(host)
+    def use_example(self, host, order, wait_for, pdf, record):
+        """What the example's page shows after Print, and after Print PDF twice;
+        in Chromium, also what it shows of the printer while its queue stops."""
+        launcher = write_launcher(host, record)
         if not FIREFOX:
             out = os.path.join(host.scratch, "status.txt")
-            subprocess.run(["node", os.path.join(HERE, "example.mjs"), launcher, "Label_PDF", order, wait_for, out, pdf],
-                           check=True, timeout=600, cwd=HERE)
+            if WINDOWS:
+                offline = ("WINEPREFIX='%s' WINEDEBUG=-all wine reg add 'HKLM\\System\\CurrentControlSet\\Control"
+                           "\\Print\\Printers\\Label_PDF' /v Attributes /t REG_DWORD /d %%d /f" % WINEPREFIX)
+                stop, start = offline % 1024, offline % 0
+            else:
+                stop, start = "cupsdisable Label_PDF", "cupsenable Label_PDF"
+            try:
+                subprocess.run(["node", os.path.join(HERE, "example.mjs"), launcher, "Label_PDF", order, wait_for, out,
+                                pdf], check=True, timeout=600, cwd=HERE,
+                               env=dict(os.environ, EXAMPLE_STOP=stop, EXAMPLE_START=start))
+            finally:
+                subprocess.run(start, shell=True, check=True, capture_output=True)
             return open(out).read().splitlines()
         # Firefox has no automation library here: a copy of the example, its
         # manifest untouched, gets a script that opens its page as the toolbar
@@ -520,14 +534,24 @@ class ExampleExtensionTest(unittest.TestCase):
             shutil.copytree(os.path.join(ROOT, "clients", "js", "dist"), copy_library_into)
             order = "ex-" + uuid.uuid4().hex[:8]
             # Wine's spooler forgets a finished job, so there the job stays SUBMITTED.
-            wait_for = "following it" if WINDOWS else "Order %s: COMPLETED" % order
+            wait_for = "following it" if WINDOWS else "Order %s: printed." % order
             write_label_pdf(host.scratch, "E" + order)
-            label, sent, repeated, *preview = self.use_example(host, order, wait_for,
-                                                               os.path.join(host.scratch, "labels.pdf"))
+            record = os.path.join(host.scratch, "requests.bin")
+            label, sent, repeated, *rest = self.use_example(host, order, wait_for,
+                                                            os.path.join(host.scratch, "labels.pdf"), record)
+            # The outcome came from the host's events: not one get_job went over the wire.
+            requests = open(record, "rb").read()
+            self.assertIn(b'"type":"watch"', requests)
+            self.assertEqual(requests.count(b'"type":"get_job"'), 0)
             if not FIREFOX:
+                preview, ready, attention, again = rest
                 # The 4 x 6 in page 1 on the A4 queue at 300 dpi, dot for dot.
-                self.assertEqual(preview, ["Page 1 as Label_PDF receives it: 1200 x 1800 dots at 300 dpi, placed by "
-                                           "'page' at 100 %."])
+                self.assertEqual(preview, "Page 1 as Label_PDF receives it: 1200 x 1800 dots at 300 dpi, placed by "
+                                          "'page' at 100 %.")
+                # The printer's state as the host told it, when its queue stopped and went on.
+                self.assertEqual((ready, again), ("Label_PDF is ready.", "Label_PDF is ready."))
+                self.assertEqual(attention, "Label_PDF needs attention: %s." %
+                                 ("it is offline" if WINDOWS else "the queue is paused"))
             self.assertIn(wait_for, label)
             printed(self, "Order " + order, 1)
             # The Print PDF action: three pages as one job, and a second click prints nothing.
