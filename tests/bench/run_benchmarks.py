@@ -401,6 +401,76 @@ def pdf_start_in_chromium():
     return json.loads(out.stdout)
 
 
+def cpu_seconds(pid):
+    """User and system CPU time a process has used, in seconds."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def frames_until(stream, count):
+    """Reads `count` frames; the time each arrived."""
+    times = []
+    for _ in range(count):
+        read_frame(stream)
+        times.append(time.perf_counter())
+    return times
+
+
+def watch_figures(scratch, seconds=20):
+    """Events a host delivers per second, against the replies per second it
+    gives to hello through the same process; and the CPU an idle watch (a
+    printer and an attempt in flight, nothing changing) costs the host and
+    the scheduler it asks, against the same host idle without a watch."""
+    env = dict(os.environ, XDG_STATE_HOME=os.path.join(scratch, "watch"))
+    folder = os.path.join(scratch, "watch", "com.tavelin.print")
+    os.makedirs(folder)
+    open(os.path.join(folder, "ledger.json"), "wb").write(big_ledger())
+    p = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    hello = frame(b'{"protocol":1,"request_id":"h","type":"hello"}')
+    started = time.perf_counter()
+    p.stdin.write(hello * 1000)
+    p.stdin.flush()
+    replies = frames_until(p.stdout, 1000)
+    replies_per_s = 1000 / (replies[-1] - started)
+    intents = ["intent-%06d" % i for i in range(1000)]
+    body = json.dumps({"protocol": 1, "request_id": "w", "type": "watch", "payload": {"intents": intents}}).encode()
+    p.stdin.write(frame(body))
+    p.stdin.flush()
+    read_frame(p.stdout)
+    began = time.perf_counter()
+    events = frames_until(p.stdout, 1000)
+    events_per_s = 1000 / (events[-1] - began)
+    p.stdin.close()
+    p.wait()
+
+    def idle_cpu(watching):
+        q = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        if watching:
+            body = json.dumps({"protocol": 1, "request_id": "w", "type": "watch",
+                               "payload": {"printers": ["Label_PDF"], "intents": ["in-flight"]}}).encode()
+        else:
+            body = b'{"protocol":1,"request_id":"h","type":"hello"}'
+        q.stdin.write(frame(body))
+        q.stdin.flush()
+        read_frame(q.stdout)
+        if watching:
+            read_frame(q.stdout)  # the printer's first event
+        cupsd = [int(x) for x in subprocess.run(["pidof", "cupsd"], capture_output=True, text=True).stdout.split()]
+        host_before = cpu_seconds(q.pid)
+        cupsd_before = sum(cpu_seconds(c) for c in cupsd)
+        t = time.perf_counter()
+        time.sleep(seconds)
+        wall = time.perf_counter() - t
+        host_share = (cpu_seconds(q.pid) - host_before) / wall
+        cupsd_share = (sum(cpu_seconds(c) for c in cupsd) - cupsd_before) / wall
+        q.stdin.close()
+        q.wait()
+        return host_share, cupsd_share
+
+    return replies_per_s, events_per_s, idle_cpu(False), idle_cpu(True)
+
+
 def main():
     scratch = tempfile.mkdtemp(prefix="tph-bench-")
     env = dict(os.environ, XDG_STATE_HOME=os.path.join(scratch, "state"))
@@ -477,6 +547,7 @@ def main():
     message_plain = host_per_message(plain_env, label, 812, 1218)
     running_archive = submit_round_trip(archive_env, label, 812, 1218)
     running_plain = submit_round_trip(plain_env, label, 812, 1218)
+    replies_per_s, events_per_s, idle_plain, idle_watch = watch_figures(scratch)
 
     print("Benchmarks (ratios against a baseline from the same run)")
     print("  hello round trip: host %.1f us, framed echo %.1f us: %.2fx" % (hello * 1e6, echo * 1e6, hello / echo))
@@ -536,6 +607,12 @@ def main():
           " %.0f MB peak: %.2fx the time, %.2fx the memory" %
           (doc_time * 1000, doc_peak / 1e6, singles_time * 1000, singles_peak / 1e6, doc_time / singles_time,
            doc_peak / singles_peak))
+    print("  live status: %.0f events a second from one host (1000 attempts told at once), against %.0f hello replies a"
+          " second through it: %.2fx; an idle watch (a printer and an attempt, nothing changing) costs the host %.2f %%"
+          " of a core and the scheduler %.2f %%, against %.2f %% and %.2f %% for the same host idle without one (goal"
+          " < 1 %% of a core)" %
+          (events_per_s, replies_per_s, events_per_s / replies_per_s, idle_watch[0] * 100, idle_watch[1] * 100,
+           idle_plain[0] * 100, idle_plain[1] * 100))
 
 
 if __name__ == "__main__":
