@@ -1,17 +1,49 @@
 #include "queues/printer_voice.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "platform/queue_marks.h"
 
 namespace tph {
 
+namespace {
+
+// One question's answer, handed from the thread that asks it.
+struct Asked {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<std::string> answer;  // what came, when anything did
+  bool finished = false;
+};
+
+}  // namespace
+
 std::optional<DeviceStatus> PrinterVoice::ask(const QueueEntry& entry) {
   const StatusDialect* dialect = status_dialect(entry.status_language);
   if (!dialect) return std::nullopt;
-  OsResult<std::string> answer =
-      link_.ask(entry.device->host, entry.device->port, dialect->query, dialect->max_answer_bytes, dialect->whole,
-                kAskBoundMs);
-  if (!answer.ok()) return std::nullopt;
-  return dialect->read(answer.value());
+  // The link bounds its socket's wait, but not a name's look-up: the question
+  // runs on a thread of its own, and a look-up that hangs is left to finish
+  // there, unheard, while the host goes on at the bound.
+  auto asked = std::make_shared<Asked>();
+  DeviceLink& link = link_;
+  std::thread([asked, &link, device = *entry.device, dialect] {
+    OsResult<std::string> answer =
+        link.ask(device.host, device.port, dialect->query, dialect->max_answer_bytes, dialect->whole, kAskBoundMs);
+    std::lock_guard<std::mutex> lock(asked->mutex);
+    if (answer.ok()) asked->answer = std::move(answer.value());
+    asked->finished = true;
+    asked->done.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> lock(asked->mutex);
+  if (!asked->done.wait_for(lock, std::chrono::milliseconds(kAskBoundMs + kAskSlackMs), [&] { return asked->finished; }) ||
+      !asked->answer) {
+    return std::nullopt;
+  }
+  return dialect->read(*asked->answer);
 }
 
 void PrinterVoice::hear(QueueEntry& entry) {

@@ -20,11 +20,15 @@ class PrinterVoice {
  public:
   // The longest one question may take: connecting, sending, the answer.
   static constexpr uint32_t kAskBoundMs = 500;
+  // What the thread that asks may take beyond the bound before it is left.
+  static constexpr uint32_t kAskSlackMs = 50;
   // An answer younger than this is used again rather than asked for.
   static constexpr uint64_t kFreshMs = 900;
   // A printer that did not answer is not asked again before this.
   static constexpr uint64_t kSilentRetryMs = 5000;
 
+  // The link must outlive every question: one left at the bound may still
+  // be finishing on its own thread.
   PrinterVoice(DeviceLink& link, Clock& clock) : link_(link), clock_(clock) {}
 
   // Adds the printer's own reasons to a queue marked with a status language

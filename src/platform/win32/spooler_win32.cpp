@@ -59,6 +59,17 @@ class Win32Spooler final : public Spooler {
     return winspool::queue_list(names, [this](const std::u16string& name) { return queue_facts(name); });
   }
 
+  // One printer opened, not every queue enumerated and read: a watch asks
+  // this twice a second. A queue that cannot be opened is not shown, as the
+  // listing would not show it.
+  std::optional<QueueEntry> queue_entry(const std::string& queue) override {
+    winspool::RawQueueName name;
+    name.units = utf8_to_wide(queue);
+    QueueList one = winspool::queue_list({name}, [this](const std::u16string& n) { return queue_facts(n); });
+    if (!one.ok() || one.value().size() != 1 || one.value()[0].state == "unavailable") return std::nullopt;
+    return std::move(one.value()[0]);
+  }
+
   std::optional<std::string> default_queue() override {
     DWORD size = 0;
     GetDefaultPrinterW(nullptr, &size);
