@@ -20,66 +20,85 @@ struct Asked {
   bool finished = false;
 };
 
-}  // namespace
-
-std::optional<DeviceStatus> PrinterVoice::ask(const QueueEntry& entry) {
-  const StatusDialect* dialect = status_dialect(entry.status_language);
-  if (!dialect) return std::nullopt;
-  // The link bounds its socket's wait, but not a name's look-up: the question
-  // runs on a thread of its own, and a look-up that hangs is left to finish
-  // there, unheard, while the host goes on at the bound.
+// Asks on a thread of its own. The link bounds its socket's wait, but not a
+// name's look-up: a question that outlasts the bound is left to finish
+// there, unheard, while the host goes on.
+std::shared_ptr<Asked> start_asking(DeviceLink& link, const DeviceAddress& device, const StatusDialect* dialect,
+                                    uint32_t bound_ms) {
   auto asked = std::make_shared<Asked>();
-  DeviceLink& link = link_;
-  std::thread([asked, &link, device = *entry.device, dialect] {
+  std::thread([asked, &link, device, dialect, bound_ms] {
     OsResult<std::string> answer =
-        link.ask(device.host, device.port, dialect->query, dialect->max_answer_bytes, dialect->whole, kAskBoundMs);
+        link.ask(device.host, device.port, dialect->query, dialect->max_answer_bytes, dialect->whole, bound_ms);
     std::lock_guard<std::mutex> lock(asked->mutex);
     if (answer.ok()) asked->answer = std::move(answer.value());
     asked->finished = true;
     asked->done.notify_all();
   }).detach();
-  std::unique_lock<std::mutex> lock(asked->mutex);
-  if (!asked->done.wait_for(lock, std::chrono::milliseconds(kAskBoundMs + kAskSlackMs), [&] { return asked->finished; }) ||
-      !asked->answer) {
-    return std::nullopt;
-  }
-  return dialect->read(*asked->answer);
+  return asked;
 }
 
-void PrinterVoice::hear(QueueEntry& entry) {
-  if (entry.status_language.empty() || !entry.device) return;
-  const uint64_t now = now_ms(clock_);
-  auto it = heard_.find(entry.name);
-  // A queue pointed at another printer, or marked anew, starts afresh.
-  if (it != heard_.end() && (it->second.device != *entry.device || it->second.language != entry.status_language)) {
-    heard_.erase(it);
-    it = heard_.end();
+bool says(const std::vector<std::string>& said, const char* reason) {
+  for (const std::string& r : said) {
+    if (r == reason) return true;
   }
-  const bool sending = entry.state == "printing";
-  bool stale = it == heard_.end();
-  if (!stale) {
-    const Heard& h = it->second;
-    const uint64_t age = now >= h.at_ms ? now - h.at_ms : kSilentRetryMs;  // a clock set back: ask
-    stale = age >= (h.status ? kFreshMs : kSilentRetryMs);
-  }
-  if (stale && !sending) {
-    Heard h{now, *entry.device, entry.status_language, ask(entry)};
-    // The question's own time counts against the next one.
-    h.at_ms = now_ms(clock_);
-    it = heard_.insert_or_assign(entry.name, std::move(h)).first;
-  }
-  if (it == heard_.end() || !it->second.status) return;
-  const std::vector<std::string>& said = it->second.status->reasons;
-  entry.reasons.insert(entry.reasons.end(), said.begin(), said.end());
-  settle_reasons(entry.reasons);
-  if (said.empty() || !(entry.state == "idle" || entry.state == "printing")) return;
-  auto says = [&said](const char* reason) {
-    for (const std::string& r : said) {
-      if (r == reason) return true;
-    }
-    return false;
+  return false;
+}
+
+}  // namespace
+
+void PrinterVoice::hear(QueueEntry& entry) { hear_all(std::span<QueueEntry>(&entry, 1)); }
+
+void PrinterVoice::hear_all(std::span<QueueEntry> entries) {
+  // Every printer due a question is asked at once, so that a listing of
+  // many costs one bound, not one each.
+  struct Question {
+    QueueEntry* entry;
+    const StatusDialect* dialect;
+    std::shared_ptr<Asked> asked;
   };
-  entry.state = says(kReasonPaused) ? "paused" : says(kReasonOffline) ? "offline" : "error";
+  std::vector<Question> questions;
+  const uint64_t now = now_ms(clock_);
+  for (QueueEntry& entry : entries) {
+    if (entry.status_language.empty() || !entry.device) continue;
+    auto it = heard_.find(entry.name);
+    // A queue pointed at another printer, or marked anew, starts afresh.
+    if (it != heard_.end() && (it->second.device != *entry.device || it->second.language != entry.status_language)) {
+      heard_.erase(it);
+      it = heard_.end();
+    }
+    bool stale = it == heard_.end();
+    if (!stale) {
+      const Heard& h = it->second;
+      const uint64_t age = now >= h.at_ms ? now - h.at_ms : kSilentRetryMs;  // a clock set back: ask
+      stale = age >= (h.status ? kFreshMs : kSilentRetryMs);
+    }
+    const StatusDialect* dialect = status_dialect(entry.status_language);
+    // Only between jobs: a queue sending one (perhaps ours) keeps its last answer.
+    if (stale && dialect && entry.state != "printing") {
+      questions.push_back({&entry, dialect, start_asking(link_, *entry.device, dialect, kAskBoundMs)});
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAskBoundMs + kAskSlackMs);
+  for (Question& q : questions) {
+    std::optional<std::string> answer;
+    {
+      std::unique_lock<std::mutex> lock(q.asked->mutex);
+      if (q.asked->done.wait_until(lock, deadline, [&] { return q.asked->finished; })) answer = std::move(q.asked->answer);
+    }
+    // The question's own time counts against the next one.
+    heard_.insert_or_assign(q.entry->name, Heard{now_ms(clock_), *q.entry->device, q.entry->status_language,
+                                                 answer ? q.dialect->read(*answer) : std::nullopt});
+  }
+  for (QueueEntry& entry : entries) {
+    if (entry.status_language.empty() || !entry.device) continue;
+    auto it = heard_.find(entry.name);
+    if (it == heard_.end() || !it->second.status) continue;
+    const std::vector<std::string>& said = it->second.status->reasons;
+    entry.reasons.insert(entry.reasons.end(), said.begin(), said.end());
+    settle_reasons(entry.reasons);
+    if (said.empty() || !(entry.state == "idle" || entry.state == "printing")) continue;
+    entry.state = says(said, kReasonPaused) ? "paused" : says(said, kReasonOffline) ? "offline" : "error";
+  }
 }
 
 }  // namespace tph

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/clock.h"
@@ -37,6 +38,9 @@ class PrinterVoice {
   // asked only between jobs: while the queue is printing (sending a job,
   // perhaps ours) its last answer stands. Other queues are left as they are.
   void hear(QueueEntry& entry);
+  // The same for many queues: every printer due a question is asked at
+  // once, so the whole costs at most one bound.
+  void hear_all(std::span<QueueEntry> entries);
 
  private:
   struct Heard {
@@ -45,7 +49,6 @@ class PrinterVoice {
     std::string language;
     std::optional<DeviceStatus> status;  // nothing: no answer, or none it could read
   };
-  std::optional<DeviceStatus> ask(const QueueEntry& entry);
 
   DeviceLink& link_;
   Clock& clock_;

@@ -17,9 +17,7 @@ Result<PrinterList> list_printers(Spooler& spooler, const PlatformInfo& info, Pr
     return with_context(kPrintSystemUnavailable, named(kCtxEnumerate, info.print_system), list.error().description);
   }
   std::vector<QueueEntry>& queues = list.value();
-  if (voice) {
-    for (QueueEntry& q : queues) voice->hear(q);
-  }
+  if (voice) voice->hear_all(queues);
   // Byte order, shorter first on a common prefix; equal names keep the print
   // system's order.
   std::stable_sort(queues.begin(), queues.end(),

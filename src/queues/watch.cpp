@@ -84,8 +84,9 @@ WatchEvents Watch::look(StateStore& store, Spooler& spooler, Clock& clock, Print
       }
     }
   }
-  for (auto& [name, last] : printers_) {
-    QueueEntry entry;
+  std::vector<QueueEntry> entries;
+  for (const auto& [name, _] : printers_) {
+    QueueEntry& entry = entries.emplace_back();
     if (std::optional<QueueEntry> now = spooler.queue_entry(name)) {
       entry = std::move(*now);
     } else {
@@ -93,7 +94,11 @@ WatchEvents Watch::look(StateStore& store, Spooler& spooler, Clock& clock, Print
       entry.state = "unavailable";
       entry.accepting = false;
     }
-    voice.hear(entry);
+  }
+  voice.hear_all(entries);
+  size_t i = 0;
+  for (auto& [name, last] : printers_) {
+    QueueEntry& entry = entries[i++];
     std::string sig = signature(entry);
     if (last == sig) continue;
     last = std::move(sig);

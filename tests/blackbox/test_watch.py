@@ -235,13 +235,27 @@ class PrinterVoiceTest(unittest.TestCase):
         printer.silent = True
         before = printer.questions
         self.host.ask(request("hello"))
-        started = time.time()
-        self.host.ask(request("hello"))
-        baseline = time.time() - started
+        baseline = []
+        for _ in range(3):
+            started = time.time()
+            self.host.ask(request("hello"))
+            baseline.append(time.time() - started)
+        baseline = sorted(baseline)[1]
         described, took = self.describe(name)
         self.assertGreater(printer.questions, before, "the printer was asked")
         self.assertEqual((described["state"], described["reasons"]), ("idle", []))
-        self.assertLess(took - baseline, ASK_BOUND + 0.5, "a silent printer costs the bound, and no more")
+        # Wine's start-up varies more than the native host's.
+        margin = 0.5 if WINDOWS else 0.3
+        self.assertLess(took - baseline, ASK_BOUND + margin, "a silent printer costs the bound, and no more")
+        # Two silent printers in one listing are asked at once: one bound, not two.
+        for _, p in self.printers.values():
+            p.silent = True
+        asked = sum(p.questions for _, p in self.printers.values())
+        started = time.time()
+        self.host.ask(request("list_printers"))
+        took = time.time() - started
+        self.assertEqual(sum(p.questions for _, p in self.printers.values()), asked + 2)
+        self.assertLess(took - baseline, ASK_BOUND + margin)
 
     def test_an_unmarked_queue_is_never_asked(self):
         printer = StatusLabelPrinter()
