@@ -65,6 +65,7 @@ class Win32Spooler final : public Spooler {
   std::optional<QueueEntry> queue_entry(const std::string& queue) override {
     winspool::RawQueueName name;
     name.units = utf8_to_wide(queue);
+    if (!name.units.empty() && name.units.back() == u'\0') name.units.pop_back();  // the units before the terminator
     QueueList one = winspool::queue_list({name}, [this](const std::u16string& n) { return queue_facts(n); });
     if (!one.ok() || one.value().size() != 1 || one.value()[0].state == "unavailable") return std::nullopt;
     return std::move(one.value()[0]);
