@@ -146,18 +146,24 @@ const NEEDS = {
   'ribbon-empty': 'its ribbon is out', error: 'it reports an error',
 };
 let printerWatch = null;
+let following = 0;  // the latest choice; a watch begun for an earlier one is closed
 
 async function followPrinter() {
-  await printerWatch?.close();
+  const mine = ++following;
+  const previous = printerWatch;
   printerWatch = null;
+  await previous?.close();
   const note = $('printer-status');
   note.textContent = '';
+  let watch;
   try {
-    printerWatch = await host.watch({ printers: [$('printer').value] });
+    watch = await host.watch({ printers: [$('printer').value] });
   } catch {
     return;  // an older host cannot watch: the list's state is all there is
   }
-  printerWatch.addEventListener('printer', ({ detail: { printer } }) => {
+  if (mine !== following) return watch.close();
+  printerWatch = watch;
+  watch.addEventListener('printer', ({ detail: { printer } }) => {
     const needs = printer.reasons.map((r) => NEEDS[r] ?? r);
     note.textContent = printer.enabled && needs.length === 0 ? `${printer.name} is ready.`
       : `${printer.name} needs attention: ${needs.join(', ') || printer.state}.`;

@@ -216,13 +216,13 @@ const std::vector<MessageEntry>& entries() {
   static const std::vector<MessageEntry> table{
       {"hello", {}, nullptr, answer_hello},
       {"list_printers", {"list_printers"}, nullptr, answer_list_printers},
-      {"submit", {"submit_png"}, &kSubmit, answer_submit},
-      {"get_job", {"get_job", "durable_idempotency"}, &kGetJob, answer_get_job},
-      {"submit_raw", {"submit_raw"}, &kSubmitRaw, answer_submit_raw},
+      {"submit", {"submit_png"}, &kSubmit, answer_submit, true},
+      {"get_job", {"get_job", "durable_idempotency"}, &kGetJob, answer_get_job, true},
+      {"submit_raw", {"submit_raw"}, &kSubmitRaw, answer_submit_raw, true},
       {"describe_printer", {"describe_printer"}, &kDescribePrinter, answer_describe_printer},
-      {"submit_document", {"submit_document"}, &kSubmitDocument, answer_submit_document},
-      {"find_jobs", {"find_jobs"}, &kFindJobs, answer_find_jobs},
-      {"watch", {"watch"}, &kWatch, answer_watch_add},
+      {"submit_document", {"submit_document"}, &kSubmitDocument, answer_submit_document, true},
+      {"find_jobs", {"find_jobs"}, &kFindJobs, answer_find_jobs, true},
+      {"watch", {"watch"}, &kWatch, answer_watch_add, true},
       {"unwatch", {}, &kWatch, answer_unwatch},
   };
   return table;

@@ -25,6 +25,10 @@ struct MessageEntry {
   const PayloadSpec* payload;
   // Binds the payload (null when absent), handles it and writes the result.
   Result<Json> (*answer)(Json* payload, const StrictJson& parsed, HostContext& context);
+  // The handler reads or writes the ledger or the archive: the state is held
+  // for it. Others run without the lock, so that asking the print system or
+  // a printer never keeps another host from printing.
+  bool uses_state = false;
 };
 
 // The messages in the order they were added to the protocol.

@@ -69,6 +69,13 @@ Result<Envelope> parse_envelope(StrictJson& parsed) {
 Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
   const MessageEntry* message = find_message(e.type);
   if (!message) return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
+  // The state is held for this message only: between messages another host
+  // may print, and this one reads what it left before it answers.
+  std::optional<StateHold> hold;
+  if (message->uses_state) {
+    hold.emplace(ctx.print.state, ctx.print.clock);
+    if (!hold->status().ok()) return hold->status().error();
+  }
   return message->answer(message->payload ? e.payload : nullptr, parsed, ctx);
 }
 
@@ -85,11 +92,12 @@ Result<std::string> answer_request(std::string body, HostContext& ctx, std::stri
   if (envelope->protocol != kProtocolVersion) {
     return encode_failure(request_id, errors::protocol_mismatch(kProtocolVersion));
   }
-  // The state is held for this request only: between messages another host
-  // may print, and this one reads what it left before it answers.
-  StateHold hold(ctx.print.state, ctx.print.clock);
-  if (!hold.status().ok()) return encode_failure(request_id, hold.status().error());
-  write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
+  {
+    // The liveness record is the state's too: written under the lock.
+    StateHold hold(ctx.print.state, ctx.print.clock);
+    if (!hold.status().ok()) return encode_failure(request_id, hold.status().error());
+    write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
+  }
   if (!is_valid_identifier(request_id, kRequestIdMaxBytes)) {
     return encode_failure(request_id, errors::unsupported_characters("request_id"));
   }

@@ -96,6 +96,9 @@ class Spooler {
     }
     return std::nullopt;
   }
+  // The entry without its notices, which may cost the print system more to
+  // find out: what a watch looks at twice a second.
+  virtual std::optional<QueueEntry> queue_status(const std::string& queue) { return queue_entry(queue); }
   // The user's default queue; nothing when there is none or it cannot be read.
   virtual std::optional<std::string> default_queue() = 0;
   // Both; a print system that names the default among its queues answers

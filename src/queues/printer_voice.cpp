@@ -4,13 +4,12 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/queue_marks.h"
 
 namespace tph {
-
-namespace {
 
 // One question's answer, handed from the thread that asks it.
 struct Asked {
@@ -20,21 +19,33 @@ struct Asked {
   bool finished = false;
 };
 
+namespace {
+
 // Asks on a thread of its own. The link bounds its socket's wait, but not a
 // name's look-up: a question that outlasts the bound is left to finish
 // there, unheard, while the host goes on.
+// Nothing when no thread could be had: the printer is then not asked.
 std::shared_ptr<Asked> start_asking(DeviceLink& link, const DeviceAddress& device, const StatusDialect* dialect,
                                     uint32_t bound_ms) {
   auto asked = std::make_shared<Asked>();
-  std::thread([asked, &link, device, dialect, bound_ms] {
-    OsResult<std::string> answer =
-        link.ask(device.host, device.port, dialect->query, dialect->max_answer_bytes, dialect->whole, bound_ms);
-    std::lock_guard<std::mutex> lock(asked->mutex);
-    if (answer.ok()) asked->answer = std::move(answer.value());
-    asked->finished = true;
-    asked->done.notify_all();
-  }).detach();
+  try {
+    std::thread([asked, &link, device, dialect, bound_ms] {
+      OsResult<std::string> answer =
+          link.ask(device.host, device.port, dialect->query, dialect->max_answer_bytes, dialect->whole, bound_ms);
+      std::lock_guard<std::mutex> lock(asked->mutex);
+      if (answer.ok()) asked->answer = std::move(answer.value());
+      asked->finished = true;
+      asked->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
   return asked;
+}
+
+bool finished(const std::shared_ptr<Asked>& asked) {
+  std::lock_guard<std::mutex> lock(asked->mutex);
+  return asked->finished;
 }
 
 bool says(const std::vector<std::string>& said, const char* reason) {
@@ -73,9 +84,18 @@ void PrinterVoice::hear_all(std::span<QueueEntry> entries) {
       stale = age >= (h.status ? kFreshMs : kSilentRetryMs);
     }
     const StatusDialect* dialect = status_dialect(entry.status_language);
+    // A question left at the bound that is still running (a name's look-up
+    // that hangs) is not asked again beside it: one thread a printer at most.
+    auto running = unfinished_.find(entry.name);
+    if (running != unfinished_.end()) {
+      if (!finished(running->second)) continue;
+      unfinished_.erase(running);
+    }
     // Only between jobs: a queue sending one (perhaps ours) keeps its last answer.
     if (stale && dialect && entry.state != "printing") {
-      questions.push_back({&entry, dialect, start_asking(link_, *entry.device, dialect, kAskBoundMs)});
+      if (std::shared_ptr<Asked> asked = start_asking(link_, *entry.device, dialect, kAskBoundMs)) {
+        questions.push_back({&entry, dialect, std::move(asked)});
+      }
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAskBoundMs + kAskSlackMs);
@@ -83,7 +103,11 @@ void PrinterVoice::hear_all(std::span<QueueEntry> entries) {
     std::optional<std::string> answer;
     {
       std::unique_lock<std::mutex> lock(q.asked->mutex);
-      if (q.asked->done.wait_until(lock, deadline, [&] { return q.asked->finished; })) answer = std::move(q.asked->answer);
+      if (q.asked->done.wait_until(lock, deadline, [&] { return q.asked->finished; })) {
+        answer = std::move(q.asked->answer);
+      } else {
+        unfinished_[q.entry->name] = q.asked;
+      }
     }
     // The question's own time counts against the next one.
     heard_.insert_or_assign(q.entry->name, Heard{now_ms(clock_), *q.entry->device, q.entry->status_language,

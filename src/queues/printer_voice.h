@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -53,6 +54,8 @@ class PrinterVoice {
   DeviceLink& link_;
   Clock& clock_;
   std::map<std::string, Heard> heard_;
+  // Questions left at the bound and perhaps still running, by queue.
+  std::map<std::string, std::shared_ptr<struct Asked>> unfinished_;
 };
 
 }  // namespace tph

@@ -29,9 +29,9 @@ class Watch {
   static constexpr size_t kMaxPrinters = protocol_limits::kMaxWatchedPrinters;
   static constexpr size_t kMaxIntents = protocol_limits::kMaxWatchedIntents;
 
-  // Watches these too (those already watched stay as they are). Each new one
-  // is reported at the next look, whatever its state; an attempt nobody
-  // made yet is reported once it is. BAD_REQUEST when the watch would then
+  // Watches these too. Each one named is reported at the next look, whatever
+  // its state, also one already watched; an attempt nobody made yet is
+  // reported once it is. BAD_REQUEST when the watch would then
   // hold more than its limits, and nothing is added.
   Status add(const std::vector<std::string>& printers, const std::vector<std::string>& intents);
   // Stops watching these; both empty: everything.
@@ -54,6 +54,8 @@ class Watch {
     std::optional<JobState> state;  // nothing: not reported yet
     bool archive_checked = false;   // an attempt missing from the ledger was looked for in the archive
   };
+  void look_at_attempts(StateStore& store, Spooler& spooler, Clock& clock, WatchEvents& events);
+
   std::map<std::string, std::optional<std::string>> printers_;  // the last reported signature
   std::map<std::string, JobSeen> intents_;
 };

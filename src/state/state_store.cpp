@@ -142,7 +142,7 @@ Status hold_state(StateStore& store, Clock& clock) {
   bool fresh = false;
   if (Status s = load_ledger(store, now_ms(clock), fresh); !s.ok()) {
     store.lost = true;
-    store.lost_because = kMsgLedgerUnreadableNow;
+    store.lost_because = std::string(kMsgLedgerUnreadableNow) + " (" + s.error().message + ")";
     return s;
   }
   return Status::Ok();

@@ -48,7 +48,7 @@ struct StateStore {
   // answers the request at hand and stops.
   bool lost = false;
   // Why the store was lost.
-  std::string_view lost_because;
+  std::string lost_because;
 };
 
 // Locates and creates the state folder, takes the exclusive lock (waiting as

@@ -86,7 +86,7 @@ inline constexpr std::string_view kMsgLedgerChanged =
 inline constexpr std::string_view kMsgWatchTooLarge =
     "A port watches at most 64 printers and 1000 print attempts; unwatch some first.";
 inline constexpr std::string_view kMsgLedgerUnreadableNow =
-    "Another print helper left a ledger this helper cannot read; it stops without printing.";
+    "The print-helper ledger another helper saved could not be read again; this helper stops without printing.";
 inline constexpr std::string_view kMsgOutcomeNotSaved =
     "The print helper could not record the outcome of a print attempt; it stops so that no attempt is "
     "printed twice.";

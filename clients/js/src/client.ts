@@ -417,12 +417,14 @@ export class PrintHostClient {
     intents.forEach((i) => checkIntentId(i));
     checkSignal(options.signal);
     if (this.transport !== 'port') throw badRequest('A watch needs the port transport: the host speaks between requests.');
-    const watch = new PrintWatch(printers, intents, (w) => this.release(w));
+    const watch = new PrintWatch(printers, intents, (w) => this.release(w, port));
     // Listening before asking: the host's first events follow its reply at once.
     this.watches.add(watch);
+    let port: NativePort | null = null;
     try {
       const reply = await this.call<{ unknown_intents?: string[] }>('watch', { printers, intents }, { signal: options.signal });
       watch.unknownIntents = reply.unknown_intents ?? [];
+      port = this.port;
     } catch (e) {
       this.watches.delete(watch);
       watch.end();
@@ -436,12 +438,13 @@ export class PrintHostClient {
     return watch;
   }
 
-  /** Tells the host to stop sending what no open watch still wants. */
-  private async release(watch: PrintWatch): Promise<void> {
+  /** Tells the host on `port` to stop sending what no open watch still wants. */
+  private async release(watch: PrintWatch, port: NativePort | null): Promise<void> {
     if (!this.watches.delete(watch)) return;
     const printers = [...watch.printers].filter((p) => ![...this.watches].some((w) => w.printers.has(p)));
     const intents = [...watch.intents].filter((i) => ![...this.watches].some((w) => w.intents.has(i)));
-    if (this.port && (printers.length > 0 || intents.length > 0)) {
+    // A port that dropped took its host's watch with it: no new host is started to unwatch.
+    if (port && this.port === port && (printers.length > 0 || intents.length > 0)) {
       try {
         await this.call('unwatch', { printers, intents }, {});
       } catch {
@@ -454,10 +457,19 @@ export class PrintHostClient {
   /** Whether the host on the port can watch: hello, asked once a port. */
   private async canWatch(signal?: AbortSignal): Promise<boolean> {
     if (this.transport !== 'port') return false;
-    this.capabilities ??= this.hello({ signal }).then((h) => (Array.isArray(h?.capabilities) ? h.capabilities : []));
+    // Asked without the caller's signal: the answer serves every later caller.
+    this.capabilities ??= this.hello().then((h) => (Array.isArray(h?.capabilities) ? h.capabilities : []));
     try {
-      return (await this.capabilities).includes('watch');
-    } catch {
+      const capabilities = this.capabilities;
+      if (signal) {
+        await Promise.race([capabilities, new Promise((_, reject) => {
+          if (signal.aborted) reject(signal.reason);
+          signal.addEventListener('abort', () => reject(signal.reason), { once: true });
+        })]);
+      }
+      return (await capabilities).includes('watch');
+    } catch (e) {
+      if (signal?.aborted && e === signal.reason) throw e;
       this.capabilities = undefined;
       return false;
     }
@@ -506,7 +518,8 @@ export class PrintHostClient {
     try {
       watch = await this.watch({ intents: [intentId] });
     } catch (e) {
-      if (e instanceof PrintHostError && e.answerLost) return undefined;
+      // A lost port, or a host whose watch is full: polling still answers.
+      if (e instanceof PrintHostError && (e.answerLost || e.code === 'BAD_REQUEST')) return undefined;
       throw e;
     }
     try {

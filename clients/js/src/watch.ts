@@ -30,6 +30,9 @@ export interface WatchOptions {
   signal?: AbortSignal;
 }
 
+/** The most events a watch keeps for an iterator that is not reading them. */
+const MAX_QUEUED = 1000;
+
 /** The event a PrintWatch dispatches ('job' or 'printer'); `detail` is the WatchEvent. */
 export class PrintWatchEvent extends Event {
   constructor(readonly detail: WatchEvent) {
@@ -108,7 +111,9 @@ export class PrintWatch extends EventTarget implements AsyncIterable<WatchEvent>
       this.failing.shift();
       next({ value: e, done: false });
     } else {
+      // Kept for an iterator; a watch only listened to keeps the latest few.
       this.queue.push(e);
+      if (this.queue.length > MAX_QUEUED) this.queue.shift();
     }
     this.dispatchEvent(new PrintWatchEvent(e));
   }

@@ -135,8 +135,14 @@ class CupsSpooler final : public Spooler {
     return {std::move(queues), std::move(default_queue)};
   }
 
-  // One Get-Printer-Attributes request, not the whole listing.
-  std::optional<QueueEntry> queue_entry(const std::string& queue) override {
+  std::optional<QueueEntry> queue_entry(const std::string& queue) override { return entry_of(queue, true); }
+  // Without the PPD the notices need.
+  std::optional<QueueEntry> queue_status(const std::string& queue) override { return entry_of(queue, false); }
+
+ private:
+  // One Get-Printer-Attributes request, not the whole listing; with
+  // `notices`, the queue's PPD too where they depend on it.
+  std::optional<QueueEntry> entry_of(const std::string& queue, bool notices) {
     cups::Scheduler scheduler;
     if (!scheduler.connect().ok()) return std::nullopt;
     OsResult<cups::IppMessage> attributes = cups::queue_attributes(
@@ -167,12 +173,14 @@ class CupsSpooler final : public Spooler {
     ipp_attribute_t* info = ippFindAttribute(a, "printer-info", IPP_TAG_ZERO);
     mark_device(entry, info ? ippGetString(info, 0, nullptr) : nullptr, uri_text);
     // Without a driver there is no PPD, and the backend looks nothing up.
-    if (uri_text && !entry.raw && cups::uri_allows_supplies_lookup(uri_text) &&
+    if (notices && uri_text && !entry.raw && cups::uri_allows_supplies_lookup(uri_text) &&
         ppd_allows_supplies_lookup(scheduler, cups::split_queue_name(queue).name)) {
       entry.notices.push_back(supplies_lookup_notice(queue, uri_text));
     }
     return entry;
   }
+
+ public:
 
 
   JobObservation observe_job(const std::string& queue, uint32_t job_id, uint64_t record_created_ms,

@@ -15,6 +15,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A printer that closes early must not raise SIGPIPE (the host ignores it
+// too; this keeps the link safe on its own).
+#ifdef MSG_NOSIGNAL
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#else
+constexpr int kNoSignal = 0;
+#endif
+
 class Socket {
  public:
   explicit Socket(int fd) : fd_(fd) {}
@@ -78,8 +86,12 @@ class PosixDeviceLink final : public DeviceLink {
       return OsStatus::Fail(static_cast<uint32_t>(e), ::gai_strerror(e));
     }
     for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
-      Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+      Socket s(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
       if (s.get() < 0) continue;
+      if (::fcntl(s.get(), F_SETFD, FD_CLOEXEC) != 0 ||
+          ::fcntl(s.get(), F_SETFL, ::fcntl(s.get(), F_GETFL) | O_NONBLOCK) != 0) {
+        continue;
+      }
       if (::connect(s.get(), a->ai_addr, a->ai_addrlen) != 0) {
         if (errno != EINPROGRESS) continue;
         if (!wait_for(s.get(), POLLOUT, deadline)) return timed_out();
@@ -89,7 +101,7 @@ class PosixDeviceLink final : public DeviceLink {
       }
       size_t sent = 0;
       while (sent < query.size()) {
-        const ssize_t n = ::send(s.get(), query.data() + sent, query.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(s.get(), query.data() + sent, query.size() - sent, kNoSignal);
         if (n > 0) {
           sent += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -120,8 +132,10 @@ class PosixDeviceLink final : public DeviceLink {
 }  // namespace
 
 DeviceLink& system_device_link() {
-  static PosixDeviceLink link;
-  return link;
+  // Never destroyed: a question left at its bound may still be running on
+  // its own thread when the process ends.
+  static PosixDeviceLink* link = new PosixDeviceLink;
+  return *link;
 }
 
 }  // namespace tph

@@ -68,10 +68,9 @@ bool wait_for(SOCKET s, bool write, Clock::time_point deadline, bool* failed = n
 
 class WinsockDeviceLink final : public DeviceLink {
  public:
+  // Winsock is never cleaned up: a question left at its bound may still be
+  // running on its own thread when the process ends.
   WinsockDeviceLink() { started_ = WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-  ~WinsockDeviceLink() override {
-    if (started_) WSACleanup();
-  }
 
   OsResult<std::string> ask(const std::string& host, uint16_t port, std::string_view query, size_t max_bytes,
                             const std::function<bool(std::string_view)>& whole, uint32_t bound_ms) override {
@@ -137,8 +136,8 @@ class WinsockDeviceLink final : public DeviceLink {
 }  // namespace
 
 DeviceLink& system_device_link() {
-  static WinsockDeviceLink link;
-  return link;
+  static WinsockDeviceLink* link = new WinsockDeviceLink;  // never destroyed, as above
+  return *link;
 }
 
 }  // namespace tph

@@ -63,6 +63,10 @@ class Win32Spooler final : public Spooler {
   // this twice a second. A queue that cannot be opened is not shown, as the
   // listing would not show it.
   std::optional<QueueEntry> queue_entry(const std::string& queue) override {
+    // A name on another server is asked only if the listing shows it (a
+    // connection the user made): opening any name a page gives would reach
+    // out to servers twice a second.
+    if (queue.rfind("\\\\", 0) == 0) return Spooler::queue_entry(queue);
     winspool::RawQueueName name;
     name.units = utf8_to_wide(queue);
     if (!name.units.empty() && name.units.back() == u'\0') name.units.pop_back();  // the units before the terminator
