@@ -700,7 +700,7 @@ export class PrintHostClient {
       if (timeoutMs > 0) {
         timer = setTimeout(() => entry.reject(lost('TIMEOUT', `The print host did not answer within ${timeoutMs} ms. ` +
           'Another print host (another tab, window or extension printing) may be holding the print state; it lets ' +
-          'go once that one is idle or closed.')), timeoutMs);
+          'go once its message is done (an older host: once it is idle or closed).')), timeoutMs);
       }
       try {
         if (this.transport === 'message') this.sendOnce(envelope, entry);
@@ -788,8 +788,8 @@ export class PrintHostClient {
   }
 
   // The port transport lets its host process go once nothing is in flight for
-  // idleCloseMs: a host holds the user's print state for as long as it runs,
-  // and another tab or extension waits for it until then.
+  // idleCloseMs: an older host holds the user's print state for as long as it
+  // runs, and another tab or extension waits for it until then.
   private idleLater(): void {
     // A port with a watch open stays open: the host speaks on it unasked.
     if (this.transport !== 'port' || this.idleCloseMs <= 0 || this.pending.size > 0 || !this.port || this.watches.size > 0) {

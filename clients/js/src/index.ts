@@ -14,7 +14,7 @@ export type {
 } from './client.js';
 export { PrintHostError, kindOfCode } from './errors.js';
 export { PrintWatch, PrintWatchEnd, PrintWatchEvent } from './watch.js';
-export type { PrinterReason, PrinterStatus, WatchEvent, WatchOptions } from './watch.js';
+export type { JobEvent, PrinterEvent, PrinterReason, PrinterStatus, WatchEvent, WatchOptions } from './watch.js';
 export type {
   ClientErrorCode, EarlierAttempt, HostErrorCode, PrintErrorCode, PrintErrorDetails, PrintErrorKind,
 } from './errors.js';

@@ -21,7 +21,9 @@ export interface PrinterStatus {
   reasons: (PrinterReason | string)[];
 }
 
-export type WatchEvent = { type: 'job'; job: JobRecord } | { type: 'printer'; printer: PrinterStatus };
+export type JobEvent = { type: 'job'; job: JobRecord };
+export type PrinterEvent = { type: 'printer'; printer: PrinterStatus };
+export type WatchEvent = JobEvent | PrinterEvent;
 
 export interface WatchOptions {
   printers?: string[];
@@ -34,8 +36,8 @@ export interface WatchOptions {
 const MAX_QUEUED = 1000;
 
 /** The event a PrintWatch dispatches ('job' or 'printer'); `detail` is the WatchEvent. */
-export class PrintWatchEvent extends Event {
-  constructor(readonly detail: WatchEvent) {
+export class PrintWatchEvent<T extends WatchEvent = WatchEvent> extends Event {
+  constructor(readonly detail: T) {
     super(detail.type);
   }
 }
@@ -92,6 +94,19 @@ export class PrintWatch extends EventTarget implements AsyncIterable<WatchEvent>
     super();
     this.printers = new Set(printers);
     this.intents = new Set(intents);
+  }
+
+  // Listeners typed by the event they get.
+  override addEventListener(type: 'job', listener: (event: PrintWatchEvent<JobEvent>) => void,
+    options?: boolean | AddEventListenerOptions): void;
+  override addEventListener(type: 'printer', listener: (event: PrintWatchEvent<PrinterEvent>) => void,
+    options?: boolean | AddEventListenerOptions): void;
+  override addEventListener(type: 'end', listener: (event: PrintWatchEnd) => void,
+    options?: boolean | AddEventListenerOptions): void;
+  override addEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
+    options?: boolean | AddEventListenerOptions): void;
+  override addEventListener(type: string, listener: unknown, options?: boolean | AddEventListenerOptions): void {
+    super.addEventListener(type, listener as EventListenerOrEventListenerObject | null, options);
   }
 
   get closed(): boolean {

@@ -687,7 +687,7 @@ test('watch: events reach the watches that asked, as an iterator and as events, 
   assert.ok(printers.closed);
   const [event] = await Promise.all([new Promise((r) => jobs.addEventListener('job', r, { once: true }))]);
   assert.equal(event.detail.job.state, 'COMPLETED');
-  assert.equal(heard.at(-1), 'head-open', 'the second watch hears what came after it began');
+  assert.ok(heard.includes('none'), 'the second watch is told the state now');
   await new Promise((r) => setTimeout(r, 30));
   assert.equal(runtime.ports[0].open, true, 'a port with a watch open stays open');
   // The first close left Dock to the other watch: nothing was unwatched.
