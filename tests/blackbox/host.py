@@ -291,14 +291,7 @@ class RunningHost:
     def wait_for_responses(self, count, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            raw = self.output()
-            frames = []
-            while len(raw) >= 4:
-                n = struct.unpack("<I", raw[:4])[0]
-                if len(raw) < 4 + n:
-                    break
-                frames.append(json.loads(raw[4:4 + n]))
-                raw = raw[4 + n:]
+            frames = self.frames()
             if len(frames) >= count:
                 return frames
             time.sleep(0.02)

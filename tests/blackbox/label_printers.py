@@ -51,8 +51,15 @@ class FakeLabelPrinter(threading.Thread):
                 if not chunk:
                     break
                 pieces.append(chunk)
+                if self.answered(conn, pieces):
+                    break
             with self.lock:
                 self.connections.append(b"".join(pieces))
+
+    def answered(self, conn, pieces):
+        """A printer that answers queries on its port does so here, and says
+        whether the conversation is over. This one only takes jobs."""
+        return False
 
     def deliveries(self, marker, jobs, queue=QUEUE, expect=1):
         """The connections that carried `marker`, once the scheduler holds at
@@ -221,28 +228,22 @@ class StatusLabelPrinter(FakeLabelPrinter):
             byte |= 0x60
         return bytes([byte])
 
-    def receive(self, conn):
-        pieces = []
-        with conn:
-            while True:
-                chunk = conn.recv(1 << 16)
-                if not chunk:
-                    break
-                pieces.append(chunk)
-                data = b"".join(pieces)
-                if data.startswith(b"~HS") or data.startswith(b"\x10\x04"):
-                    with self.lock:
-                        self.questions += 1
-                    if self.silent:
-                        continue
-                    if data.startswith(b"~HS"):
-                        conn.sendall(self.zpl_status())
-                        break
-                    if len(data) >= 12:
-                        conn.sendall(b"".join(self.escpos_status(data[i + 2]) for i in range(0, 12, 3)))
-                        break
+    def answered(self, conn, pieces):
+        data = b"".join(pieces)
+        if not (data.startswith(b"~HS") or data.startswith(b"\x10\x04")):
+            return False
+        if len(pieces) == 1:
             with self.lock:
-                self.connections.append(b"".join(pieces))
+                self.questions += 1
+        if self.silent:
+            return False
+        if data.startswith(b"~HS"):
+            conn.sendall(self.zpl_status())
+            return True
+        if len(data) >= 12:
+            conn.sendall(b"".join(self.escpos_status(data[i + 2]) for i in range(0, 12, 3)))
+            return True
+        return False
 
 
 def add_status_queue(name, port, language):
