@@ -2,9 +2,13 @@
 // word joins the spooler's, and what a watch reports, once per change.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <map>
 
+#include "fakes/fake_clock.h"
 #include "fakes/test_host.h"
 #include "queues/device_status.h"
 #include "queues/printer_voice.h"
@@ -14,6 +18,7 @@
 namespace tph {
 namespace {
 
+using testing::FakeClock;
 using testing::TestHost;
 using V = std::vector<std::string>;
 
@@ -164,6 +169,40 @@ std::map<std::string, JobState> states(const WatchEvents& e) {
   std::map<std::string, JobState> m;
   for (const JobRecord& j : e.jobs) EXPECT_TRUE(m.emplace(j.intent_id, j.state).second) << "told twice: " << j.intent_id;
   return m;
+}
+
+// A printer whose name's look-up hangs far past the bound.
+class HangingLink final : public DeviceLink {
+ public:
+  std::atomic<int> asked{0};
+  OsResult<std::string> ask(const std::string&, uint16_t, std::string_view, size_t,
+                            const std::function<bool(std::string_view)>&, uint32_t) override {
+    ++asked;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    return std::string();
+  }
+};
+
+TEST(PrinterVoice, AQuestionThatHangsCostsTheBoundOnceAndIsNotAskedBesideItself) {
+  static HangingLink link;  // outlives the question left running
+  FakeClock clock;
+  PrinterVoice voice(link, clock);
+  QueueEntry e = marked("idle");
+  const auto started = std::chrono::steady_clock::now();
+  voice.hear(e);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(took, std::chrono::milliseconds(PrinterVoice::kAskBoundMs + PrinterVoice::kAskSlackMs + 200));
+  EXPECT_EQ(e.reasons, V{});
+  // Due again, but the first question still runs: not asked beside it.
+  clock.advance_ms(PrinterVoice::kSilentRetryMs);
+  QueueEntry again = marked("idle");
+  voice.hear(again);
+  EXPECT_EQ(link.asked.load(), 1);
+  // Once it has finished, the printer is asked again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  clock.advance_ms(PrinterVoice::kSilentRetryMs);
+  voice.hear(again);
+  EXPECT_EQ(link.asked.load(), 2);
 }
 
 JobRecord record(const std::string& id, JobState state, const std::string& job, uint64_t now) {
