@@ -66,16 +66,8 @@ Result<Envelope> parse_envelope(StrictJson& parsed) {
   return not_protocol_json();
 }
 
-Result<Json> dispatch(const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
-  const MessageEntry* message = find_message(e.type);
+Result<Json> dispatch(const MessageEntry* message, const Envelope& e, const StrictJson& parsed, HostContext& ctx) {
   if (!message) return errors::make(errors::kUnknownMessage, errors::kMsgUnknownMessage);
-  // The state is held for this message only: between messages another host
-  // may print, and this one reads what it left before it answers.
-  std::optional<StateHold> hold;
-  if (message->uses_state) {
-    hold.emplace(ctx.print.state, ctx.print.clock);
-    if (!hold->status().ok()) return hold->status().error();
-  }
   return message->answer(message->payload ? e.payload : nullptr, parsed, ctx);
 }
 
@@ -92,16 +84,19 @@ Result<std::string> answer_request(std::string body, HostContext& ctx, std::stri
   if (envelope->protocol != kProtocolVersion) {
     return encode_failure(request_id, errors::protocol_mismatch(kProtocolVersion));
   }
-  {
-    // The liveness record is the state's too: written under the lock.
-    StateHold hold(ctx.print.state, ctx.print.clock);
-    if (!hold.status().ok()) return encode_failure(request_id, hold.status().error());
-    write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
-  }
+  // The state is held for this message only: between messages another host
+  // may print, and this one reads what it left before it answers. The
+  // liveness record is the state's too; a message that does not use the
+  // ledger lets the lock go once it is written.
+  StateHold hold(ctx.print.state, ctx.print.clock);
+  if (!hold.status().ok()) return encode_failure(request_id, hold.status().error());
+  write_bridge_status(*ctx.print.state.fs, ctx.print.state.folder, now_ms(ctx.print.clock));
+  const MessageEntry* message = find_message(envelope->type);
+  if (!message || !message->uses_state) hold.release();
   if (!is_valid_identifier(request_id, kRequestIdMaxBytes)) {
     return encode_failure(request_id, errors::unsupported_characters("request_id"));
   }
-  Result<Json> result = dispatch(*envelope, parsed, ctx);
+  Result<Json> result = dispatch(message, *envelope, parsed, ctx);
   if (!result.ok()) return encode_failure(request_id, result.error());
   Result<std::string> reply = encode_success(request_id, result.value());
   // A browser drops the port on a larger message from its host.

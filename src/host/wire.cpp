@@ -62,7 +62,7 @@ Json write_found_jobs(const FoundJobs& found) {
 
 namespace {
 
-Json reasons_of(const std::vector<std::string>& reasons) {
+Json text_list(const std::vector<std::string>& reasons) {
   Json r = Json::array();
   for (const std::string& reason : reasons) r.push_back(reason);
   return r;
@@ -113,7 +113,7 @@ Json write_printer(const PrinterDescription& printer) {
   r["notices"] = std::move(notices);
   r["printable_area"] = std::move(printable);
   r["raw"] = printer.raw;
-  r["reasons"] = reasons_of(printer.reasons);
+  r["reasons"] = text_list(printer.reasons);
   r["state"] = printer.state;
   return r;
 }
@@ -125,7 +125,7 @@ Json queue_entry(const QueueEntry& e, const PlatformInfo& info) {
   p["enabled"] = queue_enabled(e.state);
   p["name"] = e.name;
   p["raw"] = e.raw;
-  p["reasons"] = reasons_of(e.reasons);
+  p["reasons"] = text_list(e.reasons);
   p["state"] = e.state;
   p["uri"] = info.queue_uri;
   return p;
@@ -144,9 +144,9 @@ Json write_printers(const PrinterList& list, const PlatformInfo& info) {
 
 Json write_watching(const Watch& watch, const std::vector<std::string>& unknown) {
   Json r = Json::object();
-  r["intents"] = reasons_of(watch.intents());
-  r["printers"] = reasons_of(watch.printers());
-  r["unknown_intents"] = reasons_of(unknown);
+  r["intents"] = text_list(watch.intents());
+  r["printers"] = text_list(watch.printers());
+  r["unknown_intents"] = text_list(unknown);
   return r;
 }
 

@@ -76,6 +76,11 @@ class StateHold {
   StateHold(const StateHold&) = delete;
   StateHold& operator=(const StateHold&) = delete;
   const Status& status() const { return status_; }
+  // Lets the lock go before the scope ends (as the destructor would).
+  void release() {
+    if (!was_held_) release_state(store_);
+    was_held_ = true;
+  }
 
  private:
   StateStore& store_;

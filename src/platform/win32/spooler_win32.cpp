@@ -147,13 +147,7 @@ class Win32Spooler final : public Spooler {
     winspool::QueueFacts facts;
     facts.status = info->Status;
     facts.attributes = info->Attributes;
-    // The driver's name lies inside the buffer the spooler filled.
-    if (info->pDriverName) {
-      const wchar_t* end = reinterpret_cast<const wchar_t*>(buffer.data() + buffer.words.size() * 8);
-      size_t n = 0;
-      while (info->pDriverName + n < end && info->pDriverName[n] != L'\0') ++n;
-      facts.driver.assign(reinterpret_cast<const char16_t*>(info->pDriverName), n);
-    }
+    facts.driver = bounded_text(info->pDriverName, buffer);
     facts.comment = bounded_text(info->pComment, buffer);
     const std::u16string port = bounded_text(info->pPortName, buffer);
     if (!port.empty()) facts.device = winspool::tcp_port_device(tcp_port_settings(port));
