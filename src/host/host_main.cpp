@@ -14,6 +14,7 @@
 #include "host/wire.h"
 #include "host/host_context.h"
 #include "host/request_handler.h"
+#include "fleet/fleet_policy.h"
 
 namespace tph {
 namespace {
@@ -71,6 +72,24 @@ int run_host(HostPorts ports) {
                       print.spooler()};
   PrinterVoice voice(ports.devices, ports.clock);
   context.voice = &voice;
+  // A station of a fleet claims every attempt in the shared ledger first.
+  // A policy that is there but cannot be used keeps the station from
+  // printing at all, rather than letting it print alone.
+  std::unique_ptr<FleetLink> fleet_link;
+  std::unique_ptr<FleetLedger> fleet;
+  if (!ports.fleet.policy_error.empty() || ports.fleet.policy) {
+    Result<std::optional<FleetPolicy>> policy = ports.fleet.policy_error.empty()
+        ? fleet_policy_from(ports.fleet.policy, ports.fleet.machine)
+        : Result<std::optional<FleetPolicy>>(errors::make(
+              errors::kFleetUnavailable, "The machine's fleet policy cannot be read: " + ports.fleet.policy_error + "."));
+    fleet_link = ports.fleet.open(policy.ok() ? policy.value()->tls : FleetTls{});
+    if (policy.ok()) {
+      fleet = std::make_unique<FleetLedger>(std::move(*policy.value()), *fleet_link, ports.fleet.account);
+    } else {
+      fleet = std::make_unique<FleetLedger>(policy.take_error(), *fleet_link);
+    }
+    context.print.fleet = fleet.get();
+  }
   // Start-up is done: from here on the lock is held for one message, or one
   // look, at a time.
   release_state(store);

@@ -5,6 +5,8 @@
 
 #include "host/host_main.h"
 #include "platform/device_link.h"
+#include "platform/fleet_link.h"
+#include "platform/machine_policy.h"
 #include "platform/process_memory.h"
 
 int main() {
@@ -14,7 +16,16 @@ int main() {
   tph::Channel* channel = tph::open_standard_channel().release();
   // The build's first print system; every build lists one.
   std::unique_ptr<tph::PrintSystem> print_system = tph::print_system_table().front().open();
-  return tph::run_host(
-      tph::HostPorts{*channel, tph::system_file_system(), tph::system_clock(), *print_system, tph::platform_info(),
-                     tph::system_device_link()});
+  tph::HostPorts ports{*channel, tph::system_file_system(), tph::system_clock(), *print_system, tph::platform_info(),
+                      tph::system_device_link()};
+  tph::OsResult<std::optional<tph::PolicyValues>> policy = tph::read_machine_policy();
+  if (policy.ok()) {
+    ports.fleet.policy = std::move(policy.value());
+  } else {
+    ports.fleet.policy_error = policy.error().description;
+  }
+  ports.fleet.machine = tph::machine_name();
+  ports.fleet.account = tph::account_name();
+  ports.fleet.open = [](const tph::FleetTls& tls) { return tph::open_fleet_link(tls); };
+  return tph::run_host(std::move(ports));
 }

@@ -137,7 +137,8 @@ Result<Json> answer_get_job(Json* payload, const StrictJson& parsed, HostContext
   if (!id || !id->is_string() || !is_valid_identifier(id->get_ref<const std::string&>(), kIntentIdMaxBytes)) {
     return errors::unsupported_characters("intent_id");
   }
-  return written(get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock), write_job);
+  return written(get_job(id->get<std::string>(), ctx.print.state, ctx.spooler, ctx.print.clock, ctx.print.fleet),
+                 write_job);
 }
 
 Result<Json> answer_find_jobs(Json* payload, const StrictJson& parsed, HostContext& ctx) {
@@ -155,7 +156,8 @@ Result<Json> answer_find_jobs(Json* payload, const StrictJson& parsed, HostConte
     if (!n || *n == 0) return errors::make(errors::kBadRequest, errors::kMsgFindLimit);
     count = static_cast<size_t>(*n);
   }
-  return written(find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state), write_found_jobs);
+  return written(find_jobs(prefix->get_ref<const std::string&>(), count, ctx.print.state, ctx.print.fleet),
+                 write_found_jobs);
 }
 
 // A watch's names: absent, or a list of queue names (printers) or intent

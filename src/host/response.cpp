@@ -59,6 +59,7 @@ Result<std::string> encode_failure(std::string_view request_id, const HostError&
       earlier["created_at_ms"] = e->created_at_ms;
       earlier["printer"] = e->printer;
       earlier["state"] = e->state;
+      if (!e->station.empty()) earlier["station"] = e->station;
       out += ",\"earlier_attempt\":";
       out += compact(earlier);
     }

@@ -29,6 +29,8 @@ Json write_submit(const SubmitReply& reply) {
   r["os_job_id"] = reply.record.os_job_id;
   r["printer"] = reply.record.printer;
   r["state"] = state_name(reply.record.state);
+  // With a fleet: the station that printed it (another, for a duplicate).
+  if (!reply.record.station.empty()) r["station"] = reply.record.station;
   if (reply.save_error) {
     r["outcome_saved"] = false;
     r["host_stopping"] = true;
@@ -46,6 +48,8 @@ Json write_job(const JobRecord& record) {
   j["os_job_id"] = record.os_job_id;
   j["payload_sha256"] = record.payload_sha256;
   j["printer"] = record.printer;
+  // With a fleet: the station that made the attempt.
+  if (!record.station.empty()) j["station"] = record.station;
   j["state"] = state_name(record.state);
   j["updated_at_ms"] = record.updated_at_ms;
   return j;

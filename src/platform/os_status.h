@@ -20,6 +20,7 @@ enum class OsErrorKind {
   kTooLarge,        // more than the caller's limit
   kInvalidName,     // the system returned a name that cannot be a queue's
   kTimedOut,        // the other side did not answer in time
+  kRefused,         // the other side could not be reached: nothing was sent
 };
 
 // A failure of one operating-system call: of a kind the core acts on, with

@@ -7,6 +7,7 @@
 #include "support/host_error.h"
 #include "platform/clock.h"
 #include "platform/spooler.h"
+#include "fleet/fleet_ledger.h"
 #include "state/state_store.h"
 #include "support/protocol_limits.h"
 
@@ -19,7 +20,10 @@ std::optional<uint32_t> parse_spooler_job_id(std::string_view text);
 
 // Finds the attempt, observes its spooler job while it is in flight, saves a
 // change of state, and returns the record.
-Result<JobRecord> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock);
+// With a fleet, an attempt this station never made is read from the shared
+// ledger, with the station that made it.
+Result<JobRecord> get_job(const std::string& intent_id, StateStore& store, Spooler& spooler, Clock& clock,
+                          FleetLedger* fleet = nullptr);
 
 inline constexpr size_t kMaxFoundJobs = protocol_limits::kFindJobsMaxLimit;
 
@@ -30,6 +34,8 @@ struct FoundJobs {
   std::vector<JobRecord> jobs;
   bool truncated = false;
 };
-Result<FoundJobs> find_jobs(std::string_view prefix, size_t limit, StateStore& store);
+// With a fleet, the shared ledger's records join this station's (its own
+// records as it holds them).
+Result<FoundJobs> find_jobs(std::string_view prefix, size_t limit, StateStore& store, FleetLedger* fleet = nullptr);
 
 }  // namespace tph

@@ -26,6 +26,13 @@ struct JobRecord {
   uint64_t updated_at_ms = 0;
   std::string error_code;
   std::string error_message;
+  // With a fleet: the station that made the attempt, the shared ledger's
+  // revision of this station's last write of the record (0: never written
+  // there) and the state that write carried. All empty without a fleet, and
+  // then not written to ledger.json either.
+  std::string station;
+  uint64_t fleet_revision = 0;
+  std::string fleet_state;
 
   friend bool operator==(const JobRecord&, const JobRecord&) = default;
 };
@@ -43,6 +50,7 @@ inline constexpr size_t kPrinter = 256;
 inline constexpr size_t kOsJobId = 32;
 inline constexpr size_t kErrorCode = 64;
 inline constexpr size_t kErrorMessage = 1024;
+inline constexpr size_t kStation = 128;
 // One record as written, every text escaped at its worst (a control
 // character takes six bytes), with its numbers and layout.
 // The protocol may never accept more than a stored record can hold, or a
@@ -50,7 +58,8 @@ inline constexpr size_t kErrorMessage = 1024;
 static_assert(kIntentId >= protocol_limits::kIntentIdMaxBytes);
 static_assert(kPrinter >= protocol_limits::kPrinterMaxBytes);
 inline constexpr size_t kWrittenBytes =
-    2 * kIntentId + kFingerprint + kState + 2 * kPrinter + kOsJobId + kErrorCode + 6 * kErrorMessage + 512;
+    2 * kIntentId + kFingerprint + kState + 2 * kPrinter + kOsJobId + kErrorCode + 6 * kErrorMessage +
+                                        6 * kStation + kState + 640;
 }  // namespace record_limits
 
 // The longest prefix of `text` of at most `max_bytes` bytes that ends on a
@@ -63,6 +72,9 @@ struct HostLedger {
   uint32_t schema = kLedgerSchema;
   uint64_t updated_at_ms = 0;
   std::map<std::string, JobRecord> jobs;
+  // With a fleet: this ledger's own secret, from which its claim tokens are
+  // made (empty until the first claim; not written while empty).
+  std::string fleet_key;
 
   friend bool operator==(const HostLedger&, const HostLedger&) = default;
 };

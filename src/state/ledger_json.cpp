@@ -76,7 +76,13 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
   number("created_at_ms", r.created_at_ms);
   number("updated_at_ms", r.updated_at_ms);
   text("error_code", r.error_code);
-  text("error_message", r.error_message, true);
+  const bool fleet = r.fleet_revision != 0 || !r.station.empty();
+  text("error_message", r.error_message, !fleet);
+  if (fleet) {
+    text("station", r.station);
+    number("fleet_revision", r.fleet_revision);
+    text("fleet_state", r.fleet_state, true);
+  }
   out += "    }";
   return ok;
 }
@@ -98,12 +104,18 @@ Result<std::string> encode_ledger(const HostLedger& ledger) {
   size_t estimate = 128;
   for (const auto& [key, r] : ledger.jobs) {
     estimate += 320 + key.size() + r.intent_id.size() + r.payload_sha256.size() + state_name(r.state).size() + r.printer.size() +
-                r.os_job_id.size() + r.error_code.size() + r.error_message.size();
+                r.os_job_id.size() + r.error_code.size() + r.error_message.size() + r.station.size() + r.fleet_state.size() + 96;
   }
   std::string out;
   out.reserve(estimate);
   out += "{\n  \"schema\": " + std::to_string(ledger.schema) + ",\n  \"updated_at_ms\": " +
-         std::to_string(ledger.updated_at_ms) + ",\n  \"jobs\": {";
+         std::to_string(ledger.updated_at_ms) + ",\n";
+  if (!ledger.fleet_key.empty()) {
+    out += "  \"fleet_key\": ";
+    if (!append_json_string(out, ledger.fleet_key)) return errors::make(errors::kStateUnavailable, errors::kMsgCannotEncodeState);
+    out += ",\n";
+  }
+  out += "  \"jobs\": {";
   bool first = true;
   for (const auto& [key, record] : ledger.jobs) {
     out += first ? "\n" : ",\n";
@@ -241,10 +253,10 @@ class LedgerReader {
     switch (level_) {
       case Level::kDocument:
         level_ = Level::kDone;
-        return document_seen_ == kDocumentMembers;
+        return (document_seen_ & kDocumentMembers) == kDocumentMembers;
       case Level::kJobs: level_ = Level::kDocument; return after_value();
       case Level::kRecord:
-        if (record_seen_ != kRecordMembers) return false;
+        if ((record_seen_ & kRecordMembers) != kRecordMembers) return false;
         // A record is found by its key and answered by its intent_id: the
         // two must be one identifier, or a repeat could miss it.
         if (record_.intent_id.empty() || record_.intent_id != record_key_) return false;
@@ -272,7 +284,7 @@ class LedgerReader {
     switch (level_) {
       case Level::kDocument:
         member_ = k == "schema" ? Member::kSchema : k == "updated_at_ms" ? Member::kUpdatedAt
-                : k == "jobs" ? Member::kJobs : Member::kNone;
+                : k == "jobs" ? Member::kJobs : k == "fleet_key" ? Member::kFleetKey : Member::kNone;
         if (member_ != Member::kNone && (document_seen_ & document_bit(member_)) != 0) return false;
         break;
       case Level::kJobs:
@@ -300,14 +312,16 @@ class LedgerReader {
   enum class Level { kStart, kDocument, kJobs, kRecord, kDone };
   enum class Kind { kUnsigned, kText, kOther };
   enum class Member {
-    kNone, kSchema, kUpdatedAt, kJobs, kRecord,
+    kNone, kSchema, kUpdatedAt, kJobs, kFleetKey, kRecord,
     kIntentId, kFingerprint, kState, kPrinter, kOsJobId, kCreatedAt, kRecordUpdatedAt, kErrorCode, kErrorMessage,
+    // A fleet's, present only in a record written to the shared ledger.
+    kStation, kFleetRevision, kFleetState,
   };
   static constexpr unsigned kDocumentMembers = 0b111;
   static constexpr unsigned kRecordMembers = 0b111111111;
 
   static unsigned document_bit(Member m) {
-    return m == Member::kSchema ? 1u : m == Member::kUpdatedAt ? 2u : 4u;
+    return m == Member::kSchema ? 1u : m == Member::kUpdatedAt ? 2u : m == Member::kJobs ? 4u : 8u;
   }
   static unsigned record_bit(Member m) {
     return 1u << (static_cast<unsigned>(m) - static_cast<unsigned>(Member::kIntentId));
@@ -319,7 +333,8 @@ class LedgerReader {
         {"state", Member::kState},          {"printer", Member::kPrinter},
         {"os_job_id", Member::kOsJobId},    {"created_at_ms", Member::kCreatedAt},
         {"updated_at_ms", Member::kRecordUpdatedAt}, {"error_code", Member::kErrorCode},
-        {"error_message", Member::kErrorMessage}};
+        {"error_message", Member::kErrorMessage}, {"station", Member::kStation},
+        {"fleet_revision", Member::kFleetRevision}, {"fleet_state", Member::kFleetState}};
     for (const auto& [name, member] : kNames) {
       if (k == name) return member;
     }
@@ -349,6 +364,12 @@ class LedgerReader {
     constexpr uint64_t kU32 = std::numeric_limits<uint32_t>::max();
     namespace lim = record_limits;
     if (level_ == Level::kDocument) {
+      if (member_ == Member::kFleetKey) {
+        if (kind != Kind::kText || text_->size() > 64) return false;
+        out_.fleet_key.assign(text_->data(), text_->size());
+        document_seen_ |= 8;
+        return true;
+      }
       if (kind != Kind::kUnsigned) return false;
       if (member_ == Member::kSchema) {
         if (number_ > kU32) return false;
@@ -364,7 +385,8 @@ class LedgerReader {
       return false;  // "jobs" must be an object
     }
     if (level_ != Level::kRecord) return false;
-    const bool numeric = member_ == Member::kCreatedAt || member_ == Member::kRecordUpdatedAt;
+    const bool numeric = member_ == Member::kCreatedAt || member_ == Member::kRecordUpdatedAt ||
+                         member_ == Member::kFleetRevision;
     if (kind != (numeric ? Kind::kUnsigned : Kind::kText)) return false;
     bool ok = true;
     switch (member_) {
@@ -377,6 +399,9 @@ class LedgerReader {
       case Member::kRecordUpdatedAt: record_.updated_at_ms = number_; break;
       case Member::kErrorCode: ok = text(record_.error_code, lim::kErrorCode); break;
       case Member::kErrorMessage: ok = text(record_.error_message, lim::kErrorMessage); break;
+      case Member::kStation: ok = text(record_.station, lim::kStation); break;
+      case Member::kFleetRevision: record_.fleet_revision = number_; break;
+      case Member::kFleetState: ok = text(record_.fleet_state, lim::kState); break;
       default: return false;
     }
     record_seen_ |= record_bit(member_);

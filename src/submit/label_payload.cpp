@@ -5,7 +5,7 @@
 #include <new>
 
 #include "support/error_catalogue.h"
-#include "submit/base64.h"
+#include "support/base64.h"
 #include "platform/png_decoder.h"
 #include "submit/png_chunks.h"
 

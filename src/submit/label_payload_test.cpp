@@ -6,7 +6,7 @@
 
 #include "fakes/test_data.h"
 #include "platform/sha256.h"
-#include "submit/base64.h"
+#include "support/base64.h"
 #include "submit/png_chunks.h"
 
 namespace tph {

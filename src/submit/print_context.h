@@ -11,6 +11,7 @@
 #include "platform/platform_info.h"
 #include "platform/print_document.h"
 #include "platform/raw_print_job.h"
+#include "fleet/fleet_ledger.h"
 #include "state/state_store.h"
 
 namespace tph {
@@ -21,6 +22,9 @@ struct PrintContext {
   std::function<std::unique_ptr<PrintDocument>()> new_document;
   const PlatformInfo& info;
   std::function<std::unique_ptr<RawPrintJob>()> new_raw_job;
+  // The fleet's shared ledger, when the machine's policy names one: each
+  // attempt is claimed there before it prints. Null: this station alone.
+  FleetLedger* fleet = nullptr;
 };
 
 }  // namespace tph

@@ -1,6 +1,6 @@
 #include "submit/raw_request.h"
 
-#include "submit/base64.h"
+#include "support/base64.h"
 #include "submit/label_payload.h"
 #include "submit/submit_request.h"
 #include "support/error_catalogue.h"

@@ -28,10 +28,17 @@ inline constexpr ErrorCode kStateCorrupt = ErrorCode::kStateCorrupt;
 inline constexpr ErrorCode kStateVersion = ErrorCode::kStateVersion;
 inline constexpr ErrorCode kStateUnavailable = ErrorCode::kStateUnavailable;
 inline constexpr ErrorCode kIoError = ErrorCode::kIoError;
+inline constexpr ErrorCode kFleetUnavailable = ErrorCode::kFleetUnavailable;
+inline constexpr ErrorCode kIntentInProgress = ErrorCode::kIntentInProgress;
 // Stored in job records by restart recovery; never the code of a response.
 inline constexpr ErrorCode kHostRestarted = ErrorCode::kHostRestarted;
 
 // Fixed messages.
+inline constexpr std::string_view kMsgFleetNoAnswer = "The fleet's shared ledger did not answer in time.";
+inline constexpr std::string_view kMsgFleetRefused = "The fleet's shared ledger refused this station.";
+inline constexpr std::string_view kMsgFleetUnreadable = "The fleet's shared ledger holds a record this host cannot read.";
+inline constexpr std::string_view kMsgNothingPrinted = " Nothing was printed.";
+inline constexpr std::string_view kMsgIntentInProgress = "Another station is printing this attempt now.";
 inline constexpr std::string_view kMsgNotProtocolJson = "The native message is not valid protocol JSON.";
 inline constexpr std::string_view kMsgMediaChars = "media contains unsupported characters.";
 inline constexpr std::string_view kMsgPngOnly = "Protocol 1 accepts PNG labels only.";

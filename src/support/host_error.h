@@ -31,6 +31,8 @@ enum class ErrorCode {
   kStateVersion,
   kStateUnavailable,
   kIoError,
+  kFleetUnavailable,
+  kIntentInProgress,
   // Stored in job records by restart recovery; never the code of a response.
   kHostRestarted,
 };
@@ -55,6 +57,8 @@ inline const char* code_name(ErrorCode code) {
     case ErrorCode::kStateVersion: return "STATE_VERSION";
     case ErrorCode::kStateUnavailable: return "STATE_UNAVAILABLE";
     case ErrorCode::kIoError: return "IO_ERROR";
+    case ErrorCode::kFleetUnavailable: return "FLEET_UNAVAILABLE";
+    case ErrorCode::kIntentInProgress: return "INTENT_IN_PROGRESS";
     case ErrorCode::kHostRestarted: return "HOST_RESTARTED";
   }
   return "IO_ERROR";
@@ -66,6 +70,7 @@ struct EarlierAttempt {
   std::string printer;
   uint64_t created_at_ms = 0;
   std::string state;
+  std::string station;  // with a fleet: the station that made it
 };
 
 struct HostError {

@@ -21,7 +21,7 @@
 #include "platform/clock.h"
 #include "state/ledger_json.h"
 #include "state/state_store.h"
-#include "submit/base64.h"
+#include "support/base64.h"
 #include "submit/fingerprint.h"
 #include "submit/label_payload.h"
 #include "submit/submit_request.h"
@@ -31,12 +31,14 @@ namespace tph {
 namespace {
 
 HostLedger big_ledger() {
-  HostLedger l{1, 1, {}};
+  HostLedger l;
+  l.schema = 1;
+  l.updated_at_ms = 1;
   for (int i = 0; i < 5000; ++i) {
     char key[32];
     std::snprintf(key, sizeof key, "intent-%06d", i);
     l.jobs[key] = JobRecord{key, std::string(64, 'e'), JobState::kCompleted, "Label_PDF", std::to_string(i + 1),
-                            1'700'000'000'000ULL, 1'700'000'000'000ULL, "", ""};
+                            1'700'000'000'000ULL, 1'700'000'000'000ULL, "", "", "", 0, ""};
   }
   return l;
 }

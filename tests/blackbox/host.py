@@ -143,9 +143,10 @@ def split_frames(data: bytes):
 class Host:
     """One target's binary with its own, empty state folder."""
 
-    def __init__(self):
+    def __init__(self, target=None):
         self.scratch = tempfile.mkdtemp(prefix="tph-")
-        if TARGET == "windows":
+        self.target = target or TARGET
+        if self.target == "windows":
             self.command = [os.path.join(ROOT, "scripts", "wine-run"),
                             os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")]
             self.env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")

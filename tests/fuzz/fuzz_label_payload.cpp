@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "submit/base64.h"
+#include "support/base64.h"
 #include "submit/label_payload.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -14,4 +14,7 @@ namespace tph {
 // The decoded bytes, or nothing when the text is not strict base64.
 std::optional<std::string> decode_base64_strict(std::string_view text);
 
+// `bytes` in the standard alphabet with "=" padding.
+std::string encode_base64(std::string_view bytes);
+
 }  // namespace tph

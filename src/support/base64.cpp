@@ -1,4 +1,4 @@
-#include "submit/base64.h"
+#include "support/base64.h"
 
 #include <array>
 
@@ -38,6 +38,30 @@ std::optional<std::string> decode_base64_strict(std::string_view text) {
   }
   // Left-over bits of the last symbol carry no data and must be zero.
   if ((acc & ((1u << bits) - 1)) != 0) return std::nullopt;
+  return out;
+}
+
+std::string encode_base64(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8 |
+                       static_cast<uint8_t>(bytes[i + 2]);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (const size_t rest = bytes.size() - i; rest > 0) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (rest == 2) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
   return out;
 }
 
