@@ -69,6 +69,7 @@ class EtcdCluster:
         self.procs = [None] * members
         self.stopped = set()
         self.root_cert = None
+        self.auth = False
         if client_cert_auth:
             self.root_cert = self.certs.issue("root")
 
@@ -123,7 +124,7 @@ class EtcdCluster:
     def wait_healthy(self, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            r = self.ctl("endpoint", "health", user=False)
+            r = self.ctl("endpoint", "health", user=self.auth)
             if r.returncode == 0:
                 return
             time.sleep(0.1)
@@ -144,6 +145,7 @@ class EtcdCluster:
             assert r.returncode == 0, (step, r.stderr)
         r = self.ctl("auth", "enable", user=False)
         assert r.returncode == 0, r.stderr
+        self.auth = True
 
     def records(self, prefix):
         """Every record under `prefix`/intents/, by intent id."""
@@ -157,7 +159,7 @@ class EtcdCluster:
         return out
 
     def leader(self):
-        r = self.ctl("endpoint", "status", "-w", "json", user=False)
+        r = self.ctl("endpoint", "status", "-w", "json", user=self.auth)
         for entry in json.loads(r.stdout or b"[]"):
             status = entry.get("Status", {})
             if status.get("header", {}).get("member_id") == status.get("leader"):

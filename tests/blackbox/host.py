@@ -149,7 +149,7 @@ class Host:
         if self.target == "windows":
             self.command = [os.path.join(ROOT, "scripts", "wine-run"),
                             os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe")]
-            self.env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+            self.env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG=os.environ.get("TPH_WINEDEBUG", "-all"))
             self.state_root = os.path.join(WINEPREFIX, "drive_c", "users", getpass.getuser(), "AppData", "Local")
         else:
             self.command = [os.path.join(ROOT, "build", "native", "tavelin-print-host")]

@@ -84,7 +84,7 @@ def make_raw_only_under_wine(queue):
     """Wine's spooler lists a CUPS queue with its PostScript driver; a
     printer whose driver takes RAW jobs only is the Windows side of a raw
     queue. Wine adds the printer when a program first loads its spooler."""
-    Host().ask(request("list_printers"))
+    Host("windows").ask(request("list_printers"))
     subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
                     "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f"], check=True, capture_output=True,
                    env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"))
