@@ -81,6 +81,10 @@ install(FILES ${TPH_MANIFEST_DIR}/chromium/com.tavelin.print.json PERMISSIONS ${
         DESTINATION /etc/opt/chrome/native-messaging-hosts COMPONENT host)
 install(FILES ${TPH_MANIFEST_DIR}/firefox/com.tavelin.print.json PERMISSIONS ${perms_file}
         DESTINATION lib/mozilla/native-messaging-hosts COMPONENT host)
+# A fleet's policy, as an example: the host reads fleet.json beside it, which
+# only an administrator writes and the package never ships or touches.
+install(FILES packaging/debian/fleet.json.example PERMISSIONS ${perms_file}
+        DESTINATION /etc/tavelin-print COMPONENT host)
 install(FILES packaging/debian/copyright PERMISSIONS ${perms_file}
         DESTINATION share/doc/tavelin-print-host COMPONENT host)
 install(FILES packaging/debian/lintian-overrides PERMISSIONS ${perms_file}

@@ -161,7 +161,8 @@ class MsiTest(unittest.TestCase):
 DEB_FILES = ["/usr/lib/tavelin-print-host/tavelin-print-host",
              "/etc/chromium/native-messaging-hosts/com.tavelin.print.json",
              "/etc/opt/chrome/native-messaging-hosts/com.tavelin.print.json",
-             "/usr/lib/mozilla/native-messaging-hosts/com.tavelin.print.json"]
+             "/usr/lib/mozilla/native-messaging-hosts/com.tavelin.print.json",
+             "/etc/tavelin-print/fleet.json.example"]
 
 
 def deb():
@@ -179,11 +180,11 @@ class DebianPackageTest(unittest.TestCase):
             status = subprocess.run(["dpkg-query", "-W", "-f=${Status} ${Depends}", "tavelin-print-host"],
                                     capture_output=True, text=True).stdout
             self.assertIn("install ok installed", status)
-            for dependency in ("libcups2", "libspng0", "libssl3", "zlib1g"):
+            for dependency in ("libcups2", "libspng0", "libssl3", "zlib1g", "libcurl4"):
                 self.assertIn(dependency, status)
             for path in DEB_FILES:
                 self.assertTrue(os.path.isfile(path), path)
-            for path in DEB_FILES[1:]:
+            for path in DEB_FILES[1:4]:
                 manifest = json.load(open(path))
                 self.assertEqual(manifest["path"], DEB_FILES[0])
                 if "mozilla" in path:

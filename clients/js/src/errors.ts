@@ -27,6 +27,8 @@ export interface EarlierAttempt {
   printer: string;
   createdAtMs: number;
   state: string;
+  /** In a fleet: the station that made it. */
+  station?: string;
 }
 
 /** What a user interface should do about a failure. */
@@ -61,7 +63,7 @@ const HOST_ERROR_CODES = [
   'BAD_REQUEST', 'PAYLOAD_TOO_LARGE', 'PROTOCOL_MISMATCH', 'UNKNOWN_MESSAGE', 'INTENT_CONFLICT', 'JOB_NOT_FOUND',
   'PRINTER_UNAVAILABLE', 'MEDIA_UNSUPPORTED', 'MEDIA_MISMATCH', 'SUBMISSION_REJECTED', 'PRINT_SYSTEM_UNAVAILABLE',
   'UNKNOWN_OUTCOME', 'ATTEMPT_FAILED', 'STATE_CORRUPT', 'STATE_VERSION', 'STATE_UNAVAILABLE', 'IO_ERROR',
-  'HOST_RESTARTED',
+  'HOST_RESTARTED', 'FLEET_UNAVAILABLE', 'INTENT_IN_PROGRESS',
 ] as const;
 
 /** The codes the host answers with. */
@@ -144,10 +146,12 @@ export class PrintHostError extends Error {
 export function hostError(code: string, message: string, earlier?: unknown): PrintHostError {
   const known = (HOST_ERROR_CODES as readonly string[]).includes(code);
   const details: PrintErrorDetails = { hostCode: code };
-  const e = earlier as { printer?: unknown; created_at_ms?: unknown; state?: unknown } | undefined;
-  if (code === 'INTENT_CONFLICT' && e && typeof e.printer === 'string' && typeof e.created_at_ms === 'number' &&
-    typeof e.state === 'string') {
+  const e = earlier as { printer?: unknown; created_at_ms?: unknown; state?: unknown; station?: unknown } | undefined;
+  if ((code === 'INTENT_CONFLICT' || code === 'INTENT_IN_PROGRESS') && e && typeof e.printer === 'string' &&
+    typeof e.created_at_ms === 'number' && typeof e.state === 'string') {
     details.earlierAttempt = { printer: e.printer, createdAtMs: e.created_at_ms, state: e.state };
+    if (typeof e.station === 'string') details.earlierAttempt.station = e.station;
+    if (code === 'INTENT_IN_PROGRESS') return new PrintHostError('INTENT_IN_PROGRESS', message, undefined, details);
     const when = Math.abs(e.created_at_ms) <= 8.64e15 ? ` at ${new Date(e.created_at_ms).toISOString()}` : '';
     message += ` It was first used on ${e.printer}${when} (${e.state}); print again on purpose with a new id.`;
   }

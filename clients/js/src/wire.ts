@@ -72,6 +72,8 @@ export interface SubmitResult {
   hostStopping?: true;
   /** With `outcomeSaved`: why the record could not be saved. */
   saveError?: string;
+  /** In a fleet: the station that printed it (another one, for a duplicate). */
+  station?: string;
 }
 
 export interface JobRecord {
@@ -84,6 +86,8 @@ export interface JobRecord {
   printer: string;
   state: JobState;
   updatedAtMs: number;
+  /** In a fleet: the station that made the attempt. */
+  station?: string;
 }
 
 export interface FoundJobs {
@@ -98,11 +102,11 @@ export interface FoundJobs {
 export interface WirePrinterList { default_printer: string; printers: PrinterEntry[] }
 export interface WireSubmitResult {
   duplicate: boolean; intent_id: string; os_job_id: string; printer: string; state: JobState;
-  outcome_saved?: false; host_stopping?: true; save_error?: string;
+  outcome_saved?: false; host_stopping?: true; save_error?: string; station?: string;
 }
 export interface WireJobRecord {
   created_at_ms: number; error_code: string; error_message: string; intent_id: string; os_job_id: string;
-  payload_sha256: string; printer: string; state: JobState; updated_at_ms: number;
+  payload_sha256: string; printer: string; state: JobState; updated_at_ms: number; station?: string;
 }
 export interface WireFoundJobs { jobs: WireJobRecord[]; truncated: boolean }
 export interface WirePrinterDescription {
@@ -122,6 +126,7 @@ export function printerList(w: WirePrinterList): PrinterList {
 export function submitResult(w: WireSubmitResult): SubmitResult {
   const r: SubmitResult = { duplicate: w.duplicate, intentId: w.intent_id, osJobId: w.os_job_id, printer: w.printer,
     state: w.state };
+  if (typeof w.station === 'string') r.station = w.station;
   if (w.outcome_saved === false) {
     r.outcomeSaved = false;
     r.hostStopping = true;
@@ -131,10 +136,12 @@ export function submitResult(w: WireSubmitResult): SubmitResult {
 }
 
 export function jobRecord(w: WireJobRecord): JobRecord {
-  return {
+  const r: JobRecord = {
     createdAtMs: w.created_at_ms, errorCode: w.error_code, errorMessage: w.error_message, intentId: w.intent_id,
     osJobId: w.os_job_id, payloadSha256: w.payload_sha256, printer: w.printer, state: w.state, updatedAtMs: w.updated_at_ms,
   };
+  if (typeof w.station === 'string') r.station = w.station;
+  return r;
 }
 
 export function foundJobs(w: WireFoundJobs): FoundJobs {

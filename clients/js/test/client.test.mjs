@@ -149,6 +149,9 @@ test("the host's answers are final: errors are typed and never repeated", async 
     ['INTENT_CONFLICT', 'id-used-for-other-output'],
     ['BAD_REQUEST', 'fix-the-request'],
     ['STATE_UNAVAILABLE', 'host-busy-or-crashed'],
+    // A fleet's: repeating the same id later is safe.
+    ['FLEET_UNAVAILABLE', 'host-busy-or-crashed'],
+    ['INTENT_IN_PROGRESS', 'host-busy-or-crashed'],
   ];
   for (const [code, kind] of table) {
     const { c, runtime } = client((m, port) => port.answer(fail(m, code, 'because')));
@@ -167,6 +170,18 @@ test('a conflict names the attempt that first used the id: its printer, time and
     assert.deepEqual(e.earlierAttempt, { printer: 'Label_PDF', createdAtMs: earlier.created_at_ms, state: 'COMPLETED' });
     assert.equal(e.message, 'This print-attempt identifier was already used for different output. It was first used ' +
       'on Label_PDF at 2026-12-09T08:15:54.000Z (COMPLETED); print again on purpose with a new id.');
+    return true;
+  });
+});
+
+test('in a fleet, the attempt another station is printing names that station', async () => {
+  const earlier = { created_at_ms: 5, printer: 'Label_Raw', state: 'DISPATCHING', station: 'dock-2' };
+  const { c } = client((m, port) => port.answer({ protocol: 1, request_id: m.request_id, ok: false,
+    error: { code: 'INTENT_IN_PROGRESS', earlier_attempt: earlier, message: 'Another station is printing this attempt now.' } }));
+  await assert.rejects(c.printLabel(label('x-4')), (e) => {
+    assert.equal(e.code, 'INTENT_IN_PROGRESS');
+    assert.deepEqual(e.earlierAttempt, { printer: 'Label_Raw', createdAtMs: 5, state: 'DISPATCHING', station: 'dock-2' });
+    assert.equal(e.message, 'Another station is printing this attempt now.');
     return true;
   });
 });
