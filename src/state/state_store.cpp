@@ -97,7 +97,7 @@ Status load_ledger(StateStore& store, uint64_t now, bool& fresh) {
   if (!stamp.ok()) return with_description(kStateUnavailable, kPfxReadState, stamp.error().description);
   if (stamp.value() != stamp_before.value()) return make(kStateUnavailable, kMsgLedgerChanged);
   store.ledger_stamp = stamp.value();
-  store.ledger = fresh ? HostLedger{kLedgerSchema, now, {}} : std::move(loaded);
+  store.ledger = fresh ? HostLedger{kLedgerSchema, now, {}, {}} : std::move(loaded);
   if (fresh) return Status::Ok();
   return repair_and_archive(store, now);
 }

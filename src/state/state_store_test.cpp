@@ -35,7 +35,7 @@ TEST(OpenState, FirstRunCreatesFolderAndLockButNoLedger) {
   EXPECT_EQ(s.value().folder, kFolder);
   EXPECT_TRUE(fs.file(kFolder + "/ledger.lock"));
   EXPECT_FALSE(fs.file(kLedger));
-  EXPECT_EQ(s.value().ledger, (HostLedger{1, 5000, {}}));
+  EXPECT_EQ(s.value().ledger, (HostLedger{1, 5000, {}, {}}));
   EXPECT_TRUE(fs.locked());
 }
 
