@@ -90,6 +90,11 @@ class WinHttpFleetLink : public FleetLink {
     if (!request.get()) return last_failure("WinHttpOpenRequest");
     const int bound = static_cast<int>(left_ms(deadline));
     if (!WinHttpSetTimeouts(request.get(), bound, bound, bound, bound)) return last_failure("WinHttpSetTimeouts");
+    // The wait for the answer is bounded too, and set before sending: the
+    // TLS handshake of a new connection is held to it (Wine's WinHTTP holds
+    // the handshake to this one alone).
+    DWORD answer_bound = static_cast<DWORD>(bound);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answer_bound, sizeof answer_bound);
 
     std::wstring headers = L"Content-Type: application/json\r\n";
     if (!authorization.empty()) {
