@@ -39,8 +39,15 @@ EtcdGateway::Outcome EtcdGateway::sign_in(size_t member, FleetDeadline deadline,
   const Outcome o = post_once(member, "/v3/auth/authenticate", body.dump(), deadline, try_ms, answer, why);
   if (o != Outcome::kAnswered) return o == Outcome::kSignInAgain ? Outcome::kRefused : o;
   auto it = answer.find("token");
+  // The token goes into a header of every request: visible ASCII only.
+  auto visible = [](const std::string& t) {
+    for (unsigned char c : t) {
+      if (c <= 0x20 || c >= 0x7F) return false;
+    }
+    return true;
+  };
   if (it == answer.end() || !it->is_string() || it->get_ref<const std::string&>().empty() ||
-      it->get_ref<const std::string&>().size() > 4096) {
+      it->get_ref<const std::string&>().size() > 4096 || !visible(it->get_ref<const std::string&>())) {
     why = policy_.endpoints[member] + ": the member gave no sign-in token";
     return Outcome::kMaybeArrived;
   }
@@ -68,7 +75,10 @@ EtcdGateway::Outcome EtcdGateway::post_once(size_t member, const char* path, con
   if (text.size() > 512) text.resize(512);
   const int code = answer.contains("code") && answer["code"].is_number_integer() ? answer["code"].get<int>() : -1;
   why = endpoint + ": " + (text.empty() ? "HTTP " + std::to_string(got.value().status) : text);
-  if (code == kUnauthenticated || contains(text, "invalid auth token") || contains(text, "user name is empty")) {
+  // A token the member does not know (expired, or given before the auth
+  // store changed): signing in again mends it.
+  if (code == kUnauthenticated || contains(text, "invalid auth token") || contains(text, "user name is empty") ||
+      contains(text, "revision of auth store is old")) {
     return Outcome::kSignInAgain;
   }
   if (code == kPermissionDenied || code == kInvalidArgument || code == kFailedPrecondition ||

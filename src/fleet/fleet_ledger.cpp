@@ -108,7 +108,7 @@ Result<std::optional<std::pair<FleetRecord, uint64_t>>> FleetLedger::read_at(con
 Result<Claimed> FleetLedger::claim(const JobRecord& attempt, const std::string& token, FleetDeadline deadline) {
   if (broken_) return *broken_;
   const std::string key = encode_base64(key_of(attempt.intent_id));
-  const std::string value = encode_base64(encode_fleet_record(FleetRecord{attempt, user_, token}));
+  const std::string value = encode_base64(encode_fleet_record(FleetRecord{attempt, user_, token, attempt.fleet_nonce}));
   Json txn = {
       {"compare", Json::array({{{"key", key}, {"target", "CREATE"}, {"result", "EQUAL"}, {"create_revision", "0"}}})},
       {"success", Json::array({{{"request_put", {{"key", key}, {"value", value}}}}})},
@@ -125,7 +125,7 @@ Result<Claimed> FleetLedger::claim(const JobRecord& attempt, const std::string& 
       const Json* header = member(a, "header");
       const uint64_t revision = header != nullptr ? number_in(*header, "revision") : 0;
       if (revision == 0) return unreadable();
-      return Claimed{true, true, revision, FleetRecord{attempt, user_, token}};
+      return Claimed{true, true, revision, FleetRecord{attempt, user_, token, attempt.fleet_nonce}};
     }
     const Json* responses = member(a, "responses");
     const Json* kv = nullptr;
@@ -136,7 +136,10 @@ Result<Claimed> FleetLedger::claim(const JobRecord& attempt, const std::string& 
     auto stored = record_of(*kv, attempt.intent_id);
     if (!stored.ok()) return stored.take_error();
     const bool ours = stored.value().first.token == token;
-    return Claimed{ours, false, stored.value().second, std::move(stored.value().first)};
+    // Ours and this attempt's: the claim was made by an earlier send of
+    // this very request, whose answer was lost on the way.
+    const bool this_attempt = ours && stored.value().first.nonce == attempt.fleet_nonce;
+    return Claimed{ours, this_attempt, stored.value().second, std::move(stored.value().first)};
   }
   // No answer: the claim may or may not stand. Only reading it back can
   // tell; claiming again could not (a claim of ours would read as taken).
@@ -144,7 +147,8 @@ Result<Claimed> FleetLedger::claim(const JobRecord& attempt, const std::string& 
   if (!back.ok()) return back.take_error();
   if (!back.value()) return answer.error().error;  // not made (or not yet): nothing may print
   const bool ours = back.value()->first.token == token;
-  return Claimed{ours, ours, back.value()->second, std::move(back.value()->first)};
+  const bool this_attempt = ours && back.value()->first.nonce == attempt.fleet_nonce;
+  return Claimed{ours, this_attempt, back.value()->second, std::move(back.value()->first)};
 }
 
 bool FleetLedger::publish(JobRecord& record, const std::string& token, FleetDeadline deadline) {
@@ -153,7 +157,7 @@ bool FleetLedger::publish(JobRecord& record, const std::string& token, FleetDead
   const std::string state(state_name(record.state));
   // Two tries: the second over our own write whose answer was lost.
   for (int round = 0; round < 2; ++round) {
-    const std::string value = encode_base64(encode_fleet_record(FleetRecord{record, user_, token}));
+    const std::string value = encode_base64(encode_fleet_record(FleetRecord{record, user_, token, record.fleet_nonce}));
     Json txn = {
         {"compare", Json::array({{{"key", key}, {"target", "MOD"}, {"result", "EQUAL"},
                                   {"mod_revision", std::to_string(record.fleet_revision)}}})},
@@ -181,9 +185,10 @@ bool FleetLedger::publish(JobRecord& record, const std::string& token, FleetDead
     auto stored = record_of(*kv, record.intent_id);
     if (!stored.ok()) return false;
     const FleetRecord& now = stored.value().first;
-    if (now.token != token) {
-      // Another station's record: never written over. Nothing more is tried.
-      record.fleet_state = state;
+    if (now.token != token || now.nonce != record.fleet_nonce) {
+      // Another station's record, or another attempt's: never written over,
+      // and nothing more is tried.
+      record.fleet_state = std::string(kClaimTaken);
       return false;
     }
     record.fleet_revision = stored.value().second;
@@ -223,8 +228,9 @@ Result<FleetPage> FleetLedger::find(std::string_view intent_prefix, size_t limit
     }
     std::optional<std::string> key = decode_base64_strict(text_in(kv, "key"));
     if (!key || key->rfind(base, 0) != 0) return unreadable();
+    // A record no host wrote does not hide the fleet's others.
     auto record = record_of(kv, std::string_view(*key).substr(base.size()));
-    if (!record.ok()) return record.take_error();
+    if (!record.ok()) continue;
     page.jobs.push_back(std::move(record.value().first.record));
   }
   if (number_in(answer.value(), "count") > page.jobs.size()) page.truncated = true;

@@ -27,8 +27,8 @@ struct Claimed {
   // The record is this station's claim (made now, or earlier with the same
   // token); else another's, in `stored`.
   bool ours = false;
-  // Ours, made by this call (its answer came, or was lost and the record
-  // read back); else found from an earlier call.
+  // Ours, and made by this attempt (its nonce): by this call, or by an
+  // earlier call of the same attempt whose answer was lost.
   bool made_now = false;
   uint64_t revision = 0;  // the record's revision now
   FleetRecord stored;
@@ -51,7 +51,7 @@ class FleetLedger {
   // The time a print may wait for the fleet, from now.
   FleetDeadline deadline() const;
 
-  // Claims `attempt` (its station set) with `token`. When the claim's
+  // Claims `attempt` (its station and fleet_nonce set) with `token`. When the claim's
   // answer is lost, the record is read back: found with the token, it is
   // ours; found without, another's; not found, the claim failed. Fails
   // with FLEET_UNAVAILABLE when the fleet cannot tell.

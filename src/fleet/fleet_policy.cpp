@@ -27,7 +27,7 @@ bool printable_ascii(const std::string& text) {
 }  // namespace
 
 Result<std::optional<FleetPolicy>> fleet_policy_from(const std::optional<PolicyValues>& values,
-                                                    const std::string& machine) {
+                                                    const std::string& machine, bool reads_tls_files) {
   if (!values) return std::optional<FleetPolicy>();
   static const char* const kKnown[] = {"endpoints", "prefix",   "ca_file", "cert_file", "key_file",
                                        "user",      "password", "station", "timeout_ms"};
@@ -68,6 +68,10 @@ Result<std::optional<FleetPolicy>> fleet_policy_from(const std::optional<PolicyV
   policy.tls.cert_file = text("cert_file");
   policy.tls.key_file = text("key_file");
   if (policy.tls.cert_file.empty() != policy.tls.key_file.empty()) return bad("a client certificate needs its key");
+  if (!reads_tls_files && (!policy.tls.ca_file.empty() || !policy.tls.cert_file.empty())) {
+    return bad("this system trusts the machine's certificate store and signs in as a user; "
+               "ca_file, cert_file and key_file are not read here");
+  }
   policy.user = text("user");
   policy.password = text("password");
   if (!policy.password.empty() && policy.user.empty()) return bad("a password needs its user");

@@ -33,7 +33,10 @@ inline constexpr size_t kMaxFleetPrefixBytes = 128;
 
 // The policy's values read as a fleet: nothing when the machine has no
 // policy; a failure naming what is wrong with a policy that is there.
+// `reads_tls_files`: whether this platform's link honours ca_file,
+// cert_file and key_file; where it does not, a policy naming them is
+// refused rather than followed in part.
 Result<std::optional<FleetPolicy>> fleet_policy_from(const std::optional<PolicyValues>& values,
-                                                    const std::string& machine);
+                                                    const std::string& machine, bool reads_tls_files = true);
 
 }  // namespace tph

@@ -42,6 +42,7 @@ std::string encode_fleet_record(const FleetRecord& fleet) {
   j["station"] = r.station;
   j["user"] = fleet.user;
   j["token"] = fleet.token;
+  j["attempt"] = fleet.nonce;
   // Every text here came through the host's own checks (valid UTF-8); a
   // byte that is not would be replaced rather than stop the host.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -75,11 +76,13 @@ std::optional<FleetRecord> parse_fleet_record(std::string_view value, std::strin
       !number("created_at_ms", r.created_at_ms) || !number("updated_at_ms", r.updated_at_ms) ||
       !text("error_code", lim::kErrorCode, r.error_code) ||
       !text("error_message", lim::kErrorMessage, r.error_message) || !text("station", kMaxStationBytes, r.station) ||
-      !text("user", kMaxAccountBytes, out.user) || !text("token", kClaimTokenChars, out.token)) {
+      !text("user", kMaxAccountBytes, out.user) || !text("token", kClaimTokenChars, out.token) ||
+      !text("attempt", kAttemptNonceChars, out.nonce)) {
     return std::nullopt;
   }
   std::optional<JobState> parsed = parse_state(state);
-  if (!parsed || !valid_station(r.station) || out.token.size() != kClaimTokenChars || !hex(out.token)) {
+  if (!parsed || !valid_station(r.station) || out.token.size() != kClaimTokenChars || !hex(out.token) ||
+      out.nonce.size() != kAttemptNonceChars || !hex(out.nonce)) {
     return std::nullopt;
   }
   r.state = *parsed;

@@ -17,6 +17,7 @@ namespace tph {
 inline constexpr size_t kMaxStationBytes = record_limits::kStation;
 inline constexpr size_t kMaxAccountBytes = 256;
 inline constexpr size_t kClaimTokenChars = 32;
+inline constexpr size_t kAttemptNonceChars = 16;
 // The most a stored value may hold; a longer one was not written by a host.
 inline constexpr size_t kMaxFleetValueBytes = 16 * 1024;
 
@@ -24,6 +25,9 @@ struct FleetRecord {
   JobRecord record;  // record.station names the station
   std::string user;
   std::string token;
+  // Names the attempt that claimed it: of the ledger's attempts of one
+  // intent (one token), only the one with this nonce made the claim.
+  std::string nonce;
 };
 
 // A station's name: visible UTF-8, no control characters.

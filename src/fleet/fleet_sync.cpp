@@ -44,9 +44,9 @@ Result<std::string> ledger_claim_token(StateStore& store, const std::string& int
   return token;
 }
 
-bool owes_fleet(const JobRecord& record) {
-  return record.fleet_revision != 0 && record.fleet_state != kClaimUncertain &&
-         record.fleet_state != state_name(record.state);
+std::string new_attempt_nonce() {
+  std::optional<std::string> key = new_ledger_key();
+  return key ? key->substr(0, kAttemptNonceChars) : std::string();
 }
 
 void publish_owed(StateStore& store, FleetLedger& fleet, size_t most) {

@@ -12,18 +12,13 @@
 
 namespace tph {
 
-// The state a station's ledger notes for a claim that may have been made
-// although its answer never came: nothing was printed for it, and a repeat
-// from this station may take the claim up.
-inline constexpr const char* kClaimUncertain = "CLAIMING";
-
 // This ledger's claim token of `intent_id`; made (and saved) with the
 // ledger's secret the first time one is needed. Empty on failure, with
 // the failure in `error`.
 Result<std::string> ledger_claim_token(StateStore& store, const std::string& intent_id);
 
-// True when the record's last state is not yet in the shared ledger.
-bool owes_fleet(const JobRecord& record);
+// A fresh random nonce naming one attempt of an intent (empty on failure).
+std::string new_attempt_nonce();
 
 // Writes up to `most` owed outcomes, stopping at the first the fleet does
 // not take; saves the ledger when one was written. Needs the lock.

@@ -96,7 +96,8 @@ TEST(FleetPolicy, ReadsOnlyWhatCanBeUsed) {
 }
 
 TEST(FleetRecord, ReadsBackWhatItWritesAndNothingElse) {
-  FleetRecord r{begin_attempt("i-1", std::string(64, 'a'), "Q", 5), "packer", std::string(32, 'f')};
+  FleetRecord r{begin_attempt("i-1", std::string(64, 'a'), "Q", 5), "packer", std::string(32, 'f'),
+                std::string(16, '0')};
   r.record.station = "dock-1";
   const std::string stored = encode_fleet_record(r);
   std::optional<FleetRecord> back = parse_fleet_record(stored, "i-1");
@@ -115,6 +116,7 @@ TEST(FleetRecord, ReadsBackWhatItWritesAndNothingElse) {
       {"another intent's key", stored},
       {"a short token", replaced(std::string(32, 'f'), "ff")},
       {"a token not in hex", replaced(std::string(32, 'f'), std::string(32, 'Z'))},
+      {"no attempt's nonce", replaced(std::string(16, '0'), "")},
       {"a state no host writes", replaced("DISPATCHING", "PRINTING")},
       {"a station too long", replaced("dock-1", std::string(200, 's'))},
       {"not JSON", "{"},
@@ -132,29 +134,34 @@ TEST(FleetLedger, AClaimIsSettledByItsToken) {
   const struct {
     const char* name;
     std::vector<Fault> faults;
-    bool taken_before;  // another station claimed it first
+    int before;  // 0: no claim; 1: another station's; 2: an earlier attempt from this ledger
     bool ok, ours, made_now;
   } rows[] = {
-      {"new", {}, false, true, true, true},
-      {"taken", {}, true, true, false, false},
-      {"answer lost after the claim: read back, ours", {Fault::kLoseAfter}, false, true, true, true},
-      {"answer lost, another's claim read back", {Fault::kLoseAfter}, true, true, false, false},
-      {"lost before it was applied: not made", {Fault::kLoseBefore}, false, false, false, false},
-      {"never reached the first member: the next makes it", {Fault::kRefuse}, false, true, true, true},
+      {"new", {}, 0, true, true, true},
+      {"taken", {}, 1, true, false, false},
+      {"answer lost after the claim: read back, ours", {Fault::kLoseAfter}, 0, true, true, true},
+      {"answer lost, another's claim read back", {Fault::kLoseAfter}, 1, true, false, false},
+      {"an earlier attempt of this ledger's: ours, not this one's", {}, 2, true, true, false},
+      {"the same, its answer lost and read back", {Fault::kLoseAfter}, 2, true, true, false},
+      {"lost before it was applied: not made", {Fault::kLoseBefore}, 0, false, false, false},
+      {"never reached the first member: the next makes it", {Fault::kRefuse}, 0, true, true, true},
       {"lost, and the read back lost on every member",
        {Fault::kLoseAfter, Fault::kLoseBefore, Fault::kLoseBefore, Fault::kLoseBefore, Fault::kLoseBefore,
         Fault::kLoseBefore, Fault::kLoseBefore},
-       false, false, false, false},
+       0, false, false, false},
   };
   for (const auto& row : rows) {
     FakeEtcd etcd;
     FleetLedger fleet(test_policy("dock-1"), etcd, "packer");
     JobRecord attempt = begin_attempt("i-1", std::string(64, 'a'), "Q", 5);
     attempt.station = "dock-1";
-    if (row.taken_before) {
+    attempt.fleet_nonce = "0123456789abcdef";
+    if (row.before != 0) {
       JobRecord other = attempt;
-      other.station = "dock-2";
-      ASSERT_TRUE(FleetLedger(test_policy("dock-2"), etcd, "p").claim(other, theirs, fleet.deadline()).ok());
+      other.station = row.before == 1 ? "dock-2" : "dock-1";
+      other.fleet_nonce = "fedcba9876543210";
+      ASSERT_TRUE(FleetLedger(test_policy(other.station), etcd, "p")
+                      .claim(other, row.before == 1 ? theirs : mine, fleet.deadline()).ok());
     }
     etcd.faults.assign(row.faults.begin(), row.faults.end());
     Result<Claimed> c = fleet.claim(attempt, mine, fleet.deadline());
@@ -165,7 +172,7 @@ TEST(FleetLedger, AClaimIsSettledByItsToken) {
     }
     EXPECT_EQ(c.value().ours, row.ours) << row.name;
     EXPECT_EQ(c.value().made_now, row.made_now) << row.name;
-    EXPECT_EQ(c.value().stored.record.station, row.ours ? "dock-1" : "dock-2") << row.name;
+    EXPECT_EQ(c.value().stored.record.station, row.before == 1 ? "dock-2" : "dock-1") << row.name;
     EXPECT_EQ(c.value().revision, etcd.kv.at(kKey + "i-1").mod) << row.name;
   }
 }
@@ -176,6 +183,7 @@ TEST(FleetLedger, AnOutcomeIsWrittenOverTheStationsOwnWriteOnly) {
   const std::string token(32, 'a');
   JobRecord r = begin_attempt("i-1", std::string(64, 'a'), "Q", 5);
   r.station = "dock-1";
+  r.fleet_nonce = "0123456789abcdef";
   Result<Claimed> c = fleet.claim(r, token, fleet.deadline());
   ASSERT_TRUE(c.ok());
   r.fleet_revision = c.value().revision;
@@ -188,13 +196,14 @@ TEST(FleetLedger, AnOutcomeIsWrittenOverTheStationsOwnWriteOnly) {
   EXPECT_EQ(r.fleet_revision, etcd.kv.at(kKey + "i-1").mod);
   EXPECT_EQ(r.fleet_state, "SUBMITTED");
   // Another station's record under the key is never written over.
-  etcd.kv.at(kKey + "i-1").value = encode_fleet_record(FleetRecord{r, "x", std::string(32, 'b')});
+  etcd.kv.at(kKey + "i-1").value = encode_fleet_record(FleetRecord{r, "x", std::string(32, 'b'), r.fleet_nonce});
   etcd.kv.at(kKey + "i-1").mod = ++etcd.revision;
   const std::string theirs = etcd.kv.at(kKey + "i-1").value;
   r.state = JobState::kCompleted;
   EXPECT_FALSE(fleet.publish(r, token, fleet.deadline()));
   EXPECT_EQ(etcd.kv.at(kKey + "i-1").value, theirs);
   EXPECT_FALSE(owes_fleet(r)) << "given up, not tried for ever";
+  EXPECT_EQ(r.fleet_state, "TAKEN") << "and the ledger says why";
 }
 
 TEST(FleetLedger, SignsInAsItsUserAndAgainWhenTheTokenExpires) {
@@ -244,13 +253,18 @@ TEST(FleetSubmit, StationsShareOnePromise) {
   EXPECT_EQ(a.printed() + b.printed(), 1);
   EXPECT_EQ(b.host.store->ledger.jobs.count("order-1"), 0u) << "another station's attempt is not this one's";
 
-  // Claimed by a station that is printing it now.
-  JobRecord busy = begin_attempt("order-2", std::string(64, 'c'), "Label_Raw", 1);
-  busy.station = "dock-c";
-  ASSERT_TRUE(FleetLedger(test_policy("dock-c"), etcd, "p").claim(busy, std::string(32, 'c'), b.fleet.deadline()).ok());
+  // Claimed by a station that is printing it now (its record, as it stands
+  // between the claim and the outcome).
+  EXPECT_TRUE(has(a.handle(raw("order-2")), R"("duplicate":false)"));
+  FakeEtcd::Kv& busy = etcd.kv.at(kKey + "order-2");
+  FleetRecord mid = *parse_fleet_record(busy.value, "order-2");
+  mid.record.state = JobState::kDispatching;
+  busy.value = encode_fleet_record(mid);
   const std::string answer = b.handle(raw("order-2"));
-  EXPECT_TRUE(has(answer, "INTENT_IN_PROGRESS") || has(answer, "INTENT_CONFLICT")) << answer;
+  EXPECT_TRUE(has(answer, "INTENT_IN_PROGRESS")) << answer;
+  EXPECT_TRUE(has(answer, R"("station":"dock-a")")) << answer;
   EXPECT_EQ(b.printed(), 0);
+  EXPECT_EQ(a.printed(), 2);
 }
 
 TEST(FleetSubmit, NothingPrintsWithoutTheFleetAndARepeatTakesItsClaimUp) {
@@ -292,11 +306,32 @@ TEST(FleetSubmit, NothingPrintsWithoutTheFleetAndARepeatTakesItsClaimUp) {
   }
 }
 
+TEST(FleetSubmit, AClaimOfAnAttemptTheLedgerNoLongerKnowsIsNeverPrintedAgain) {
+  for (bool lose_answer : {false, true}) {
+    FakeEtcd etcd;
+    Station a(etcd, "dock-a");
+    EXPECT_TRUE(has(a.handle(raw("order-7")), R"("duplicate":false)"));
+    // The ledger loses the record (an older copy put back) before the fleet
+    // heard the outcome: the shared record still says it is being printed.
+    a.host.store->ledger.jobs.erase("order-7");
+    FakeEtcd::Kv& kv = etcd.kv.at(kKey + "order-7");
+    FleetRecord mid = *parse_fleet_record(kv.value, "order-7");
+    mid.record.state = JobState::kDispatching;
+    kv.value = encode_fleet_record(mid);
+    if (lose_answer) etcd.faults = {Fault::kLoseAfter};
+    const std::string answer = a.handle(raw("order-7"));
+    EXPECT_TRUE(has(answer, "UNKNOWN_OUTCOME")) << lose_answer << ": " << answer;
+    EXPECT_EQ(a.printed(), 1) << lose_answer;
+    EXPECT_EQ(etcd.record(kKey + "order-7")["state"], "UNKNOWN") << lose_answer;
+  }
+}
+
 TEST(FleetSubmit, AnOutcomeTheFleetMissedIsToldLater) {
   FakeEtcd etcd;
   Station a(etcd, "dock-a");
-  // The claim is answered; the outcome's write is lost before it lands.
-  etcd.faults = {Fault::kNone, Fault::kLoseBefore};
+  // The claim is answered; the outcome's write is lost before it lands, and
+  // so is the try again at the end of the request.
+  etcd.faults = {Fault::kNone, Fault::kLoseBefore, Fault::kLoseBefore};
   EXPECT_TRUE(has(a.handle(raw("order-5")), R"("duplicate":false)"));
   EXPECT_EQ(etcd.record(kKey + "order-5")["state"], "DISPATCHING");
   EXPECT_TRUE(owes_fleet(a.host.store->ledger.jobs.at("order-5")));

@@ -79,7 +79,7 @@ int run_host(HostPorts ports) {
   std::unique_ptr<FleetLedger> fleet;
   if (!ports.fleet.policy_error.empty() || ports.fleet.policy) {
     Result<std::optional<FleetPolicy>> policy = ports.fleet.policy_error.empty()
-        ? fleet_policy_from(ports.fleet.policy, ports.fleet.machine)
+        ? fleet_policy_from(ports.fleet.policy, ports.fleet.machine, ports.fleet.reads_tls_files)
         : Result<std::optional<FleetPolicy>>(errors::make(
               errors::kFleetUnavailable, "The machine's fleet policy cannot be read: " + ports.fleet.policy_error + "."));
     fleet_link = ports.fleet.open(policy.ok() ? policy.value()->tls : FleetTls{});

@@ -25,6 +25,7 @@ struct FleetPorts {
   std::string machine;
   std::string account;
   std::function<std::unique_ptr<FleetLink>(const FleetTls&)> open;
+  bool reads_tls_files = true;
 };
 
 struct HostPorts {

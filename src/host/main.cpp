@@ -27,5 +27,6 @@ int main() {
   ports.fleet.machine = tph::machine_name();
   ports.fleet.account = tph::account_name();
   ports.fleet.open = [](const tph::FleetTls& tls) { return tph::open_fleet_link(tls); };
+  ports.fleet.reads_tls_files = tph::fleet_link_reads_tls_files();
   return tph::run_host(std::move(ports));
 }

@@ -35,11 +35,16 @@ class FleetLink {
   // `authorization` as the Authorization header when not empty. Fails when
   // the member cannot be reached, its certificate is refused, no whole
   // answer came within `bound_ms` (kTimedOut), or the answer exceeds
-  // kMaxFleetAnswerBytes (kTooLarge). An HTTP error status is an answer.
+  // kMaxFleetAnswerBytes (kTooLarge). kRefused only when none of the
+  // request can have reached the member. An HTTP error status is an answer.
   // Connections are kept for the next request.
   virtual OsResult<HttpAnswer> post(const std::string& url, const std::string& body,
                                     const std::string& authorization, uint32_t bound_ms) = 0;
 };
+
+// Whether this platform's client takes the CA, certificate and key files a
+// policy may name (Windows trusts the machine's store and signs in as a user).
+bool fleet_link_reads_tls_files();
 
 // This platform's HTTPS client, set up with the policy's TLS material.
 std::unique_ptr<FleetLink> open_fleet_link(const FleetTls& tls);

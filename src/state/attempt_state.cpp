@@ -105,6 +105,15 @@ RepeatAnswer repeat_answer(JobState state) {
   return RepeatAnswer::kUnknownOutcome;
 }
 
-bool may_prune(JobState state) { return state != JobState::kDispatching; }
+bool owes_fleet(const JobRecord& record) {
+  return record.fleet_revision != 0 && !claim_noted(record) && record.fleet_state != kClaimTaken &&
+         record.fleet_state != state_name(record.state);
+}
+
+bool claim_noted(const JobRecord& record) { return record.fleet_state == kClaimUncertain; }
+
+bool may_prune(const JobRecord& record) {
+  return record.state != JobState::kDispatching && !owes_fleet(record) && !claim_noted(record);
+}
 
 }  // namespace tph

@@ -52,7 +52,20 @@ enum class RepeatAnswer : uint8_t {
 };
 RepeatAnswer repeat_answer(JobState state);
 
-// Pruning may drop the record (an attempt mid-print is never dropped).
-bool may_prune(JobState state);
+// Pruning may drop the record: never an attempt mid-print, nor one whose
+// outcome the fleet's shared ledger has not had yet, nor a claim whose
+// answer was lost (only this record can take it up).
+bool may_prune(const JobRecord& record);
+
+// With a fleet: the state a ledger notes for a claim that may stand although
+// its answer never came (nothing was printed for it; the record keeps the
+// attempt's nonce), and the one it notes for a record another station wrote
+// over (nothing more is written for it).
+inline constexpr std::string_view kClaimUncertain = "CLAIMING";
+inline constexpr std::string_view kClaimTaken = "TAKEN";
+// The record's last state is not in the shared ledger yet.
+bool owes_fleet(const JobRecord& record);
+// The record is a note of a claim whose answer was lost.
+bool claim_noted(const JobRecord& record);
 
 }  // namespace tph

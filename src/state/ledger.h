@@ -33,6 +33,8 @@ struct JobRecord {
   std::string station;
   uint64_t fleet_revision = 0;
   std::string fleet_state;
+  // The nonce of this station's attempt of the intent in the shared ledger.
+  std::string fleet_nonce;
 
   friend bool operator==(const JobRecord&, const JobRecord&) = default;
 };
@@ -59,7 +61,7 @@ static_assert(kIntentId >= protocol_limits::kIntentIdMaxBytes);
 static_assert(kPrinter >= protocol_limits::kPrinterMaxBytes);
 inline constexpr size_t kWrittenBytes =
     2 * kIntentId + kFingerprint + kState + 2 * kPrinter + kOsJobId + kErrorCode + 6 * kErrorMessage +
-                                        6 * kStation + kState + 640;
+                                        6 * kStation + 2 * kState + 700;
 }  // namespace record_limits
 
 // The longest prefix of `text` of at most `max_bytes` bytes that ends on a

@@ -81,7 +81,8 @@ bool append_record(std::string& out, const std::string& key, const JobRecord& r)
   if (fleet) {
     text("station", r.station);
     number("fleet_revision", r.fleet_revision);
-    text("fleet_state", r.fleet_state, true);
+    text("fleet_state", r.fleet_state);
+    text("fleet_nonce", r.fleet_nonce, true);
   }
   out += "    }";
   return ok;
@@ -104,7 +105,7 @@ Result<std::string> encode_ledger(const HostLedger& ledger) {
   size_t estimate = 128;
   for (const auto& [key, r] : ledger.jobs) {
     estimate += 320 + key.size() + r.intent_id.size() + r.payload_sha256.size() + state_name(r.state).size() + r.printer.size() +
-                r.os_job_id.size() + r.error_code.size() + r.error_message.size() + r.station.size() + r.fleet_state.size() + 96;
+                r.os_job_id.size() + r.error_code.size() + r.error_message.size() + r.station.size() + r.fleet_state.size() + r.fleet_nonce.size() + 128;
   }
   std::string out;
   out.reserve(estimate);
@@ -315,7 +316,7 @@ class LedgerReader {
     kNone, kSchema, kUpdatedAt, kJobs, kFleetKey, kRecord,
     kIntentId, kFingerprint, kState, kPrinter, kOsJobId, kCreatedAt, kRecordUpdatedAt, kErrorCode, kErrorMessage,
     // A fleet's, present only in a record written to the shared ledger.
-    kStation, kFleetRevision, kFleetState,
+    kStation, kFleetRevision, kFleetState, kFleetNonce,
   };
   static constexpr unsigned kDocumentMembers = 0b111;
   static constexpr unsigned kRecordMembers = 0b111111111;
@@ -334,7 +335,8 @@ class LedgerReader {
         {"os_job_id", Member::kOsJobId},    {"created_at_ms", Member::kCreatedAt},
         {"updated_at_ms", Member::kRecordUpdatedAt}, {"error_code", Member::kErrorCode},
         {"error_message", Member::kErrorMessage}, {"station", Member::kStation},
-        {"fleet_revision", Member::kFleetRevision}, {"fleet_state", Member::kFleetState}};
+        {"fleet_revision", Member::kFleetRevision}, {"fleet_state", Member::kFleetState},
+        {"fleet_nonce", Member::kFleetNonce}};
     for (const auto& [name, member] : kNames) {
       if (k == name) return member;
     }
@@ -402,6 +404,7 @@ class LedgerReader {
       case Member::kStation: ok = text(record_.station, lim::kStation); break;
       case Member::kFleetRevision: record_.fleet_revision = number_; break;
       case Member::kFleetState: ok = text(record_.fleet_state, lim::kState); break;
+      case Member::kFleetNonce: ok = text(record_.fleet_nonce, lim::kState); break;
       default: return false;
     }
     record_seen_ |= record_bit(member_);

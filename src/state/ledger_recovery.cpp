@@ -18,7 +18,7 @@ Repair recover_and_prune(HostLedger& ledger, uint64_t now) {
 
   const uint64_t cutoff = now > kRetentionWindowMs ? now - kRetentionWindowMs : 0;
   for (auto it = ledger.jobs.begin(); it != ledger.jobs.end();) {
-    if (may_prune(it->second.state) && it->second.updated_at_ms < cutoff) {
+    if (may_prune(it->second) && it->second.updated_at_ms < cutoff) {
       repair.pruned.push_back(std::move(it->second));
       it = ledger.jobs.erase(it);
       changed = true;
@@ -30,7 +30,7 @@ Repair recover_and_prune(HostLedger& ledger, uint64_t now) {
   if (ledger.jobs.size() > kRecordCap) {
     std::vector<std::pair<uint64_t, const std::string*>> candidates;  // key order, from the map
     for (const auto& [key, record] : ledger.jobs) {
-      if (may_prune(record.state)) candidates.emplace_back(record.updated_at_ms, &key);
+      if (may_prune(record)) candidates.emplace_back(record.updated_at_ms, &key);
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

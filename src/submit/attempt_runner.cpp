@@ -111,50 +111,59 @@ HostError nothing_printed(HostError error) {
 
 // An attempt of a station in a fleet: claimed in the shared ledger before
 // anything else, then recorded, printed and recorded as alone. `note` is
-// this ledger's note of an earlier claim of the intent whose answer was
-// lost, if any.
+// this ledger's note of an earlier try of the attempt whose claim's answer
+// was lost, if any: the repeat is the same attempt (its nonce), and takes
+// that claim up if it stands.
 Result<SubmitReply> run_fleet_attempt(PrintContext& ctx, const AttemptKey& key, const OutputIdentity& output,
-                                      const PrintStep& print, bool noted) {
+                                      const PrintStep& print, const JobRecord* note) {
   FleetLedger& fleet = *ctx.fleet;
   HostLedger& ledger = ctx.state.ledger;
-  publish_owed(ctx.state, fleet, 8);
+  // One bound for the whole claim: a refusal never takes longer.
+  const FleetDeadline deadline = fleet.deadline();
   Result<std::string> token = ledger_claim_token(ctx.state, key.intent_id);
   if (!token.ok()) return token.take_error();
+  const std::string nonce = note != nullptr ? note->fleet_nonce : new_attempt_nonce();
+  if (nonce.size() != kAttemptNonceChars) {
+    return make(kFleetUnavailable, "The system gave no random numbers for a claim.");
+  }
+  const bool noted = note != nullptr;
 
   const uint64_t created = now_ms(ctx.clock);
   JobRecord attempt = begin_attempt(key.intent_id, output.fingerprint, key.printer, created);
   attempt.station = fleet.policy().station;
-  Result<Claimed> claimed = fleet.claim(attempt, token.value(), fleet.deadline());
+  attempt.fleet_nonce = nonce;
+  Result<Claimed> claimed = fleet.claim(attempt, token.value(), deadline);
   if (!claimed.ok()) {
     // The claim may stand although its answer was lost: the ledger notes
     // that nothing was printed for it, so that a repeat from this station
     // may take it up. Any other station finds it being printed.
     HostError refused = nothing_printed(claimed.take_error());
     if (Status s = make_room(ctx, created); !s.ok()) return s.take_error();
-    JobRecord note = attempt;
-    note.state = JobState::kFailed;
-    note.error_code = refused.code_name();
-    note.error_message = cut_text(refused.message, record_limits::kErrorMessage);
-    note.fleet_state = kClaimUncertain;
-    ledger.jobs.insert_or_assign(key.intent_id, std::move(note));
+    JobRecord kept = attempt;
+    kept.state = JobState::kFailed;
+    kept.error_code = refused.code_name();
+    kept.error_message = cut_text(refused.message, record_limits::kErrorMessage);
+    kept.fleet_state = std::string(kClaimUncertain);
+    ledger.jobs.insert_or_assign(key.intent_id, std::move(kept));
     ledger.updated_at_ms = created;
     if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
     return refused;
   }
   Claimed& claim = claimed.value();
-  if (claim.ours && claim.stored.record.state == JobState::kDispatching && !claim.made_now && !noted) {
+  if (claim.ours && claim.stored.record.state == JobState::kDispatching && !claim.made_now) {
     // Claimed from this ledger by an attempt it no longer knows (its record
-    // was lost): it may have printed. Its outcome is unknown, here and in
-    // the fleet.
+    // was lost, or the ledger is an older copy): it may have printed. Its
+    // outcome is unknown, here and in the fleet.
     if (Status s = make_room(ctx, created); !s.ok()) return s.take_error();
     JobRecord lost = claim.stored.record;
     record_interrupted(lost, created);
     lost.fleet_revision = claim.revision;
     lost.fleet_state = std::string(state_name(JobState::kDispatching));
+    lost.fleet_nonce = claim.stored.nonce;
     auto placed = ledger.jobs.insert_or_assign(key.intent_id, std::move(lost)).first;
     ledger.updated_at_ms = created;
     if (Status s = save_ledger(ctx.state); !s.ok()) return s.take_error();
-    fleet.publish(placed->second, token.value(), fleet.deadline());
+    fleet.publish(placed->second, token.value(), deadline);
     return answer_repeat(placed->second, output, key.printer);
   }
   if (!claim.ours || claim.stored.record.state != JobState::kDispatching) {
@@ -178,7 +187,11 @@ Result<SubmitReply> run_fleet_attempt(PrintContext& ctx, const AttemptKey& key, 
   attempt.fleet_state = std::string(state_name(JobState::kDispatching));
   ledger.jobs.insert_or_assign(key.intent_id, std::move(attempt));
   ledger.updated_at_ms = created;
-  return print_recorded(ctx, key, print, token.value());
+  Result<SubmitReply> reply = print_recorded(ctx, key, print, token.value());
+  // The fleet answered just now: what this station still owes it from
+  // earlier goes too, after the label, never before it.
+  if (!ctx.state.lost) publish_owed(ctx.state, fleet, 8);
+  return reply;
 }
 
 }  // namespace
@@ -191,9 +204,9 @@ Result<SubmitReply> run_attempt(PrintContext& ctx, const AttemptKey& key, const 
   if (Status s = check_state_guard(ctx.state); !s.ok()) return s.take_error();
   Result<std::optional<JobRecord>> known = find_attempt(ctx.state, key.intent_id);
   if (!known.ok()) return known.take_error();
-  const bool noted = known.value() && known.value()->fleet_state == kClaimUncertain;
+  const bool noted = known.value() && claim_noted(*known.value());
   if (known.value() && !(noted && ctx.fleet != nullptr)) return answer_repeat(*known.value(), output, key.printer);
-  if (ctx.fleet != nullptr) return run_fleet_attempt(ctx, key, output, print, noted);
+  if (ctx.fleet != nullptr) return run_fleet_attempt(ctx, key, output, print, noted ? &*known.value() : nullptr);
 
   const uint64_t created = now_ms(ctx.clock);
   if (Status s = make_room(ctx, created); !s.ok()) return s.take_error();

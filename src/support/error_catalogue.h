@@ -34,7 +34,7 @@ inline constexpr ErrorCode kIntentInProgress = ErrorCode::kIntentInProgress;
 inline constexpr ErrorCode kHostRestarted = ErrorCode::kHostRestarted;
 
 // Fixed messages.
-inline constexpr std::string_view kMsgFleetNoAnswer = "The fleet's shared ledger did not answer in time.";
+inline constexpr std::string_view kMsgFleetNoAnswer = "The fleet's shared ledger could not be reached.";
 inline constexpr std::string_view kMsgFleetRefused = "The fleet's shared ledger refused this station.";
 inline constexpr std::string_view kMsgFleetUnreadable = "The fleet's shared ledger holds a record this host cannot read.";
 inline constexpr std::string_view kMsgNothingPrinted = " Nothing was printed.";

@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string token(tph::kClaimTokenChars, 'a');
   tph::JobRecord attempt = tph::begin_attempt("i-1", std::string(64, 'a'), "Q", 1);
   attempt.station = "s";
+  attempt.fleet_nonce = "0123456789abcdef";
   tph::Result<tph::Claimed> claimed = fleet.claim(attempt, token, fleet.deadline());
   // A claim that reads as ours carries our token, whatever the member said.
   if (claimed.ok() && claimed.value().ours && claimed.value().stored.token != token) std::abort();

@@ -39,9 +39,7 @@ size_t keep(char* data, size_t size, size_t count, void* user) {
 OsError failure(CURLcode code, const char* detail) {
   std::string text = curl_easy_strerror(code);
   if (detail[0] != '\0') text += std::string(": ") + detail;
-  const OsErrorKind kind = code == CURLE_OPERATION_TIMEDOUT ? OsErrorKind::kTimedOut
-                           : code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST ? OsErrorKind::kRefused
-                                                                                               : OsErrorKind::kOther;
+  const OsErrorKind kind = code == CURLE_OPERATION_TIMEDOUT ? OsErrorKind::kTimedOut : OsErrorKind::kOther;
   return OsStatus::Fail(static_cast<uint32_t>(code), text, kind);
 }
 
@@ -87,7 +85,14 @@ class CurlFleetLink : public FleetLink {
     }
     const CURLcode code = curl_easy_perform(c);
     if (sink.too_large) return OsStatus::Fail(0, "the answer is too large", OsErrorKind::kTooLarge);
-    if (code != CURLE_OK) return failure(code, detail);
+    if (code != CURLE_OK) {
+      OsError e = failure(code, detail);
+      // Not one byte of the request went out (no connection, or its TLS
+      // handshake failed or hung): the member cannot have it.
+      long sent = 0;
+      if (curl_easy_getinfo(c, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent == 0) e.kind = OsErrorKind::kRefused;
+      return e;
+    }
     HttpAnswer answer;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status);
     answer.body = std::move(sink.body);
@@ -100,6 +105,8 @@ class CurlFleetLink : public FleetLink {
 };
 
 }  // namespace
+
+bool fleet_link_reads_tls_files() { return true; }
 
 std::unique_ptr<FleetLink> open_fleet_link(const FleetTls& tls) {
   static std::once_flag once;

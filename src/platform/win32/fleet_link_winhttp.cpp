@@ -44,9 +44,7 @@ class Internet {
 
 OsError last_failure(const char* step) {
   const DWORD e = GetLastError();
-  const OsErrorKind kind = e == ERROR_WINHTTP_TIMEOUT ? OsErrorKind::kTimedOut
-                           : e == ERROR_WINHTTP_CANNOT_CONNECT || e == ERROR_WINHTTP_NAME_NOT_RESOLVED ? OsErrorKind::kRefused
-                                                                                                   : OsErrorKind::kOther;
+  const OsErrorKind kind = e == ERROR_WINHTTP_TIMEOUT ? OsErrorKind::kTimedOut : OsErrorKind::kOther;
   return OsStatus::Fail(e, std::string(step) + ": " + describe_system_error(e), kind);
 }
 
@@ -88,6 +86,9 @@ class WinHttpFleetLink : public FleetLink {
     Internet request(WinHttpOpenRequest(found->second.get(), L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request.get()) return last_failure("WinHttpOpenRequest");
+    // No redirect may take the request (and its token) elsewhere.
+    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects);
     const int bound = static_cast<int>(left_ms(deadline));
     if (!WinHttpSetTimeouts(request.get(), bound, bound, bound, bound)) return last_failure("WinHttpSetTimeouts");
     // The wait for the answer is bounded too, and set before sending: the
@@ -106,7 +107,15 @@ class WinHttpFleetLink : public FleetLink {
     if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                             const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
                             static_cast<DWORD>(body.size()), 0)) {
-      return last_failure("WinHttpSendRequest");
+      OsError e = last_failure("WinHttpSendRequest");
+      // No connection, or no secure channel: the member cannot have it.
+      const DWORD code = e.code;
+      if (code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+          code == ERROR_WINHTTP_SECURE_FAILURE || code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
+          code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || code == ERROR_WINHTTP_SECURE_INVALID_CA) {
+        e.kind = OsErrorKind::kRefused;
+      }
+      return e;
     }
     DWORD receive = left_ms(deadline);
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof receive);
@@ -143,6 +152,8 @@ class WinHttpFleetLink : public FleetLink {
 };
 
 }  // namespace
+
+bool fleet_link_reads_tls_files() { return false; }
 
 std::unique_ptr<FleetLink> open_fleet_link(const FleetTls&) { return std::make_unique<WinHttpFleetLink>(); }
 
