@@ -17,9 +17,6 @@ from host import ROOT, WINEPREFIX, Host, frame, request
 POLICY_FOLDER = "/etc/tavelin-print"
 POLICY_PATH = os.path.join(POLICY_FOLDER, "fleet.json")
 WINE_POLICY_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Tavelin\\Print"
-UNSHARE = shutil.which("unshare")
-
-
 def write_native_policy(values):
     os.makedirs(POLICY_FOLDER, mode=0o755, exist_ok=True)
     os.chmod(POLICY_FOLDER, 0o755)
@@ -80,14 +77,16 @@ def remove_wine_policy():
 
 class Station:
     """One host kept running as one station: a request is sent and its reply
-    read before the next. A native station runs with a host name of its own."""
+    read before the next. A native station given a policy starts under it,
+    named `name` there: the host reads the policy once, before its first
+    answer, so stations on one machine can each have their own."""
 
-    def __init__(self, name, target="native"):
+    def __init__(self, name, target="native", policy=None):
         self.name = name
         self.host = Host(target)
         command = list(self.host.command)
-        if target == "native" and UNSHARE:
-            command = [UNSHARE, "--uts", "sh", "-c", 'hostname "$0" && exec "$@"', name] + command
+        if policy is not None:
+            write_native_policy(dict(policy, station=name))
         self.out_path = os.path.join(self.host.scratch, "out")
         self.err_path = os.path.join(self.host.scratch, "err")
         self.out = open(self.out_path, "wb")
@@ -97,6 +96,7 @@ class Station:
         self.reader = open(self.out_path, "rb")
         self.pending = b""
         self.count = 0
+        self.ask("hello")  # the policy has been read
 
     def ask(self, type_, payload=None, timeout=120):
         self.count += 1

@@ -85,9 +85,8 @@ def make_raw_only_under_wine(queue):
     printer whose driver takes RAW jobs only is the Windows side of a raw
     queue. Wine adds the printer when a program first loads its spooler."""
     Host("windows").ask(request("list_printers"))
-    subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
-                    "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f"], check=True, capture_output=True,
-                   env=dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all"))
+    wine_reg("add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + queue,
+             "/v", "Attributes", "/t", "REG_DWORD", "/d", "4096", "/f")
 
 
 
@@ -256,9 +255,19 @@ def add_status_queue(name, port, language):
                    capture_output=True)
 
 
+def wine_reg(*args):
+    """`wine reg ARGS`; asked once more when it fails, as a call to Wine's
+    registry now and then does under load, and failing with what it said."""
+    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
+    for attempt in range(3):
+        r = subprocess.run(["wine", "reg"] + list(args), capture_output=True, env=env)
+        if r.returncode == 0:
+            return
+    raise AssertionError("wine reg %s: %r %r" % (" ".join(args), r.stdout[-300:], r.stderr[-300:]))
+
+
 def make_status_queue_under_wine(name, port, language):
     Host().ask(request("list_printers"))
-    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
     printer = "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name
     port_name = "IP_127.0.0.1_%d" % port
     ports = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Standard TCP/IP Port\\Ports\\" + port_name
@@ -267,14 +276,12 @@ def make_status_queue_under_wine(name, port, language):
                  [ports, "/v", "Protocol", "/t", "REG_DWORD", "/d", "1"],
                  [ports, "/v", "PortNumber", "/t", "REG_DWORD", "/d", str(port)],
                  [ports, "/v", "HostName", "/t", "REG_SZ", "/d", "127.0.0.1"]):
-        subprocess.run(["wine", "reg", "add"] + args + ["/f"], check=True, capture_output=True, env=env)
+        wine_reg("add", *args, "/f")
 
 
 def use_offline_under_wine(name, offline):
     """Turns Windows's "Use Printer Offline" on or off for a printer: its
     PRINTER_ATTRIBUTE_WORK_OFFLINE, which Wine's spooler reads from the
     registry (its status word stays 0 whatever CUPS says)."""
-    env = dict(os.environ, WINEPREFIX=WINEPREFIX, WINEDEBUG="-all")
-    subprocess.run(["wine", "reg", "add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name,
-                    "/v", "Attributes", "/t", "REG_DWORD", "/d", "1024" if offline else "0", "/f"], check=True,
-                   capture_output=True, env=env)
+    wine_reg("add", "HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\" + name,
+             "/v", "Attributes", "/t", "REG_DWORD", "/d", "1024" if offline else "0", "/f")

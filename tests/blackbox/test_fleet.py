@@ -21,7 +21,7 @@ from label_printers import FakeLabelPrinter, add_queue, make_raw_only_under_wine
 
 NATIVE = TARGET == "native"
 PREFIX = "/fleets/dock-3"
-QUEUES = ["Fleet_Raw_%d" % i for i in range(4)]
+QUEUES = ["Fleet_Raw_%d" % i for i in range(6)]
 BOUND_MS = 3000
 WINDOWS_BUILT = os.path.exists(os.path.join(ROOT, "build", "windows", "tavelin-print-host.exe"))
 
@@ -114,8 +114,7 @@ class FleetTest(FleetTestBase):
 
     def station(self, name):
         if NATIVE:
-            write_native_policy(station_policy(self.cluster, "dock-native", "pw-native"))
-            return Station(name, "native")
+            return Station(name, "native", station_policy(self.cluster, "dock-native", "pw-native"))
         self.use_wine_policy(station_policy(self.cluster, "dock-windows", "pw-windows", windows=True, station=name))
         return Station(name, "windows")
 
@@ -124,8 +123,7 @@ class FleetTest(FleetTestBase):
         first = self.station("station-a")
         # The other station is the native build on both runs: the promise
         # holds between builds too.
-        write_native_policy(station_policy(self.cluster, "dock-native", "pw-native"))
-        second = Station("station-b", "native")
+        second = Station("station-b", "native", station_policy(self.cluster, "dock-native", "pw-native"))
         try:
             intent = "order-" + tag
             one = first.ask("submit_raw", raw_payload(intent))
@@ -167,14 +165,12 @@ class FleetTest(FleetTestBase):
         policy["endpoints"] = ["https://127.0.0.1:%d" % silent.port, "https://127.0.0.1:%d" % free_port()]
         policy["timeout_ms"] = 1000
         if NATIVE:
-            write_native_policy(policy)
-            s = Station("station-c", "native")
+            s = Station("station-c", "native", policy)
         else:
             policy["station"] = "station-c"
             self.use_wine_policy(policy)
             s = Station("station-c", "windows")
         try:
-            s.ask("hello", {})
             for n in range(2):
                 intent = "nowhere-%s-%d" % (tag, n)
                 started = time.monotonic()
@@ -206,8 +202,7 @@ class FleetTest(FleetTestBase):
         for name, policy, message in rows:
             with self.subTest(name):
                 if NATIVE:
-                    write_native_policy(policy)
-                    s = Station("station-d", "native")
+                    s = Station("station-d", "native", policy)
                 else:
                     self.use_wine_policy(dict(policy, station="station-d"))
                     s = Station("station-d", "windows")
@@ -231,9 +226,9 @@ class FleetChaosTest(FleetTestBase):
 
     def test_chaos(self):
         tag = uuid.uuid4().hex[:6]
-        write_native_policy(station_policy(self.cluster, "dock-native", "pw-native"))
         names = ["station-1", "station-2", "station-3", "station-4"]
-        stations = [Station(n, "native") for n in names]
+        policy = station_policy(self.cluster, "dock-native", "pw-native")
+        stations = [Station(n, "native", policy) for n in names]
         if WINDOWS_BUILT:
             self.use_wine_policy(station_policy(self.cluster, "dock-windows", "pw-windows", windows=True, station="station-w"))
             stations.append(Station("station-w", "windows"))
