@@ -39,8 +39,10 @@ class Certificates:
         self.ca = os.path.join(folder, "ca.pem")
         self.server_cert, self.server_key = self.issue("member", "IP:127.0.0.1,DNS:localhost")
 
-    def issue(self, name, alt_names=None):
-        """A certificate for `name` signed by the CA; (cert, key) paths."""
+    def issue(self, name, alt_names=None, common_name=True):
+        """A certificate for `name` signed by the CA; (cert, key) paths.
+        Without `common_name` it names an organisation only: etcd's JSON
+        gateway refuses a request whose certificate names a user."""
         ext = os.path.join(self.folder, name + ".ext")
         with open(ext, "w") as f:
             f.write("basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
@@ -48,7 +50,7 @@ class Certificates:
             if alt_names:
                 f.write("subjectAltName=%s\n" % alt_names)
         openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
-                "-subj", "/CN=" + name, cwd=self.folder)
+                "-subj", "/CN=" + name if common_name else "/O=" + name, cwd=self.folder)
         openssl("x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
                 "-out", name + ".pem", "-days", "2", "-extfile", name + ".ext", cwd=self.folder)
         return os.path.join(self.folder, name + ".pem"), os.path.join(self.folder, name + ".key")

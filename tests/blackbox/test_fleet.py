@@ -216,6 +216,52 @@ class FleetTest(FleetTestBase):
                     s.close()
 
 
+@unittest.skipUnless(NATIVE, "Windows signs in as an etcd user; client certificates are the Linux build's")
+class FleetClientCertificateTest(unittest.TestCase):
+    """Mutual TLS: members that ask every client for a certificate from the
+    fleet's CA. The station shows one, and signs in as its etcd user (etcd's
+    JSON gateway does not take a certificate's name as the user)."""
+
+    def test_the_fleets_certificate_lets_a_station_in_and_a_strangers_does_not(self):
+        remove_native_policy()
+        cluster = EtcdCluster(1, client_cert_auth=True)
+        cluster.start()
+        printer = FakeLabelPrinter()
+        printer.start()
+        add_queue(QUEUES[0], "socket://127.0.0.1:%d" % printer.port)
+        try:
+            cluster.enable_auth(PREFIX, {"dock-cert": "pw-cert"})
+            cert, key = cluster.certs.issue("dock-stations", common_name=False)
+            # A certificate from a CA the cluster does not know.
+            from etcd_cluster import Certificates
+            import tempfile
+            stranger = Certificates(tempfile.mkdtemp(prefix="tph-stranger-"))
+            strange_cert, strange_key = stranger.issue("dock-stations", common_name=False)
+            tag = uuid.uuid4().hex[:8]
+            base = {"endpoints": cluster.endpoints, "prefix": PREFIX, "ca_file": cluster.certs.ca,
+                    "user": "dock-cert", "password": "pw-cert", "timeout_ms": BOUND_MS}
+            rows = [("its own certificate", dict(base, cert_file=cert, key_file=key), None),
+                    ("a stranger's certificate", dict(base, cert_file=strange_cert, key_file=strange_key),
+                     "FLEET_UNAVAILABLE"),
+                    ("no certificate", base, "FLEET_UNAVAILABLE")]
+            for name, policy, code in rows:
+                with self.subTest(name):
+                    s = Station("station-cert", "native", policy)
+                    try:
+                        intent = "cert-%s-%d" % (tag, [r[0] for r in rows].index(name))
+                        reply = s.ask("submit_raw", raw_payload(intent, printer=QUEUES[0]))
+                        if code is None:
+                            self.assertTrue(reply["ok"], reply)
+                            self.assertEqual(cluster.records(PREFIX)[intent]["station"], "station-cert")
+                        else:
+                            self.assertEqual(reply["error"]["code"], code, reply)
+                    finally:
+                        s.close()
+        finally:
+            remove_native_policy()
+            cluster.close()
+
+
 @unittest.skipUnless(NATIVE, "the stations of both builds run together once, in the native run")
 class FleetChaosTest(FleetTestBase):
     """Five stations (four native, one Windows under Wine) print 2,000
