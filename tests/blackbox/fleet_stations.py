@@ -6,6 +6,7 @@ running, asked one request at a time."""
 import hashlib
 import json
 import os
+import select
 import shutil
 import struct
 import subprocess
@@ -87,13 +88,13 @@ class Station:
         command = list(self.host.command)
         if policy is not None:
             write_native_policy(dict(policy, station=name))
-        self.out_path = os.path.join(self.host.scratch, "out")
         self.err_path = os.path.join(self.host.scratch, "err")
-        self.out = open(self.out_path, "wb")
         self.err = open(self.err_path, "wb")
-        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=self.out, stderr=self.err,
+        # Replies are read from a pipe as they come: the read itself is what
+        # waits for them. (Wine's helpers may keep the pipe open after the
+        # host ends; a station never reads to its end.)
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err,
                                      env=self.host.env)
-        self.reader = open(self.out_path, "rb")
         self.pending = b""
         self.count = 0
         self.ask("hello")  # the policy has been read
@@ -103,8 +104,8 @@ class Station:
         self.proc.stdin.write(frame(request(type_, payload, request_id="q%d" % self.count)))
         self.proc.stdin.flush()
         deadline = time.time() + timeout
+        fd = self.proc.stdout.fileno()
         while True:
-            self.pending += self.reader.read()
             if len(self.pending) >= 4:
                 n = struct.unpack("<I", self.pending[:4])[0]
                 if len(self.pending) >= 4 + n:
@@ -113,11 +114,14 @@ class Station:
                     if reply.get("request_id") == "q%d" % self.count:
                         return reply
                     continue
-            if self.proc.poll() is not None:
-                raise AssertionError("station %s ended: %r" % (self.name, open(self.err_path, "rb").read()))
-            if time.time() > deadline:
+            left = deadline - time.time()
+            ready, _, _ = select.select([fd], [], [], max(0, left))
+            if not ready:
                 raise AssertionError("station %s did not answer in time" % self.name)
-            time.sleep(0.001)
+            chunk = os.read(fd, 1 << 16)
+            if not chunk:
+                raise AssertionError("station %s ended: %r" % (self.name, open(self.err_path, "rb").read()))
+            self.pending += chunk
 
     def close(self):
         try:
@@ -126,7 +130,6 @@ class Station:
         except Exception:
             self.proc.kill()
             self.proc.wait()
-        self.out.close()
+        self.proc.stdout.close()
         self.err.close()
-        self.reader.close()
         self.host.close()

@@ -29,6 +29,8 @@ class FakeLabelPrinter(threading.Thread):
         self.port = self.server.getsockname()[1]
         self.connections = []
         self.lock = threading.Lock()
+        # Notified as each connection's bytes are kept.
+        self.arrived = threading.Condition(self.lock)
 
     def run(self):
         while True:
@@ -55,6 +57,7 @@ class FakeLabelPrinter(threading.Thread):
                     break
             with self.lock:
                 self.connections.append(b"".join(pieces))
+                self.arrived.notify_all()
 
     def answered(self, conn, pieces):
         """A printer that answers queries on its port does so here, and says

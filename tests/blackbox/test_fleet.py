@@ -96,17 +96,19 @@ class FleetTestBase(unittest.TestCase):
     def wait_delivered(self, intents, timeout=180):
         """Every intent's label arrived at least once: returns how often each did."""
         deadline = time.time() + timeout
-        while True:
-            with self.printer.lock:
-                data = list(self.printer.connections)
-            counts = {}
-            for c in data:
-                for part in c.split(b"^FD")[1:]:
-                    key = part.split(b"^FS")[0].decode()
-                    counts[key] = counts.get(key, 0) + 1
-            if all(counts.get(i, 0) >= 1 for i in intents) or time.time() > deadline:
-                return counts
-            time.sleep(0.1)
+        counts = {}
+        seen = 0
+        with self.printer.arrived:
+            while True:
+                for c in self.printer.connections[seen:]:
+                    for part in c.split(b"^FD")[1:]:
+                        key = part.split(b"^FS")[0].decode()
+                        counts[key] = counts.get(key, 0) + 1
+                seen = len(self.printer.connections)
+                left = deadline - time.time()
+                if all(counts.get(i, 0) >= 1 for i in intents) or left <= 0:
+                    return counts
+                self.printer.arrived.wait(left)
 
 
 class FleetTest(FleetTestBase):
@@ -298,6 +300,10 @@ class FleetChaosTest(FleetTestBase):
         printed = {}          # intent -> [(station, sent, answered)]
         answers = {}          # intent -> set of final answers
         lock = threading.Lock()
+        # Notified on every final answer and every member brought back: what
+        # an attempt refused or still in progress waits for before it is
+        # asked again.
+        changed = threading.Condition(lock)
         errors = []
         quorum_lost = []      # [start, end] windows
 
@@ -317,12 +323,13 @@ class FleetChaosTest(FleetTestBase):
                         retry = code in ("FLEET_UNAVAILABLE", "INTENT_IN_PROGRESS")
                         if retry:
                             queue.append(intent)  # asked again later, as a caller would
+                            # Until the fleet changes: another station's
+                            # answer, or a member back (bounded, as nothing
+                            # may change while this station holds the work).
+                            changed.wait(1.0)
                         else:
                             answers.setdefault(intent, set()).add((code or "printed") + "@" + s.name)
-                    if retry:
-                        # A caller backs off before asking again; this is
-                        # its pace, not a wait for something to happen.
-                        time.sleep(0.05)
+                            changed.notify_all()
             except Exception as e:  # noqa: BLE001 - reported by the test
                 errors.append("%s: %r" % (s.name, e))
 
@@ -359,6 +366,8 @@ class FleetChaosTest(FleetTestBase):
                     c.restart(b)
                 else:
                     stop.wait(1.0)
+                with changed:
+                    changed.notify_all()
                 stop.wait(1.0)
 
         threads = [threading.Thread(target=run, args=(i,)) for i in range(len(stations))]
